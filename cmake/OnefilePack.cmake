@@ -1,0 +1,72 @@
+# onefile_add_executable(<name>
+#     MAIN <dll target>           the app's main library, built by this project
+#     [ROOT <dir>]                further files of the app, packed with their folders
+#     [OUTPUT <file>]             default: <name>.exe in the current binary dir
+#     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
+#     [LEVEL <n>] [STORED_PAYLOAD <file>])
+#
+# Packs the app into one launcher executable after the main library is built,
+# and packs again whenever the library or any file below ROOT changes. The
+# app's tree is staged in <name>.root next to the output: ROOT's files plus
+# the main library at its top.
+#
+# ONEFILE_PACK names the packer (default: onefile-pack on PATH); ONEFILE_KIT_DIR,
+# when set, the launcher kit it links with.
+if(NOT ONEFILE_PACK)
+  find_program(ONEFILE_PACK onefile-pack REQUIRED)
+endif()
+
+function(onefile_add_executable name)
+  cmake_parse_arguments(P "" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD" "" ${ARGN})
+  if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
+    message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
+  endif()
+  if(NOT P_OUTPUT)
+    set(P_OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}.exe)
+  endif()
+  set(stage ${CMAKE_CURRENT_BINARY_DIR}/${name}.root)
+
+  set(options --output ${P_OUTPUT} --quiet)
+  if(ONEFILE_KIT_DIR)
+    list(APPEND options --kit ${ONEFILE_KIT_DIR})
+  endif()
+  foreach(opt ICON COMPANY PRODUCT VERSION LEVEL)
+    if(DEFINED P_${opt})
+      string(TOLOWER ${opt} flag)
+      list(APPEND options --${flag} "${P_${opt}}")
+    endif()
+  endforeach()
+
+  set(depends ${ONEFILE_PACK})
+  set(commands)
+  if(P_STORED_PAYLOAD)
+    list(APPEND options --stored-payload ${P_STORED_PAYLOAD})
+    list(APPEND depends ${P_STORED_PAYLOAD})
+  else()
+    list(APPEND commands
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${stage})
+    if(P_ROOT)
+      file(GLOB_RECURSE root_files CONFIGURE_DEPENDS LIST_DIRECTORIES false ${P_ROOT}/*)
+      list(APPEND depends ${root_files})
+      list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_directory ${P_ROOT} ${stage})
+    endif()
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${P_MAIN}> ${stage}/)
+    list(APPEND options --root ${stage} --main $<TARGET_FILE_NAME:${P_MAIN}>)
+    list(APPEND depends ${P_MAIN})
+  endif()
+  if(P_ICON)
+    list(APPEND depends ${P_ICON})
+  endif()
+  if(TARGET onefile_kit)
+    list(APPEND depends onefile_kit)
+  endif()
+
+  add_custom_command(OUTPUT ${P_OUTPUT}
+    ${commands}
+    COMMAND ${ONEFILE_PACK} ${options}
+    DEPENDS ${depends}
+    COMMENT "Packing ${name}"
+    VERBATIM)
+  add_custom_target(${name} ALL DEPENDS ${P_OUTPUT})
+endfunction()

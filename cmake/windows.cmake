@@ -1,0 +1,39 @@
+# Windows build: the launcher (a static library the packer links into every
+# app), its tests under Wine, and the example app.
+set(ONEFILE_ZSTD_PREFIX ${PROJECT_SOURCE_DIR}/build/deps/zstd-win64 CACHE PATH "libzstd built for Windows")
+set(ONEFILE_KIT_DIR ${PROJECT_SOURCE_DIR}/build/lib/onefile CACHE PATH "Where the launcher kit is written")
+set(ONEFILE_PACK ${PROJECT_SOURCE_DIR}/build/bin/onefile-pack CACHE FILEPATH "The host packer")
+list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
+
+add_library(zstd_win STATIC IMPORTED)
+set_target_properties(zstd_win PROPERTIES
+  IMPORTED_LOCATION ${ONEFILE_ZSTD_PREFIX}/lib/libzstd.a
+  INTERFACE_INCLUDE_DIRECTORIES ${ONEFILE_ZSTD_PREFIX}/include)
+
+# Every launcher object is built for size and speed alike and links statically,
+# so a packed app imports system DLLs only.
+add_compile_options(-O2 -Wall -Wextra -municode -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601)
+add_link_options(-static -municode)
+
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+add_subdirectory(${ONEFILE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+add_subdirectory(tests/support)
+
+# onefile_windows_test(NAME sources... LIBS libs...): a GoogleTest binary run
+# under Wine, one CTest test per test case.
+function(onefile_windows_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} onefile_test_support)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 180 PROPERTIES TIMEOUT 120)
+endfunction()
+
+include(OnefilePack)
+
+# Folders of the Windows build; a narrower list builds just part of the tree.
+set(ONEFILE_WINDOWS_PARTS diag paths payload launcher examples/hello CACHE STRING "Folders of the Windows build")
+foreach(part IN LISTS ONEFILE_WINDOWS_PARTS)
+  add_subdirectory(${part})
+endforeach()

@@ -1,0 +1,25 @@
+// Fatal reporters. Every failure the launcher detects ends the process through
+// one of these, after at most one line on a standard stream; none returns and
+// none cleans up. Exit code 2, or the runtime's abort for template failures.
+#pragma once
+
+#include <windows.h>
+
+// `text` and a newline on standard output (puts), then exit code 2.
+[[noreturn]] void fail_message(const char* text);
+
+// "<text> ([Error <code>] <system text>)" on standard error, then exit code 2.
+// `code` is GetLastError's value right after the failed call.
+[[noreturn]] void fail_system(const char* text, DWORD code);
+
+// "Error, couldn't runtime expand spec '<template>'." on standard error, then
+// abort.
+[[noreturn]] void fail_template(const wchar_t* path_template);
+
+// "Error, failed to open '<path>' for writing." on standard error, then exit
+// code 2.
+[[noreturn]] void fail_open_for_writing(const wchar_t* path);
+
+// Replaces the CR and LF characters that end `text` (of `length` characters)
+// by NULs, moving from its end towards its start.
+void trim_line_breaks(char* text, DWORD length);

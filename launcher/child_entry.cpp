@@ -1,0 +1,24 @@
+// Child role: load the app's main library from the target directory and hand
+// the process over to its run_code.
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "diag/fail.h"
+#include "diag/messages.h"
+#include "launcher/launcher.h"
+#include "launcher/run_code.h"
+#include "payload/unpack.h"
+
+int hand_off_to_main_library() {
+  // The app's own DLLs lie in the target directory; with the search flags
+  // below they are found there, beside the main library and in System32 only.
+  AddDllDirectory(g_target_directory);
+  HMODULE library = LoadLibraryExW(g_main_library_path, nullptr,
+                                   LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                                       LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!library) fail_system(msg::kLoadDll, GetLastError());
+  auto run_code = reinterpret_cast<onefile_run_code_fn>(reinterpret_cast<void*>(GetProcAddress(library, "run_code")));
+  if (!run_code) fail_message(msg::kEntryPoint);
+  return run_code(__argc, __wargv, g_main_library_path);
+}

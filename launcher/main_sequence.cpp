@@ -1,0 +1,113 @@
+// The entry routine: decide the role, hand the environment over, expand the
+// target directory, unpack (parent) or find the main library (child), then
+// start the child (parent) or call the app (child).
+#include <windows.h>
+#include <psapi.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "diag/fail.h"
+#include "diag/messages.h"
+#include "launcher/launcher.h"
+#include "paths/env.h"
+#include "paths/own_path.h"
+#include "paths/path_template.h"
+#include "paths/wide_path.h"
+#include "payload/format.h"
+#include "payload/reader.h"
+#include "payload/stored_payload.h"
+#include "payload/unpack.h"
+
+volatile unsigned char g_unpack_started = 0;
+
+namespace {
+
+constexpr size_t kParentImageCapacity = 2048;
+
+// The child role needs VORLAN_ONEFILE_PARENT to name a live process that runs
+// this very executable file; anything else means this is the parent.
+bool parent_is_running_this_executable() {
+  wchar_t* value = env_get("VORLAN_ONEFILE_PARENT");
+  if (!value) return false;
+
+  errno = 0;
+  wchar_t* end = nullptr;
+  long pid = wcstol(value, &end, 10);
+  if (errno == ERANGE || end == value || !end || *end != L'\0') return false;
+
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid));
+  if (!process) return false;
+
+  static wchar_t parent_image[kParentImageCapacity];
+  bool same = false;
+  DWORD length = K32GetModuleFileNameExW(process, nullptr, parent_image, kParentImageCapacity);
+  if (length != 0) {
+    // A name that filled the buffer may be cut off. Compared as it is, it
+    // would never match, and every child would start yet another child.
+    if (length >= kParentImageCapacity - 1) abort();
+    // Both names go through the same resolution, so an 8.3 or a prefixed
+    // form of the same file still compares equal.
+    resolve_executable_path(parent_image, kParentImageCapacity);
+    same = wcscmp(parent_image, get_own_executable_path(true)) == 0;
+  }
+  CloseHandle(process);
+  return same;
+}
+
+}  // namespace
+
+int launcher_main() {
+  // Libraries are never taken from the current directory.
+  SetDllDirectoryW(L"");
+
+  const bool child_role = parent_is_running_this_executable();
+  if (!child_role) {
+    // Fresh time and random values for this run; the child inherits them and
+    // our process ID, and so expands the same target directory.
+    env_set("VORLAN_ONEFILE_START", nullptr);
+    env_set("VORLAN_ONEFILE_TIME_US", nullptr);
+    env_set("VORLAN_ONEFILE_RANDOM", nullptr);
+    char pid_text[128];
+    snprintf(pid_text, sizeof(pid_text), "%ld", static_cast<long>(GetCurrentProcessId()));
+    wchar_t pid_wide[128];
+    widen_bytes(pid_text, pid_wide, 128);
+    env_set("VORLAN_ONEFILE_PARENT", pid_wide);
+  }
+
+  const bool expanded = expand_path_template(g_target_directory, kTargetDirectoryTemplate, kPathCapacity);
+  static wchar_t full_path[kPathCapacity];
+  DWORD full_length = GetFullPathNameW(g_target_directory, kPathCapacity, full_path, nullptr);
+  if (full_length == 0 || full_length > kPathCapacity - 1) abort();
+  bounded_copy(g_target_directory, kPathCapacity, full_path);
+  if (!expanded) fail_template(kTargetDirectoryTemplate);
+
+  if (!child_role && !SetConsoleCtrlHandler(console_ctrl_handler, TRUE)) fail_message(msg::kRegisterHandler);
+
+  if (onefile_payload_size < payload_format::kHeaderSize ||
+      memcmp(onefile_payload, payload_format::kHeader, payload_format::kHeaderSize) != 0) {
+    fail_message(msg::kHeader);
+  }
+  payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
+  g_unpack_started = 1;
+
+  for (;;) {
+    switch (unpack_next_entry(child_role)) {
+      case EntryOutcome::file_written:
+        continue;
+      case EntryOutcome::main_library_reached:
+        return hand_off_to_main_library();
+      case EntryOutcome::end_of_list:
+        break;
+    }
+    break;
+  }
+
+  // A payload without any file has no main library for the child to load.
+  if (child_role) fail_system(msg::kLoadDll, ERROR_MOD_NOT_FOUND);
+  payload_close();
+  return static_cast<int>(launch_child());
+}

@@ -1,0 +1,262 @@
+// Packed launchers run as a user would run them: the test reads their output,
+// their exit codes and what they leave in the temp directory. The apps lie
+// next to this binary (see CMakeLists.txt); app.root is the tree app.exe packs.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "tests/support/process.h"
+
+using onefile_test::narrow;
+using onefile_test::ProcessResult;
+using onefile_test::quote_argument;
+using onefile_test::widen;
+
+namespace {
+
+std::wstring here() {
+  std::wstring self = onefile_test::own_exe_path();
+  return self.substr(0, self.rfind(L'\\'));
+}
+
+std::wstring temp_dir() {
+  wchar_t temp[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+  std::wstring t(temp, n);
+  while (!t.empty() && t.back() == L'\\') t.pop_back();
+  wchar_t full[4096];
+  GetFullPathNameW(t.c_str(), 4096, full, nullptr);
+  return full;
+}
+
+ProcessResult run_app(const std::wstring& exe, const std::vector<std::wstring>& args,
+                      const std::vector<std::wstring>& env = {}, const wchar_t* cwd = nullptr,
+                      const std::wstring& typed_argv0 = L"") {
+  std::wstring path = here() + L"\\" + exe;
+  std::wstring cmd = quote_argument(typed_argv0.empty() ? path : typed_argv0);
+  for (const auto& a : args) cmd += L" " + quote_argument(a);
+  return onefile_test::run_process(path.c_str(), cmd, env, 60000, cwd);
+}
+
+// "key=value" lines of the app's output.
+std::map<std::string, std::string> lines(const std::string& out) {
+  std::map<std::string, std::string> m;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) m[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return m;
+}
+
+// Target directories a launcher with process ID `pid` has left behind.
+std::vector<std::wstring> leftovers(DWORD pid) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW fd;
+  std::wstring pattern = temp_dir() + L"\\onefile_" + std::to_wstring(pid) + L"_*";
+  HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return found;
+  do found.push_back(temp_dir() + L"\\" + fd.cFileName);
+  while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return found;
+}
+
+void remove_leftovers(DWORD pid) {
+  for (const auto& dir : leftovers(pid)) onefile_test::remove_tree(dir);
+}
+
+// Relative path -> content of every file below `dir`.
+void read_tree(const std::wstring& dir, const std::wstring& prefix, std::map<std::wstring, std::string>& files) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) read_tree(dir + L"\\" + name, prefix + name + L"\\", files);
+    else files[prefix + name] = onefile_test::read_file(dir + L"\\" + name);
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+}
+
+}  // namespace
+
+// Holds a file open for a while (the "hold" action of the test app runs this).
+ONEFILE_TEST_MODE(hold_file) {
+  HANDLE file = CreateFileW(args.at(0).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  HANDLE opened = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"onefile_test_file_held");
+  SetEvent(opened);
+  Sleep(wcstoul(args.at(1).c_str(), nullptr, 10));
+  CloseHandle(file);
+  return 0;
+}
+
+TEST(Launcher, ExitCodeIsRunCodesResultAllThirtyTwoBits) {
+  for (DWORD code : {0u, 3u, 0xFFFFFFFFu, 0x80000001u}) {
+    auto r = run_app(L"app.exe", {L"exit", std::to_wstring(code)});
+    EXPECT_EQ(r.exit_code, code);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(leftovers(r.pid).empty());
+  }
+}
+
+TEST(Launcher, ArgumentsReachRunCodeUnchanged) {
+  std::vector<std::wstring> args = {L"args",      L"two words", L"tab\there", L"q\"uote\"", L"trail\\",
+                                    L"sp ace\\",  L"",          L"a\\\\\"b c", L"\u00e9t\u00e9 \u4e2d"};
+  auto r = run_app(L"app.exe", args, {}, nullptr, L"typed name");
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  auto m = lines(r.out);
+  EXPECT_EQ(m["argc"], std::to_string(args.size() + 1));
+  EXPECT_EQ(m["argv[0]"], narrow(here() + L"\\app.exe"));
+  for (size_t i = 0; i < args.size(); ++i) EXPECT_EQ(m["argv[" + std::to_string(i + 1) + "]"], narrow(args[i])) << i;
+  EXPECT_EQ(m["VORLAN_ORIGINAL_ARGV0"], "typed name");
+}
+
+TEST(Launcher, WildcardArgumentsAreExpanded) {
+  std::wstring dir = onefile_test::make_temp_dir(L"wild");
+  onefile_test::write_file(dir + L"\\w1.txt", "1");
+  onefile_test::write_file(dir + L"\\w2.txt", "2");
+  auto r = run_app(L"app.exe", {L"args", L"w*.txt"}, {}, dir.c_str());
+  onefile_test::remove_tree(dir);
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  auto m = lines(r.out);
+  EXPECT_EQ(m["argc"], "4");
+  EXPECT_EQ(m["argv[2]"], "w1.txt");
+  EXPECT_EQ(m["argv[3]"], "w2.txt");
+}
+
+TEST(Launcher, ChildSeesTheParentsEnvironmentAndTargetDirectory) {
+  auto r = run_app(L"app.exe", {L"env"});
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  auto m = lines(r.out);
+  EXPECT_EQ(m["VORLAN_ONEFILE_PARENT"], std::to_string(r.pid));
+  EXPECT_EQ(m["parent_pid"], std::to_string(r.pid));
+  EXPECT_EQ(m["VORLAN_ONEFILE_DIRECTORY"], narrow(here()));
+  // The parent cleared the stored values; its template sets only these two.
+  EXPECT_EQ(m["VORLAN_ONEFILE_START"], "<unset>");
+  EXPECT_EQ(m["VORLAN_ONEFILE_TIME_US"].size(), 6u);
+  EXPECT_EQ(m["VORLAN_ONEFILE_RANDOM"].size(), 11u);
+  std::string expected_dir = narrow(temp_dir()) + "\\onefile_" + std::to_string(r.pid) + "_" +
+                             m["VORLAN_ONEFILE_TIME_US"] + "_" + m["VORLAN_ONEFILE_RANDOM"];
+  EXPECT_EQ(m["library"], expected_dir + "\\test_app.dll");
+  EXPECT_FALSE(onefile_test::path_exists(widen(expected_dir)));
+}
+
+TEST(Launcher, StaleParentVariableStillGivesTheParentRole) {
+  std::wstring other_exe = std::to_wstring(GetCurrentProcessId());  // runs another executable
+  for (const std::wstring& stale : {std::wstring(L"4000000"), other_exe, std::wstring(L"12x"), std::wstring(L" ")}) {
+    auto r = run_app(L"app.exe", {L"env"}, {L"VORLAN_ONEFILE_PARENT=" + stale});
+    ASSERT_EQ(r.exit_code, 0u) << narrow(stale) << r.out << r.err;
+    EXPECT_EQ(lines(r.out)["VORLAN_ONEFILE_PARENT"], std::to_string(r.pid)) << narrow(stale);
+    EXPECT_TRUE(leftovers(r.pid).empty());
+  }
+}
+
+TEST(Launcher, EveryFileArrivesWithItsExactContent) {
+  std::wstring dest = onefile_test::make_temp_dir(L"copy");
+  auto r = run_app(L"app.exe", {L"copy-tree", dest + L"\\tree"});
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  std::map<std::wstring, std::string> unpacked, source;
+  read_tree(dest + L"\\tree", L"", unpacked);
+  read_tree(here() + L"\\app.root", L"", source);
+  onefile_test::remove_tree(dest);
+  ASSERT_EQ(unpacked.size(), source.size());
+  EXPECT_TRUE(unpacked == source);
+  EXPECT_EQ(unpacked.count(L"empty.txt"), 1u);
+  EXPECT_EQ(unpacked[L"data\\nested\\deep\\text.txt"], "deep text\n");
+  EXPECT_TRUE(leftovers(r.pid).empty());
+}
+
+TEST(Launcher, NameOf1023UnitsArrivesAndCleanupTouchesNothingElse) {
+  // Files in the current directory and beside the target directory must
+  // survive the clean-up of a tree whose paths pass MAX_PATH.
+  std::wstring dest = onefile_test::make_temp_dir(L"copy");
+  onefile_test::write_file(dest + L"\\sentinel.txt", "mine");
+  std::wstring beside = temp_dir() + L"\\onefile_sentinel.txt";
+  onefile_test::write_file(beside, "mine too");
+  auto r = run_app(L"long_name_tree_app.exe", {L"copy-tree", dest + L"\\tree"}, {}, dest.c_str());
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  EXPECT_EQ(onefile_test::read_file(dest + L"\\sentinel.txt"), "mine");
+  EXPECT_EQ(onefile_test::read_file(beside), "mine too");
+  DeleteFileW(beside.c_str());
+  EXPECT_TRUE(leftovers(r.pid).empty());
+  std::map<std::wstring, std::string> unpacked;
+  read_tree(dest + L"\\tree", L"", unpacked);
+  onefile_test::remove_tree(dest);
+  size_t longest = 0;
+  for (const auto& [name, content] : unpacked) {
+    if (name.size() > longest) {
+      EXPECT_EQ(content, "long name\n");
+    }
+    longest = std::max(longest, name.size());
+  }
+  EXPECT_EQ(longest, 1023u);
+}
+
+TEST(Launcher, HeldFileMakesCleanupRetryForAboutTwoSecondsSilently) {
+  auto r = run_app(L"app.exe", {L"hold", onefile_test::own_exe_path(), L"6000"});
+  EXPECT_EQ(r.exit_code, 7u) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.rfind("held ", 0), 0u) << r.out;
+  EXPECT_GE(r.elapsed_ms, 1900u);
+  EXPECT_LT(r.elapsed_ms, 5500u);
+  Sleep(4500);  // the holder lets go; then the leftover can go
+  remove_leftovers(r.pid);
+}
+
+TEST(Launcher, SecondInstanceStartedByTheAppTakesTheChildRole) {
+  auto r = run_app(L"app.exe", {L"spawn-self"});
+  EXPECT_EQ(r.exit_code, 11u) << r.out << r.err;
+  auto m = lines(r.out);
+  EXPECT_EQ(m["first library"], m["second library"]);
+  EXPECT_EQ(m["second parent"], std::to_string(r.pid));
+  // One target directory before the second instance runs and after it: the
+  // second one unpacked nothing.
+  size_t first = r.out.find("dirs=1\n");
+  ASSERT_NE(first, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("dirs=1\n", first + 1), std::string::npos) << r.out;
+  EXPECT_TRUE(leftovers(r.pid).empty());
+}
+
+struct Failure {
+  const wchar_t* exe;
+  const char* out;        // exact standard output
+  const char* err_start;  // standard error starts with this
+  bool leaves_directory;  // a fatal stop in the parent leaves what it unpacked
+};
+
+TEST(Launcher, FailuresSayOneLineAndExitWith2) {
+  const Failure failures[] = {
+      {L"bad_header_app.exe", "Error, couldn't find attached data header.\n", "", false},
+      {L"corrupt_app.exe", "Error, couldn't decode attached data.\n", "", false},
+      {L"truncated_app.exe", "Error, couldn't decode attached data.\n", "", true},
+      {L"long_name_app.exe", "Error, couldn't decode attached data.\n", "", true},
+      {L"no_entry_app.exe", "Error, DLL entry point not found.\n", "", false},
+      {L"not_dll_app.exe", "", "Error, load DLL. ([Error ", false},
+      {L"needs_dependency_app.exe", "", "Error, load DLL. ([Error 126] ", false},
+      {L"empty_app.exe", "", "Error, load DLL. ([Error 126] ", false},
+      {L"unwritable_app.exe", "", "Error, failed to open '", true},
+  };
+  for (const auto& f : failures) {
+    auto r = run_app(f.exe, {});
+    EXPECT_EQ(r.exit_code, 2u) << narrow(f.exe);
+    EXPECT_EQ(r.out, f.out) << narrow(f.exe);
+    EXPECT_EQ(r.err.rfind(f.err_start, 0), 0u) << narrow(f.exe) << ": " << r.err;
+    EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << narrow(f.exe);
+    if (!f.leaves_directory) {
+      EXPECT_TRUE(leftovers(r.pid).empty()) << narrow(f.exe);
+    }
+    remove_leftovers(r.pid);
+  }
+}
+
+TEST(Launcher, UnwritableEntryNamesItsPath) {
+  auto r = run_app(L"unwritable_app.exe", {});
+  auto dirs = leftovers(r.pid);
+  ASSERT_EQ(dirs.size(), 1u);
+  EXPECT_EQ(r.err, "Error, failed to open '" + narrow(dirs[0]) + "\\a\\b' for writing.\n");
+  remove_leftovers(r.pid);
+}

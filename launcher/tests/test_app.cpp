@@ -1,0 +1,144 @@
+// The main library of the packed test apps. argv[1] picks what it does, so
+// one library serves every end-to-end test.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "launcher/run_code.h"
+
+namespace {
+
+void out(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
+  fwrite(bytes.data(), 1, bytes.size(), stdout);
+  fflush(stdout);
+}
+
+std::wstring env(const wchar_t* name) {
+  static wchar_t value[32768];
+  DWORD n = GetEnvironmentVariableW(name, value, 32768);
+  return n ? std::wstring(value, n) : L"<unset>";
+}
+
+DWORD parent_process_id() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  DWORD self = GetCurrentProcessId(), parent = 0;
+  for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
+    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  CloseHandle(snapshot);
+  return parent;
+}
+
+std::wstring directory_of(const wchar_t* path) {
+  std::wstring p = path;
+  return p.substr(0, p.rfind(L'\\'));
+}
+
+void copy_tree(const std::wstring& from, const std::wstring& to) {
+  CreateDirectoryW(to.c_str(), nullptr);
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((from + L"\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) copy_tree(from + L"\\" + name, to + L"\\" + name);
+    else CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+}
+
+// Counts the directories in the temp directory whose name starts with `prefix`.
+int count_temp_dirs(const std::wstring& prefix) {
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((std::wstring(temp) + prefix + L"*").c_str(), &fd);
+  int count = 0;
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  do count += (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+  while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return count;
+}
+
+int run(int argc, wchar_t** argv, const wchar_t* library_path) {
+  std::wstring action = argc > 1 ? argv[1] : L"";
+  if (action == L"exit") return static_cast<int>(wcstoul(argv[2], nullptr, 0));
+  if (action == L"args") {
+    out(L"argc=" + std::to_wstring(argc) + L"\n");
+    for (int i = 0; i < argc; ++i) out(L"argv[" + std::to_wstring(i) + L"]=" + argv[i] + L"\n");
+    out(L"VORLAN_ORIGINAL_ARGV0=" + env(L"VORLAN_ORIGINAL_ARGV0") + L"\n");
+    return 0;
+  }
+  if (action == L"env") {
+    for (const wchar_t* name : {L"VORLAN_ONEFILE_PARENT", L"VORLAN_ONEFILE_DIRECTORY", L"VORLAN_ONEFILE_START",
+                                L"VORLAN_ONEFILE_TIME_US", L"VORLAN_ONEFILE_RANDOM"})
+      out(std::wstring(name) + L"=" + env(name) + L"\n");
+    out(L"parent_pid=" + std::to_wstring(parent_process_id()) + L"\n");
+    out(L"library=" + std::wstring(library_path) + L"\n");
+    return 0;
+  }
+  if (action == L"copy-tree") {
+    copy_tree(directory_of(library_path), argv[2]);
+    return 0;
+  }
+  if (action == L"wait") {
+    out(L"ready " + directory_of(library_path) + L"\n");
+    Sleep(static_cast<DWORD>(wcstoul(argv[2], nullptr, 0)));
+    return 5;
+  }
+  if (action == L"hold") {
+    // A process of its own keeps a file in the target directory open after
+    // this one has ended: argv[2] runs it, it sets the named event when the
+    // file is open.
+    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, L"onefile_test_file_held");
+    std::wstring held = directory_of(library_path) + L"\\held.txt";
+    std::wstring cmd = L"\"" + std::wstring(argv[2]) + L"\" --mode hold_file \"" + held + L"\" " + argv[3];
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 90;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    if (WaitForSingleObject(opened, 20000) != WAIT_OBJECT_0) return 91;
+    out(L"held " + held + L"\n");
+    return 7;
+  }
+  if (action == L"spawn-self") {
+    // Started while this process runs, the same executable must take the
+    // child role and find the library where this one lies.
+    out(L"first library=" + std::wstring(library_path) + L"\n");
+    out(L"dirs=" + std::to_wstring(count_temp_dirs(L"onefile_" + env(L"VORLAN_ONEFILE_PARENT") + L"_")) + L"\n");
+    std::wstring cmd = L"\"" + std::wstring(argv[0]) + L"\" report";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(argv[0], cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 90;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    out(L"dirs=" + std::to_wstring(count_temp_dirs(L"onefile_" + env(L"VORLAN_ONEFILE_PARENT") + L"_")) + L"\n");
+    return static_cast<int>(code);
+  }
+  if (action == L"report") {
+    out(L"second library=" + std::wstring(library_path) + L"\n");
+    out(L"second parent=" + env(L"VORLAN_ONEFILE_PARENT") + L"\n");
+    return 11;
+  }
+  out(L"unknown action\n");
+  return 99;
+}
+
+}  // namespace
+
+ONEFILE_RUN_CODE { return run(argc, argv, library_path); }

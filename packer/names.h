@@ -1,0 +1,38 @@
+// Payload names: the relative path of a file below the packed root, with
+// backslashes between components, in UTF-16 code units as Windows receives
+// them. The packer walks a Unix tree whose names are UTF-8 and refuses any
+// name the launcher could not unpack exactly as it is on disk here.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace onefile_pack {
+
+// Strict UTF-8 to UTF-16: no overlong forms, no surrogate code points, nothing
+// above U+10FFFF, no truncated sequences. False when `text` is malformed
+// (`out` then holds an unspecified prefix).
+bool utf8_to_utf16(std::string_view text, std::u16string& out);
+
+// True when `text` is well-formed UTF-8 in the sense of utf8_to_utf16.
+bool is_valid_utf8(std::string_view text);
+
+// Why one path component (a Unix file or folder name) cannot be part of a
+// payload name, or an empty string when it can. Besides the format's own
+// rules (no empty component, no "." or "..", no colon, no separator) this
+// refuses what Windows would create under another name or not at all:
+// control characters, the characters < > " | ? *, a trailing dot or blank,
+// and the reserved device names (CON, NUL, COM1, ... also with an extension).
+std::string component_problem(std::string_view component);
+
+// The payload name of `relative_path` (components separated by '/'). Throws
+// PackError naming `display` when a component breaks the rules or the name
+// is longer than the launcher's name buffer allows.
+std::u16string payload_name(const std::string& relative_path, const std::string& display);
+
+// ASCII case folding of a payload name, for finding names that a
+// case-insensitive file system would merge.
+std::u16string fold_case(const std::u16string& name);
+
+}  // namespace onefile_pack

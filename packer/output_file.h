@@ -1,0 +1,68 @@
+// Files the packer writes: nothing appears under the final name until the
+// whole file is complete, and nothing of a failed or interrupted run stays
+// behind. Temporary paths are also removed when the packer is stopped by
+// SIGINT, SIGTERM or SIGHUP.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace onefile_pack {
+
+// Writes all of `data` to `fd`; throws PackError naming `path` on failure.
+void write_all(int fd, const void* data, size_t size, const std::string& path);
+
+// A file created under a temporary name beside `final_path` (same folder, so
+// the rename is atomic) and renamed into place by commit(). Destroyed
+// without commit(), it removes the temporary file.
+class OutputFile {
+ public:
+  // Throws PackError naming `final_path` when its folder cannot take the
+  // file or the path is a folder. `mode` is applied (minus the umask) on commit.
+  OutputFile(const std::string& final_path, mode_t mode);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& temp_path() const { return temp_path_; }
+  const std::string& final_path() const { return final_path_; }
+
+  // Writes at the end of the file, counting the bytes written.
+  void write(const void* data, size_t size);
+  uint64_t bytes_written() const { return written_; }
+
+  // Closes the descriptor, e.g. so that another program writes temp_path().
+  void close_fd();
+  void commit();
+
+ private:
+  std::string final_path_;
+  std::string temp_path_;
+  int fd_ = -1;
+  mode_t mode_;
+  uint64_t written_ = 0;
+  bool committed_ = false;
+};
+
+// A fresh private folder under $TMPDIR (or /tmp), removed with its files
+// (not subfolders) when destroyed.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // A path inside the folder, registered for removal.
+  std::string file(const std::string& name);
+
+ private:
+  std::string path_;
+};
+
+}  // namespace onefile_pack

@@ -1,0 +1,249 @@
+// Bad input to the built command: one line on standard error naming the
+// file or option and the reason, a non-zero exit, and no output file or
+// temporary file left behind.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "packer/tests/test_util.h"
+
+using namespace pack_test;
+
+namespace {
+
+struct BadInput {
+  const char* name;
+  // Prepares the tree below dir/root and returns the arguments besides --output.
+  std::function<std::vector<std::string>(const ScratchDir& dir)> setup;
+  const char* expected;  // part of the error line, after "onefile-pack: "
+  int exit_code = 1;
+  bool unprivileged = false;
+};
+
+std::vector<std::string> standard(const ScratchDir& dir) {
+  return {"--root", dir / "root", "--main", "app.dll", "--payload-only"};
+}
+
+// A valid tree plus one more file or link made by `extra`.
+std::function<std::vector<std::string>(const ScratchDir&)> with(std::function<void(const ScratchDir&)> extra) {
+  return [extra](const ScratchDir& dir) {
+    dir.write("root/app.dll", "MZ");
+    extra(dir);
+    return standard(dir);
+  };
+}
+
+const BadInput kCases[] = {
+    {"RootMissing", [](const ScratchDir& dir) { return standard(dir); }, "/root: root folder not found"},
+    {"RootIsAFile",
+     [](const ScratchDir& dir) {
+       dir.write("root", "x");
+       return standard(dir);
+     },
+     "/root: root is not a folder"},
+    {"MainMissing",
+     [](const ScratchDir& dir) {
+       dir.write("root/other.dll", "");
+       return standard(dir);
+     },
+     "/root/app.dll: main library not found"},
+    {"MainIsAFolder",
+     [](const ScratchDir& dir) {
+       dir.write("root/app.dll/x", "");
+       return standard(dir);
+     },
+     "/root/app.dll: main library is not a regular file"},
+    {"MainInASubfolder",
+     [](const ScratchDir& dir) {
+       dir.write("root/bin/app.dll", "MZ");
+       return std::vector<std::string>{"--root", dir / "root", "--main", "bin/app.dll", "--payload-only"};
+     },
+     "/root/bin/app.dll: main library lies in a subfolder"},
+    {"MainOutsideTheRoot",
+     [](const ScratchDir& dir) {
+       dir.write("root/x.txt", "");
+       dir.write("app.dll", "MZ");
+       return std::vector<std::string>{"--root", dir / "root", "--main", "../app.dll", "--payload-only"};
+     },
+     "/root/../app.dll: main library lies outside the root folder"},
+    {"MainIsALink",
+     [](const ScratchDir& dir) {
+       dir.write("root/real.dll", "MZ");
+       symlink("real.dll", (dir / "root/app.dll").c_str());
+       return standard(dir);
+     },
+     "/root/app.dll: main library is a link"},
+    {"MainNotADll",
+     [](const ScratchDir& dir) {
+       dir.write("root/app.exe", "MZ");
+       return std::vector<std::string>{"--root", dir / "root", "--main", "app.exe", "--payload-only"};
+     },
+     "/root/app.exe: main library's name must end in .dll"},
+    {"LinkToAFile", with([](const ScratchDir& dir) { symlink("app.dll", (dir / "root/copy.dll").c_str()); }),
+     "/root/copy.dll: symbolic links are not packed"},
+    {"LinkToAFolder",
+     with([](const ScratchDir& dir) {
+       dir.write("elsewhere/data.txt", "x");
+       dir.mkdir("root/sub");
+       symlink((dir / "elsewhere").c_str(), (dir / "root/sub/data").c_str());
+     }),
+     "/root/sub/data: symbolic links are not packed"},
+    {"Colon", with([](const ScratchDir& dir) { dir.write("root/sub/a:b.txt", ""); }),
+     "/root/sub/a:b.txt: file name contains a colon"},
+    {"BackslashInAFolderName", with([](const ScratchDir& dir) { dir.write("root/a\\b/c.txt", ""); }),
+     "/root/a\\b: file name contains a backslash"},
+    {"InvalidUtf8", with([](const ScratchDir& dir) { dir.write("root/bad\xFFname.txt", ""); }),
+     "/root/bad\\xFFname.txt: file name is not valid UTF-8"},
+    {"ReservedName", with([](const ScratchDir& dir) { dir.write("root/logs/nul.txt", ""); }),
+     "/root/logs/nul.txt: file name is a reserved device name"},
+    {"NameTooLong",
+     with([](const ScratchDir& dir) {
+       dir.write("root/" + std::string(250, 'a') + "/" + std::string(250, 'b') + "/" + std::string(250, 'c') + "/" +
+                     std::string(250, 'd') + "/" + std::string(25, 'e'),
+                 "");
+     }),
+     ": name is 1029 UTF-16 code units long, more than 1023"},
+    {"NamesDifferOnlyInCase",
+     with([](const ScratchDir& dir) {
+       dir.write("root/Readme.txt", "");
+       dir.write("root/README.txt", "");
+     }),
+     "/root/Readme.txt: name differs only in case from 'README.txt'"},
+    {"FileNamedLikeAFolder",
+     with([](const ScratchDir& dir) {
+       dir.write("root/Data", "");
+       dir.write("root/data/x.txt", "");
+     }),
+     "/root/Data: file has the name of a folder"},
+    {"Pipe", with([](const ScratchDir& dir) { mkfifo((dir / "root/pipe").c_str(), 0644); }),
+     "/root/pipe: not a regular file, folder or link"},
+    {"UnreadableFile",
+     with([](const ScratchDir& dir) {
+       dir.write("root/secret.txt", "x");
+       chmod((dir / "root/secret.txt").c_str(), 0);
+       chmod(dir.path().c_str(), 0777);
+     }),
+     "/root/secret.txt: file cannot be read: Permission denied", 1, true},
+    {"UnreadableFolder",
+     with([](const ScratchDir& dir) {
+       dir.mkdir("root/locked");
+       chmod((dir / "root/locked").c_str(), 0);
+       chmod(dir.path().c_str(), 0777);
+     }),
+     "/root/locked: folder cannot be read: Permission denied", 1, true},
+    {"LevelZero", [](const ScratchDir& dir) { auto a = standard(dir); a.insert(a.end(), {"--level", "0"}); return a; },
+     "--level: expected a whole number from 1 to 22, got '0'", 2},
+    {"LevelTooHigh", [](const ScratchDir& dir) { auto a = standard(dir); a.push_back("--level=23"); return a; },
+     "--level: expected a whole number from 1 to 22, got '23'", 2},
+    {"LevelNotANumber", [](const ScratchDir& dir) { auto a = standard(dir); a.insert(a.end(), {"--level", "9x"}); return a; },
+     "--level: expected a whole number from 1 to 22, got '9x'", 2},
+    {"NoRoot", [](const ScratchDir&) { return std::vector<std::string>{"--main", "app.dll"}; }, "--root: missing", 2},
+    {"UnknownOption", [](const ScratchDir& dir) { auto a = standard(dir); a.push_back("--fast"); return a; },
+     "--fast: unknown option", 2},
+    {"StoredPayloadWithRoot", [](const ScratchDir& dir) { auto a = standard(dir); a.insert(a.end(), {"--stored-payload", "p"}); return a; },
+     "--stored-payload: links a payload as it is", 2},
+};
+
+void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }
+
+class BadInputTest : public ::testing::TestWithParam<BadInput> {};
+
+}  // namespace
+
+TEST_P(BadInputTest, OneLineNonZeroExitNoOutput) {
+  const BadInput& input = GetParam();
+  if (input.unprivileged && geteuid() != 0 && access("/", W_OK) == 0) GTEST_SKIP() << "cannot drop privileges";
+  ScratchDir dir;
+  dir.mkdir("out");
+  if (input.unprivileged) chmod((dir / "out").c_str(), 0777);
+  std::vector<std::string> args = input.setup(dir);
+  args.insert(args.end(), {"--output", dir / "out/payload.bin"});
+  // As root, permission tests run the packer as an ordinary user.
+  const RunResult result = run_pack(args, {}, input.unprivileged && geteuid() == 0);
+
+  EXPECT_EQ(result.exit_code, input.exit_code);
+  EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+  EXPECT_EQ(result.err.rfind("onefile-pack: ", 0), 0u) << result.err;
+  EXPECT_NE(result.err.find(input.expected), std::string::npos) << result.err;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(dir.list("out"), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Packer, BadInputTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(OutputPath, RefusedWhenItCannotBeWritten) {
+  ScratchDir dir;
+  dir.write("root/app.dll", "MZ");
+  const std::vector<std::string> base = {"--root", dir / "root", "--main", "app.dll", "--payload-only", "--output"};
+  const struct {
+    std::string output;
+    std::string expected;
+    bool unprivileged;
+  } cases[] = {
+      {dir / "missing/payload.bin", "/missing/payload.bin: cannot be written: its folder does not exist", false},
+      {dir / "folder", "/folder: cannot be written: it is a folder", false},
+      {dir / "root/sub/payload.bin", "/root/sub/payload.bin: output lies inside the packed root folder", false},
+      {dir / "locked/payload.bin", "/locked/payload.bin: cannot be written: Permission denied", true},
+  };
+  dir.mkdir("folder");
+  dir.mkdir("root/sub");
+  dir.mkdir("locked");
+  chmod(dir.path().c_str(), 0755);
+  chmod((dir / "root").c_str(), 0755);
+  chmod((dir / "locked").c_str(), 0555);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    if (c.unprivileged && geteuid() != 0 && access((dir / "locked").c_str(), W_OK) == 0) continue;
+    auto args = base;
+    args.push_back(c.output);
+    const RunResult result = run_pack(args, {}, c.unprivileged && geteuid() == 0);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+    EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(dir.list("locked"), std::vector<std::string>{});
+  EXPECT_EQ(dir.list("root/sub"), std::vector<std::string>{});
+  EXPECT_EQ(dir.list("folder"), std::vector<std::string>{});
+}
+
+TEST(OutputPath, FailedRunKeepsAnEarlierOutput) {
+  ScratchDir dir;
+  dir.write("root/app.dll", "MZ");
+  const std::string output = dir.write("payload.bin", "earlier");
+  dir.write("root/bad:name", "");
+  const RunResult result =
+      run_pack({"--root", dir / "root", "--main", "app.dll", "--payload-only", "--output", output});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(read_file(output), "earlier");
+  EXPECT_EQ(dir.list().size(), 2u);  // root and payload.bin, no temporary file
+}
+
+TEST(Help, ExplainsEveryOption) {
+  const RunResult result = run_pack({"--help"});
+  EXPECT_EQ(result.exit_code, 0);
+  for (const char* option : {"--root", "--main", "--output", "--payload-only", "--stored-payload", "--level",
+                             "--long", "--company", "--product", "--version", "--kit", "--quiet", "--help",
+                             "ONEFILE_CXX", "ONEFILE_KIT", "Default 19"})
+    EXPECT_NE(result.out.find(option), std::string::npos) << option;
+}
+
+TEST(Summary, PrintedUnlessQuietAndNeverOnStdout) {
+  ScratchDir dir;
+  dir.write("root/app.dll", "MZ");
+  const std::vector<std::string> args = {"--root", dir / "root", "--main", "app.dll", "--payload-only",
+                                         "--output", dir / "p.bin"};
+  RunResult result = run_pack(args);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find(": 1 file, 2 bytes"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find('\r'), std::string::npos);  // no progress line on a pipe
+  auto quiet = args;
+  quiet.push_back("--quiet");
+  result = run_pack(quiet);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.err, "");
+}

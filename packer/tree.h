@@ -1,0 +1,49 @@
+// The tree to pack: every regular file below the root, found by a walk that
+// refuses what the launcher could not reproduce on Windows. Only names and
+// sizes are held; contents are read while compressing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace onefile_pack {
+
+struct TreeFile {
+  std::string path;      // on disk: the root, '/', the relative path
+  std::string relative;  // relative to the root, '/' separators, UTF-8
+  std::u16string name;   // the payload name
+  uint64_t size = 0;     // as the walk saw it (for progress only)
+};
+
+struct Tree {
+  std::string root;
+  // The main library first, then all other files sorted by the bytes of
+  // their relative paths, so the same tree always gives the same stream.
+  std::vector<TreeFile> files;
+  uint64_t total_size = 0;
+};
+
+// Throws PackError unless `root` names an existing folder (links followed).
+void check_root(const std::string& root);
+
+// The main library's name in the root folder for the --main value `main`: a
+// name relative to the root, or any path that leads to a file directly in
+// the root. The file must be a regular file (not a link) whose name ends in
+// ".dll": the launcher loads it from the top of its target folder, so a
+// library in a subfolder would not find the others beside it.
+std::string resolve_main_name(const std::string& root, const std::string& main);
+
+// Walks `root` and returns its files, `main_name` first. Refuses symbolic
+// links (they have no counterpart in the payload, and following them could
+// leave the tree), devices, pipes and sockets, unreadable files and folders,
+// names that break the payload's rules, and names that only differ in case
+// (Windows would keep one file of them). Folders without files are not
+// represented.
+Tree collect_tree(const std::string& root, const std::string& main_name);
+
+// Refuses an output path whose folder lies in or below `root`: the packer
+// would pack its own output, or a later run would.
+void check_output_outside_root(const std::string& root, const std::string& output);
+
+}  // namespace onefile_pack

@@ -1,0 +1,22 @@
+// Environment access by narrow names. Names are widened byte by byte (each
+// byte alone through mbstowcs) into a 40-unit buffer, so a name has at most
+// 39 characters; values are UTF-16 and read through a 32768-unit buffer.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+// Widens the narrow `text` byte by byte into `out` (capacity in code units,
+// terminator included). A byte that does not give exactly one wide character,
+// or a text that does not fit, aborts.
+void widen_bytes(const char* text, wchar_t* out, size_t capacity);
+
+// A heap copy of the variable's value, or null when it is absent, empty or
+// longer than 32767 units. The caller owns the copy (free).
+wchar_t* env_get_w(const wchar_t* name);
+wchar_t* env_get(const char* name);
+
+// Sets the variable, or removes it when `value` is null. Returns the
+// platform's success flag.
+BOOL env_set(const char* name, const wchar_t* value);

@@ -1,0 +1,287 @@
+#include "paths/path_template.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <cwctype>
+
+#include "paths/build_texts.h"
+#include "paths/env.h"
+#include "paths/wide_path.h"
+
+namespace {
+
+// Placeholder names hold at most 1023 characters and a terminator; the
+// longest known name has 15.
+constexpr size_t kNameCapacity = 1024;
+
+// The known names, matched in this order, ignoring case, whole names only.
+enum Placeholder {
+  kTemp,
+  kProgram,
+  kProgramBase,
+  kProgramDir,
+  kPid,
+  kHome,
+  kCacheDir,
+  kCompany,
+  kProduct,
+  kVersion,
+  kFileVersion,
+  kProductVersion,
+  kRandom,
+  kTimeUs,
+  kTime,
+  kUnknown,
+};
+
+constexpr const wchar_t* kPlaceholderNames[] = {
+    L"TEMP",    L"PROGRAM", L"PROGRAM_BASE", L"PROGRAM_DIR",     L"PID",    L"HOME",    L"CACHE_DIR", L"COMPANY",
+    L"PRODUCT", L"VERSION", L"FILE_VERSION", L"PRODUCT_VERSION", L"RANDOM", L"TIME_US", L"TIME",
+};
+
+Placeholder find_placeholder(const wchar_t* name) {
+  for (int i = kTemp; i < kUnknown; ++i)
+    if (_wcsicmp(name, kPlaceholderNames[i]) == 0) return static_cast<Placeholder>(i);
+  return kUnknown;
+}
+
+// The part of the output still to be written: `position` points at its
+// terminator, `remaining` counts the free units including that terminator.
+struct Cursor {
+  wchar_t* start;
+  wchar_t* position;
+  size_t remaining;
+};
+
+// Moves the cursor over `length` units that were just written at its position.
+void advance(Cursor& cursor, size_t length) {
+  cursor.position += length;
+  cursor.remaining -= length;
+}
+
+// Appends a value: it is never truncated, so a value that does not fit aborts.
+void append_value(Cursor& cursor, const wchar_t* value) {
+  bounded_copy(cursor.position, cursor.remaining, value);
+  advance(cursor, wcslen(value));
+}
+
+// Folder values end without a backslash, so that "{TEMP}\name" has exactly one.
+void strip_trailing_backslashes(Cursor& cursor) {
+  while (cursor.position > cursor.start && cursor.position[-1] == L'\\') {
+    --cursor.position;
+    *cursor.position = L'\0';
+    ++cursor.remaining;
+  }
+}
+
+bool append_folder(Cursor& cursor, int csidl) {
+  wchar_t folder[MAX_PATH];
+  if (SHGetFolderPathW(nullptr, csidl, nullptr, 0, folder) != 0) return false;
+  append_value(cursor, folder);
+  return true;
+}
+
+// The program name, written at the cursor by a nested expansion of
+// "{PROGRAM}" so that PROGRAM_BASE and PROGRAM_DIR edit only that text.
+// `length` receives its length; false when the nested expansion fails.
+bool append_program(Cursor& cursor, size_t& length) {
+  if (!expand_path_template(cursor.position, L"{PROGRAM}", cursor.remaining)) return false;
+  length = wcslen(cursor.position);
+  return true;
+}
+
+void append_pid(Cursor& cursor) {
+  wchar_t* parent = env_get("VORLAN_ONEFILE_PARENT");
+  if (parent != nullptr) {
+    // The parent's ID is used as it stands, leading zeros included; it was
+    // written by a parent role, so anything but digits is an impossible state.
+    for (const wchar_t* p = parent; *p != L'\0'; ++p)
+      if (!iswctype(*p, _DIGIT)) abort();
+    append_value(cursor, parent);
+    free(parent);
+    return;
+  }
+  char text[16];
+  snprintf(text, sizeof(text), "%ld", static_cast<long>(GetCurrentProcessId()));
+  widen_bytes(text, cursor.position, cursor.remaining);
+  advance(cursor, wcslen(cursor.position));
+}
+
+// The system time as a signed count of 100 ns intervals since 1601.
+int64_t read_system_time() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+void make_random_text(wchar_t out[12]) {
+  // The counter's value and the stack address of the variable holding it
+  // differ between runs and between processes started at the same moment.
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const uint64_t c = static_cast<uint64_t>(counter.QuadPart);
+  const uint64_t a = reinterpret_cast<uintptr_t>(&counter);
+  uint32_t seed = (static_cast<uint32_t>(c >> 32) ^ static_cast<uint32_t>(c)) ^
+                  (static_cast<uint32_t>(a >> 32) ^ static_cast<uint32_t>(a)) ^ GetCurrentProcessId();
+  if (seed == 0) seed = 1;
+  random_text_from_seed(seed, out);
+}
+
+// RANDOM, TIME_US and TIME: the stored value when present, else a new one,
+// stored before it is appended so that later expansions (here and in the
+// child, which inherits the environment) give the same text.
+void append_stored(Cursor& cursor, const char* variable, Placeholder placeholder) {
+  wchar_t* stored = env_get(variable);
+  if (stored != nullptr) {
+    append_value(cursor, stored);
+    free(stored);
+    return;
+  }
+  wchar_t text[24];
+  if (placeholder == kRandom) make_random_text(text);
+  else if (placeholder == kTimeUs) time_us_text(read_system_time(), text);
+  else swprintf(text, 24, L"%lld", static_cast<long long>(read_system_time()));
+  env_set(variable, text);
+  append_value(cursor, text);
+}
+
+bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
+  const Placeholder placeholder = find_placeholder(name);
+  size_t length = 0;
+  switch (placeholder) {
+    case kTemp:
+      // Written straight at the position; a path that does not fit (or a
+      // failure) leaves the output's terminator there: an empty value.
+      GetTempPathW(static_cast<DWORD>(cursor.remaining), cursor.position);
+      advance(cursor, bounded_length(cursor.position, cursor.remaining));
+      strip_trailing_backslashes(cursor);
+      return true;
+    case kProgram:
+      if (__wargv == nullptr || __wargv[0] == nullptr) abort();
+      append_value(cursor, __wargv[0]);
+      return true;
+    case kProgramBase:
+      if (!append_program(cursor, length)) return false;
+      if (length > 3 && _wcsicmp(cursor.position + length - 4, L".exe") == 0) {
+        length -= 4;
+        cursor.position[length] = L'\0';
+      }
+      advance(cursor, length);
+      return true;
+    case kProgramDir: {
+      // Only the program name counts: a backslash written before it does not.
+      if (!append_program(cursor, length)) return false;
+      wchar_t* last = wcsrchr(cursor.position, L'\\');
+      if (last != nullptr) {
+        *last = L'\0';
+        length = static_cast<size_t>(last - cursor.position);
+      }
+      advance(cursor, length);
+      return true;
+    }
+    case kPid:
+      append_pid(cursor);
+      return true;
+    case kHome:
+    case kCacheDir:
+      if (!append_folder(cursor, placeholder == kHome ? CSIDL_PROFILE : CSIDL_LOCAL_APPDATA)) return false;
+      strip_trailing_backslashes(cursor);
+      return true;
+    case kCompany:
+      append_value(cursor, onefile_company);
+      return true;
+    case kProduct:
+      append_value(cursor, onefile_product);
+      return true;
+    case kVersion:
+      append_value(cursor, onefile_version);
+      return true;
+    case kFileVersion:
+      append_value(cursor, onefile_file_version);
+      return true;
+    case kProductVersion:
+      append_value(cursor, onefile_product_version);
+      return true;
+    case kRandom:
+      append_stored(cursor, "VORLAN_ONEFILE_RANDOM", placeholder);
+      return true;
+    case kTimeUs:
+      append_stored(cursor, "VORLAN_ONEFILE_TIME_US", placeholder);
+      return true;
+    case kTime:
+      append_stored(cursor, "VORLAN_ONEFILE_START", placeholder);
+      return true;
+    case kUnknown:
+      break;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity) {
+  Cursor cursor{output, output, capacity};
+  *output = L'\0';
+  wchar_t name[kNameCapacity];
+  size_t name_length = 0;
+  bool open = false;
+  for (const wchar_t* p = path_template; *p != L'\0'; ++p) {
+    const wchar_t c = *p;
+    if (c == L'{') {
+      // Only the name after the last "{" counts.
+      open = true;
+      name_length = 0;
+    } else if (c == L'}' && open) {
+      name[name_length] = L'\0';
+      if (!expand_placeholder(cursor, name)) return false;
+      open = false;
+    } else if (open) {
+      if (name_length + 1 >= kNameCapacity) abort();
+      name[name_length++] = c;
+    } else {
+      // A literal that does not fit fails the expansion instead of aborting.
+      if (cursor.remaining < 2) return false;
+      cursor.position[0] = c;
+      cursor.position[1] = L'\0';
+      advance(cursor, 1);
+    }
+  }
+  // A placeholder still open here is dropped.
+  *cursor.position = L'\0';
+  return true;
+}
+
+// Eight bytes from a 32-bit xorshift, one after each step, in URL-safe base64
+// without padding: 3+3+2 bytes give 4+4+3 characters.
+void random_text_from_seed(uint32_t seed, wchar_t out[12]) {
+  static const wchar_t kAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  uint8_t bytes[8];
+  uint32_t x = seed;
+  for (int i = 0; i < 8; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    bytes[i] = static_cast<uint8_t>(x);
+  }
+  size_t n = 0;
+  for (int i = 0; i < 6; i += 3) {
+    const uint32_t group = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    out[n++] = kAlphabet[(group >> 18) & 63];
+    out[n++] = kAlphabet[(group >> 12) & 63];
+    out[n++] = kAlphabet[(group >> 6) & 63];
+    out[n++] = kAlphabet[group & 63];
+  }
+  const uint32_t tail = (uint32_t{bytes[6]} << 8) | bytes[7];
+  out[n++] = kAlphabet[(tail >> 10) & 63];
+  out[n++] = kAlphabet[(tail >> 4) & 63];
+  out[n++] = kAlphabet[(tail << 2) & 63];
+  out[n] = L'\0';
+}
+
+void time_us_text(int64_t system_time, wchar_t out[8]) {
+  swprintf(out, 8, L"%06ld", static_cast<long>((system_time / 10) % 1000000));
+}

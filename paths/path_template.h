@@ -1,0 +1,24 @@
+// Expansion of path templates such as "{TEMP}\onefile_{PID}_{TIME_US}_{RANDOM}".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The target directory's template and the known-directory seed.
+inline constexpr wchar_t kTargetDirectoryTemplate[] = L"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
+inline constexpr wchar_t kHomeTemplate[] = L"{HOME}";
+
+// Expands `path_template` into `output` (capacity in code units, at least 1).
+// False: an unknown or empty placeholder, a failed folder lookup, or a literal
+// character that does not fit; `output` then holds the text produced so far.
+// A value that does not fit, a null argv[0], a non-digit in a present
+// VORLAN_ONEFILE_PARENT abort the process.
+bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity);
+
+// The 11-character random text for `seed` (the xorshift bytes in URL-safe
+// base64), written with a terminator into `out`.
+void random_text_from_seed(uint32_t seed, wchar_t out[12]);
+
+// The TIME_US text for a system time in 100 ns units since 1601: the
+// microsecond within the second, always six digits ("%06ld").
+void time_us_text(int64_t system_time, wchar_t out[8]);

@@ -1,0 +1,16 @@
+// Bounded operations on wide path buffers. A buffer is passed with its
+// capacity in code units, terminator included. A copy or append that leaves no
+// room for the text and its terminator ends the process through abort: paths
+// are never truncated.
+#pragma once
+
+#include <cstddef>
+
+// Length of `text` if it is terminated within `capacity` units; aborts otherwise.
+size_t bounded_length(const wchar_t* text, size_t capacity);
+
+// dst = src, bounded by `capacity`.
+void bounded_copy(wchar_t* dst, size_t capacity, const wchar_t* src);
+
+// dst += src, bounded by `capacity`.
+void bounded_append(wchar_t* dst, size_t capacity, const wchar_t* src);

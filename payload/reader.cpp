@@ -1,0 +1,83 @@
+#include "payload/reader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <zstd.h>
+
+#include "diag/fail.h"
+#include "diag/messages.h"
+#include "payload/format.h"
+
+namespace {
+
+// The decoder state, one per process.
+//
+// g_input: `src` is the first byte after the header, `size` the compressed
+// length; `pos` counts the bytes consumed and only the decoder advances it.
+// The bytes are decoded where they lie, never copied.
+//
+// g_output: its two counters do double duty.
+//  - During a decoder call, `size` is the capacity of the buffer and `pos`
+//    counts the bytes produced, starting from 0.
+//  - Between calls, `size` is the number of valid bytes the last call
+//    produced and `pos` the read position: bytes [pos, size) are decoded and
+//    not yet handed out. Before the first read both are 0.
+// Between calls 0 <= pos <= size <= kPayloadOutputBufferSize holds.
+//
+// g_output_was_full: the last call filled the whole buffer, so the decoder
+// may hold more output without needing more input. It outlives a read: a
+// later read that finds the buffer empty must call the decoder once more even
+// when no input is left, or that held output would be lost.
+ZSTD_DCtx* g_decoder = nullptr;
+ZSTD_inBuffer g_input = {nullptr, 0, 0};
+ZSTD_outBuffer g_output = {nullptr, 0, 0};
+bool g_output_was_full = false;
+
+}  // namespace
+
+void payload_open(const unsigned char* stored, size_t stored_length) {
+  void* buffer = malloc(kPayloadOutputBufferSize);
+  if (!buffer) fail_message(msg::kAllocate);
+  g_decoder = ZSTD_createDCtx();
+  if (!g_decoder) fail_message(msg::kAllocate);
+
+  g_output = {buffer, 0, 0};
+  g_output_was_full = false;
+  // The caller has checked the header, so the array holds at least its bytes.
+  const size_t header = payload_format::kHeaderSize;
+  g_input = {stored + header, stored_length > header ? stored_length - header : 0, 0};
+}
+
+void payload_read(void* dst, size_t count) {
+  unsigned char* out = static_cast<unsigned char*>(dst);
+  while (count > 0) {
+    size_t available = g_output.size - g_output.pos;
+    if (available > 0) {
+      size_t n = available < count ? available : count;
+      memcpy(out, static_cast<unsigned char*>(g_output.dst) + g_output.pos, n);
+      g_output.pos += n;
+      out += n;
+      count -= n;
+      continue;
+    }
+    if (g_input.pos >= g_input.size && !g_output_was_full) fail_message(msg::kDecode);
+
+    g_output.size = kPayloadOutputBufferSize;
+    g_output.pos = 0;
+    // The size hint in the result is of no use here: the whole input is there.
+    if (ZSTD_isError(ZSTD_decompressStream(g_decoder, &g_output, &g_input))) fail_message(msg::kDecode);
+    g_output_was_full = g_output.pos == kPayloadOutputBufferSize;
+    // A call may produce nothing (it read only a frame or block header); the
+    // next pass then calls again while input remains.
+    g_output.size = g_output.pos;
+    g_output.pos = 0;
+  }
+}
+
+void payload_close() {
+  ZSTD_freeDCtx(g_decoder);
+  g_decoder = nullptr;
+  free(g_output.dst);
+  g_output = {nullptr, 0, 0};
+}

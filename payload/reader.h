@@ -1,0 +1,17 @@
+// Exact reads from the compressed entry stream. Every failure ends the process
+// with "Error, couldn't decode attached data." (or the allocation message).
+#pragma once
+
+#include <cstddef>
+
+inline constexpr size_t kPayloadOutputBufferSize = 131072;
+
+// Allocates the output buffer and the decoder; the input starts after the
+// 3-byte header of the stored payload.
+void payload_open(const unsigned char* stored, size_t stored_length);
+
+// Copies exactly `count` (at least 1) next bytes of the entry stream to `dst`.
+void payload_read(void* dst, size_t count);
+
+// Frees the decoder and then the output buffer.
+void payload_close();

@@ -1,0 +1,218 @@
+// Unpacking real payloads into fresh directories under the temp directory.
+// Fatal ends and the bounded known-directory list run in a fresh copy of this
+// binary, since their state is process-wide.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "payload/reader.h"
+#include "payload/tests/payload_streams.h"
+#include "payload/unpack.h"
+#include "tests/support/process.h"
+
+using namespace payload_test;
+using onefile_test::path_exists;
+using onefile_test::read_file;
+using onefile_test::run_mode;
+
+namespace {
+
+void set_target(const std::wstring& dir) {
+  ASSERT_LT(dir.size(), kPathCapacity);
+  wcscpy(g_target_directory, dir.c_str());
+}
+
+std::vector<EntryOutcome> unpack_all(const std::string& stream, const std::wstring& target, bool trailing = true) {
+  std::string stored = stored_payload(compress_frame(stream, 20), trailing);
+  set_target(target);
+  g_main_library_path[0] = 0;
+  payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+  std::vector<EntryOutcome> outcomes;
+  do outcomes.push_back(unpack_next_entry(false));
+  while (outcomes.back() == EntryOutcome::file_written);
+  payload_close();
+  return outcomes;
+}
+
+// A name of `units` code units in components of at most 200 (a file system
+// limits components, not whole paths).
+std::wstring long_name(size_t units) {
+  std::wstring name;
+  for (size_t i = 0; i < units; ++i) name += (i % 201 == 200) ? L'\\' : static_cast<wchar_t>(L'a' + i / 201);
+  return name;
+}
+
+bool is_directory(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+class Unpack : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = onefile_test::make_temp_dir(L"unpack");
+    target_ = base_ + L"\\target";  // not there yet: the first walk makes it
+  }
+  void TearDown() override { onefile_test::remove_tree(base_); }
+  std::wstring base_, target_;
+};
+
+}  // namespace
+
+ONEFILE_TEST_MODE(unpack) {
+  // args: target, then the scenario.
+  std::string stream = entry_record(L"main.dll", "MZ");
+  if (args.at(1) == L"long_name") stream += entry_record(long_name(1024), "x");
+  if (args.at(1) == L"file_for_directory") stream += entry_record(L"x", "file") + entry_record(L"x\\y.txt", "y");
+  stream += end_marker();
+  wcscpy(g_target_directory, args.at(0).c_str());
+  std::string stored = stored_payload(compress_frame(stream, 20), true);
+  payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+  while (unpack_next_entry(false) == EntryOutcome::file_written) {
+  }
+  std::printf("unpacked\n");
+  return 0;
+}
+
+ONEFILE_TEST_MODE(child_path_bound) {
+  // args: the length of target, backslash and name together.
+  size_t total = std::stoul(args.at(0));
+  std::wstring name = L"main.dll";
+  std::wstring target = L"C:\\" + std::wstring(total - 1 - name.size() - 3, L'p');
+  wcscpy(g_target_directory, target.c_str());
+  std::string stored = stored_payload(compress_frame(entry_record(name, "MZ") + end_marker(), 20), true);
+  payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+  EntryOutcome outcome = unpack_next_entry(true);
+  std::printf("%d %zu\n", static_cast<int>(outcome == EntryOutcome::main_library_reached),
+              wcslen(g_main_library_path));
+  return 0;
+}
+
+ONEFILE_TEST_MODE(known_directory_limit) {
+  // args: an existing directory. The list holds home and 1023 more.
+  auto dir = [&](int i) { return args.at(0) + L"\\d" + std::to_wstring(i); };
+  for (int i = 0; i < 1024; ++i)
+    if (!ensure_directory(dir(i).c_str())) return 10;
+  RemoveDirectoryW(dir(1022).c_str());
+  RemoveDirectoryW(dir(1023).c_str());
+  if (!ensure_directory(dir(1022).c_str()) || !ensure_directory(dir(1023).c_str())) return 11;
+  std::printf("last remembered %s, first forgotten %s\n", path_exists(dir(1022)) ? "made again" : "trusted",
+              path_exists(dir(1023)) ? "made again" : "trusted");
+  return 0;
+}
+
+TEST_F(Unpack, WritesEveryFileWithExactContentWithOrWithoutTrailingBytes) {
+  const std::vector<std::pair<std::wstring, std::string>> files = {
+      {L"main.dll", sample_bytes(3 * kWriteChunk + 5, 1)},  // first: the main library
+      {L"empty.txt", ""},
+      {L"exact.bin", sample_bytes(kWriteChunk, 2)},
+      {L"a\\b\\c\\deep.bin", sample_bytes(kWriteChunk + 1, 3)},
+      {L"a\\b\\sibling.txt", "sibling"},
+      {L"a\\top.txt", "top"},
+  };
+  std::string stream;
+  for (const auto& [name, content] : files) stream += entry_record(name, content);
+  stream += end_marker();
+
+  for (bool trailing : {true, false}) {
+    SCOPED_TRACE(trailing ? "with trailing bytes" : "without trailing bytes");
+    std::wstring target = target_ + (trailing ? L"1" : L"2");
+    auto outcomes = unpack_all(stream, target, trailing);
+    EXPECT_EQ(outcomes.size(), files.size() + 1);
+    EXPECT_EQ(outcomes.back(), EntryOutcome::end_of_list);
+    EXPECT_EQ(std::wstring(g_main_library_path), target + L"\\main.dll");
+    for (const auto& [name, content] : files) {
+      SCOPED_TRACE(onefile_test::narrow(name));
+      std::wstring path = target + L"\\" + name;
+      ASSERT_TRUE(path_exists(path));
+      EXPECT_TRUE(read_file(path) == content);
+    }
+    EXPECT_TRUE(is_directory(target + L"\\a\\b\\c"));
+  }
+}
+
+TEST_F(Unpack, SecondRecordWithTheSameNameReplacesTheFirst) {
+  unpack_all(entry_record(L"x.dll", "the first, longer content") + entry_record(L"x.dll", "second") + end_marker(),
+             target_);
+  EXPECT_EQ(read_file(target_ + L"\\x.dll"), "second");
+  EXPECT_EQ(std::wstring(g_main_library_path), target_ + L"\\x.dll");
+}
+
+TEST_F(Unpack, NameOf1023UnitsIsUnpacked) {
+  std::wstring name = long_name(1023);
+  unpack_all(entry_record(L"main.dll", "MZ") + entry_record(name, "long") + end_marker(), target_);
+  EXPECT_EQ(wcslen(g_entry_name), 0u);  // the end marker was read last
+  EXPECT_EQ(read_file(target_ + L"\\" + name), "long");
+}
+
+TEST_F(Unpack, DeepNameCreatesEveryMissingDirectory) {
+  // 511 missing levels below a missing target: the walk climbs all the way.
+  std::wstring name;
+  for (int i = 0; i < 511; ++i) name += L"d\\";
+  name += L"f";
+  ASSERT_EQ(name.size(), 1023u);
+  unpack_all(entry_record(name, "deep") + end_marker(), target_);
+  EXPECT_EQ(read_file(target_ + L"\\" + name), "deep");
+}
+
+TEST_F(Unpack, NameOf1024UnitsIsDecodeError) {
+  auto r = run_mode(L"unpack", {target_, L"long_name"});
+  EXPECT_EQ(r.exit_code, 2u);
+  EXPECT_EQ(r.out, "Error, couldn't decode attached data.\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(path_exists(target_ + L"\\main.dll"));
+  EXPECT_FALSE(path_exists(target_ + L"\\" + long_name(200)));
+}
+
+TEST_F(Unpack, FileWhereADirectoryIsNeededCannotBeOpened) {
+  auto r = run_mode(L"unpack", {target_, L"file_for_directory"});
+  EXPECT_EQ(r.exit_code, 2u);
+  EXPECT_EQ(r.err, "Error, failed to open '" + onefile_test::narrow(target_) + "\\x\\y.txt' for writing.\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(read_file(target_ + L"\\x"), "file");
+}
+
+TEST(UnpackBounds, EntryPathMustFit4096UnitsWithItsTerminator) {
+  auto r = run_mode(L"child_path_bound", {L"4095"});
+  EXPECT_EQ(r.exit_code, 0u);
+  EXPECT_EQ(r.out, "1 4095\n");
+
+  r = run_mode(L"child_path_bound", {L"4096"});
+  EXPECT_EQ(r.exit_code, 3u);  // the runtime's abort
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Unpack, ChildRoleStopsAtTheFirstNameWithoutReadingOrCreatingAnything) {
+  // The stream ends right after the first name: reading its size would fail.
+  std::string stored = stored_payload(compress_frame(name_field(L"app.dll"), 20), true);
+  set_target(target_);
+  g_main_library_path[0] = 0;
+  payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+  EXPECT_EQ(unpack_next_entry(true), EntryOutcome::main_library_reached);
+  payload_close();
+  EXPECT_EQ(std::wstring(g_main_library_path), target_ + L"\\app.dll");
+  EXPECT_FALSE(path_exists(target_));
+}
+
+TEST_F(Unpack, EnsureDirectoryTakesDrivesAndExistingPathsAsPresent) {
+  EXPECT_TRUE(ensure_directory(L"Q:"));  // never handed to CreateDirectoryW
+  std::wstring file = base_ + L"\\plain";
+  onefile_test::write_file(file, "x");
+  EXPECT_TRUE(ensure_directory(file.c_str()));
+
+  std::wstring child = base_ + L"\\missing\\child";
+  EXPECT_FALSE(ensure_directory(child.c_str()));
+  // A failure is not remembered: once the parent is there, it is created.
+  CreateDirectoryW((base_ + L"\\missing").c_str(), nullptr);
+  EXPECT_TRUE(ensure_directory(child.c_str()));
+  EXPECT_TRUE(is_directory(child));
+}
+
+TEST_F(Unpack, KnownDirectoryListHoldsHomeAnd1023More) {
+  auto r = run_mode(L"known_directory_limit", {base_});
+  EXPECT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_EQ(r.out, "last remembered trusted, first forgotten made again\n");
+}

@@ -1,0 +1,135 @@
+#include "payload/unpack.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cwchar>
+
+#include "diag/fail.h"
+#include "diag/messages.h"
+#include "paths/path_template.h"
+#include "paths/wide_path.h"
+#include "payload/format.h"
+#include "payload/reader.h"
+
+wchar_t g_target_directory[kPathCapacity];
+wchar_t g_main_library_path[kPathCapacity];
+wchar_t g_entry_name[payload_format::kNameBufferUnits];
+wchar_t g_entry_path[kPathCapacity];
+
+namespace {
+
+unsigned char g_write_buffer[kWriteChunk];
+
+// Heap copies of directories known to exist, seeded with the home directory.
+// Never emptied; once full, later directories are created but not remembered.
+wchar_t* g_known_directories[kKnownDirectorySlots];
+size_t g_known_directory_count = 0;
+
+void remember_directory(const wchar_t* path) {
+  if (g_known_directory_count >= kKnownDirectorySlots) return;
+  // Without memory for the copy the directory just stays unremembered.
+  wchar_t* copy = _wcsdup(path);
+  if (copy) g_known_directories[g_known_directory_count++] = copy;
+}
+
+// Reads the next name into g_entry_name, one little-endian unit at a time. A
+// name that does not end within the buffer lies outside the format: the
+// stream cannot be right.
+void read_entry_name() {
+  for (size_t i = 0;; ++i) {
+    unsigned char bytes[2];
+    payload_read(bytes, 2);
+    wchar_t unit = static_cast<wchar_t>(bytes[0] | (bytes[1] << 8));
+    if (i == payload_format::kNameBufferUnits - 1 && unit != 0) fail_message(msg::kDecode);
+    g_entry_name[i] = unit;
+    if (unit == 0) return;
+  }
+}
+
+}  // namespace
+
+EntryOutcome unpack_next_entry(bool child_role) {
+  read_entry_name();
+  if (g_entry_name[0] == 0) return EntryOutcome::end_of_list;
+
+  bounded_copy(g_entry_path, kPathCapacity, g_target_directory);
+  bounded_append(g_entry_path, kPathCapacity, L"\\");
+  bounded_append(g_entry_path, kPathCapacity, g_entry_name);
+
+  if (g_main_library_path[0] == 0) {
+    bounded_copy(g_main_library_path, kPathCapacity, g_entry_path);
+    // The child needs the library's path only; the parent has written it.
+    if (child_role) return EntryOutcome::main_library_reached;
+  }
+  unpack_entry(g_entry_path);
+  return EntryOutcome::file_written;
+}
+
+void unpack_entry(const wchar_t* entry_path) {
+  unsigned char size_bytes[8];
+  payload_read(size_bytes, sizeof(size_bytes));
+  uint64_t remaining = 0;
+  for (size_t i = sizeof(size_bytes); i-- > 0;) remaining = (remaining << 8) | size_bytes[i];
+
+  create_parent_directories(entry_path);
+  HANDLE file = CreateFileW(entry_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) fail_open_for_writing(entry_path);
+
+  while (remaining > 0) {
+    DWORD n = remaining < kWriteChunk ? static_cast<DWORD>(remaining) : static_cast<DWORD>(kWriteChunk);
+    payload_read(g_write_buffer, n);
+    DWORD written = 0;
+    if (!WriteFile(file, g_write_buffer, n, &written, nullptr)) fail_system(msg::kWrite, GetLastError());
+    remaining -= n;
+  }
+  CloseHandle(file);
+}
+
+bool ensure_directory(const wchar_t* path) {
+  if (g_known_directory_count == 0) {
+    // The home directory always exists and must never be created.
+    wchar_t home[kPathCapacity];
+    if (!expand_path_template(home, kHomeTemplate, kPathCapacity)) fail_template(kHomeTemplate);
+    remember_directory(home);
+  }
+  for (size_t i = 0; i < g_known_directory_count; ++i)
+    if (wcscmp(g_known_directories[i], path) == 0) return true;
+
+  // A bare drive such as "C:" cannot be created; take it as existing.
+  if (path[0] != 0 && path[1] == L':' && path[2] == 0) return true;
+
+  if (!CreateDirectoryW(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  remember_directory(path);
+  return true;
+}
+
+namespace {
+
+// One level of the walk over `path`, whose text ends at `end`: cuts it at its
+// last backslash that is not the first unit, makes sure that parent exists,
+// and puts the backslash back for the caller. All levels share the caller's
+// buffer, so a name of 512 levels costs a few bytes of stack per level, not a
+// path buffer each.
+void ensure_parents(wchar_t* path, size_t end) {
+  size_t cut = end;
+  while (cut > 1 && path[cut - 1] != L'\\') --cut;
+  if (cut <= 1) return;
+  path[cut - 1] = 0;
+
+  if (!ensure_directory(path)) {
+    // Creation failed, most likely because the level above is missing too:
+    // make the ones above first, then try this one once more. A directory
+    // that still cannot be made shows up when the file's open fails.
+    ensure_parents(path, cut - 1);
+    ensure_directory(path);
+  }
+  path[cut - 1] = L'\\';
+}
+
+}  // namespace
+
+void create_parent_directories(const wchar_t* path) {
+  wchar_t parent[kPathCapacity];
+  bounded_copy(parent, kPathCapacity, path);
+  ensure_parents(parent, wcslen(parent));
+}

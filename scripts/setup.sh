@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# One-time machine set-up for building and testing: Debian packages, the
+# Windows build of libzstd from Debian's source package, and a private Wine
+# prefix. Every step checks whether its result is already there, so running
+# this again costs about a second.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/build"
+mkdir -p "$build"
+
+log() { printf '== %s\n' "$*" >&2; }
+
+as_root() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# --- Debian packages -------------------------------------------------------
+packages=(
+  cmake make g++ pkg-config
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
+  libzstd-dev zstd googletest libstb-dev
+  dpkg-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  log "installing ${missing[*]}"
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# --- Source entry for Debian's main archive ---------------------------------
+# apt-get source needs a deb-src line. We derive it from the machine's own
+# binary entry for the main archive, so the mirror stays the machine's choice.
+have_deb_src() {
+  grep -rqsE '^(deb-src[[:space:]]|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/
+}
+if ! have_deb_src; then
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  uri=""
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    uri=$(awk -v c="$codename" '
+      /^$/ { if (u != "" && s ~ ("(^| )" c "( |$)") && comp ~ /main/) { print u; exit } u=""; s=""; comp="" }
+      /^URIs:/ { u=$2 } /^Suites:/ { $1=""; s=$0 } /^Components:/ { comp=$0 }
+      END { if (u != "" && s ~ ("(^| )" c "( |$)") && comp ~ /main/) print u }' "$f" | head -n 1)
+    [ -n "$uri" ] && break
+  done
+  if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+    uri=$(awk -v c="$codename" '$1=="deb" && $3==c && /main/ { print $2; exit }' /etc/apt/sources.list)
+  fi
+  [ -n "$uri" ] || { echo "setup: cannot find the Debian main archive in the apt sources" >&2; exit 1; }
+  log "adding a deb-src entry for $codename"
+  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$uri" "$codename" | as_root tee /etc/apt/sources.list.d/onefile-deb-src.sources >/dev/null
+  as_root apt-get update -qq
+fi
+
+# --- libzstd for Windows, from Debian's source package ------------------------
+zstd_prefix="$build/deps/zstd-win64"
+if [ ! -f "$zstd_prefix/lib/libzstd.a" ]; then
+  src="$build/deps/src"
+  mkdir -p "$src"
+  if ! ls -d "$src"/libzstd-*/build/cmake >/dev/null 2>&1; then
+    log "fetching Debian's libzstd source package"
+    (cd "$src" && apt-get source -qq libzstd >/dev/null)
+  fi
+  zsrc=$(ls -d "$src"/libzstd-*/ | head -n 1)
+  log "building static libzstd for 64-bit Windows from $(basename "$zsrc")"
+  cmake -S "$zsrc/build/cmake" -B "$build/deps/zstd-build" \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$zstd_prefix" \
+    -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON \
+    -DZSTD_BUILD_TESTS=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF \
+    >/dev/null
+  cmake --build "$build/deps/zstd-build" -j"$(nproc)" >/dev/null
+  cmake --install "$build/deps/zstd-build" >/dev/null
+fi
+
+# --- Private Wine prefix -------------------------------------------------------
+prefix="$build/wineprefix"
+if [ ! -f "$prefix/system.reg" ]; then
+  log "creating a private Wine prefix"
+  WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+  WINEPREFIX="$prefix" wineserver -w
+fi
