@@ -8,6 +8,11 @@
 // directory only when it is set.
 extern volatile unsigned char g_unpack_started;
 
+// Set by the console handler before its clean-up deletes the target
+// directory; the entry loop then stops writing and leaves the end of the
+// process to the system.
+extern volatile unsigned char g_interrupted;
+
 // Child role: loads the main library and returns the result of its run_code.
 int hand_off_to_main_library();
 

@@ -23,6 +23,7 @@
 #include "payload/unpack.h"
 
 volatile unsigned char g_unpack_started = 0;
+volatile unsigned char g_interrupted = 0;
 
 namespace {
 
@@ -95,6 +96,11 @@ int launcher_main() {
   g_unpack_started = 1;
 
   for (;;) {
+    // Interrupted while unpacking: writing on would refill the directory the
+    // handler is deleting, and a failure here would end the process in the
+    // middle of that deletion. The system ends the process once the handler
+    // is done.
+    if (g_interrupted) Sleep(INFINITE);
     switch (unpack_next_entry(child_role)) {
       case EntryOutcome::file_written:
         continue;

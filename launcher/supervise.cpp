@@ -230,6 +230,7 @@ BOOL WINAPI console_ctrl_handler(DWORD event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
+      g_interrupted = 1;
       cleanup();
       break;
     default:

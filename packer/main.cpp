@@ -62,14 +62,20 @@ Output:
 
 Compression:
   --level N              Zstandard level from 1 (fastest) to 22 (smallest).
-                         Default 19: on a mixed tree of text, executables and
-                         incompressible data it packs about 10 % smaller than
-                         level 9 at about five times the time; unpacking is
-                         about as fast at any level. Use 3 to 9 for quick
-                         test builds.
-  --long                 Long-distance matching over the whole 128 MiB window:
-                         smaller payloads when large files repeat, slower.
-  The same tree and options always give the same bytes, on any machine.
+                         Default 19, chosen by measurement on a 221 MiB mixed
+                         tree (Windows DLLs, C headers, random data, small
+                         gzip files) on two cores: level 19 gave 80.2 MB in
+                         about 40 s, 4 % less than level 12 (83.7 MB, 5 s)
+                         and 7 % less than level 9 (86.4 MB, 2 s); level 22
+                         saved 0.25 % more with 1.6 GB of memory. Unpacking
+                         is as fast at any level. Use 3 to 9 for quick test
+                         builds.
+  --long                 Long-distance matching over the whole 128 MiB
+                         window, for levels 1 to 15 (levels 16 and up use it
+                         anyway with this window): smaller payloads when
+                         large files repeat, slower.
+  The same tree and options give the same bytes whatever the number of
+  cores (with the same libzstd release).
 
 Build-time texts (what the launcher's {COMPANY}, {PRODUCT}, {VERSION},
 {FILE_VERSION} and {PRODUCT_VERSION} placeholders give):

@@ -209,7 +209,9 @@ TEST(RealKitLink, PacksARunnableLauncherTwiceAlike) {
   dir.write("root/app.dll", "MZ" + random_bytes(1000, 3));
   dir.write("root/sub/data.txt", "data");
   std::string first;
-  for (const char* name : {"one.exe", "two.exe"}) {
+  // The same file name, as the product text defaults to it.
+  for (const char* name : {"one/App.exe", "two/App.exe"}) {
+    dir.mkdir(std::string(name, 3));
     const RunResult result = run_pack(
         {"--root", dir / "root", "--main", "app.dll", "--kit", kit, "--output", dir / name, "--level", "3"});
     ASSERT_EQ(result.exit_code, 0) << result.err;
@@ -217,5 +219,5 @@ TEST(RealKitLink, PacksARunnableLauncherTwiceAlike) {
     EXPECT_TRUE(is_pe(exe));
     if (first.empty()) first = exe;
   }
-  EXPECT_TRUE(read_file(dir / "two.exe") == first);
+  EXPECT_TRUE(read_file(dir / "two/App.exe") == first);
 }
