@@ -258,6 +258,9 @@ void run(const Options& options) {
     TempDir temp;
     link_launcher(link, temp, out);
     out.commit();
+    if (!options.quiet)
+      std::fprintf(stderr, "onefile-pack: %s: linked with the stored payload %s\n",
+                   display_path(options.output).c_str(), display_path(options.stored_payload).c_str());
     return;
   }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# ctrl_c_test.sh WINE_RUN APP_EXE: Ctrl+C (SIGINT to the Unix process under
-# Wine) to a parent whose child runs: the parent gives the child up to 5 s,
+# ctrl_c_test.sh WINE_RUN APP_EXE [--while-unpacking]
+#
+# Ctrl+C (SIGINT to the Unix process under Wine) to a parent launcher.
+# Default: while its child runs. The parent gives the child up to 5 s,
 # terminates it, deletes the target directory and ends.
+# --while-unpacking: while it still unpacks a large payload. The target
+# directory is removed, and nothing outside it is touched.
 #
 # Wine hands SIGINT to a program's console handlers only when the program was
 # started from a terminal, as a user at a console would start it; so the run
@@ -11,28 +15,57 @@ if [ "${1:-}" != --in-terminal ]; then
   exec script -qec "bash $(printf '%q' "$0") --in-terminal $(printf '%q ' "$@")" /dev/null </dev/null
 fi
 shift
-wine_run=$1 app=$2
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+wine_run=$1 app=$2 mode=${3:-}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cd "$scratch" || exit 1
+echo mine >here.txt
+
+win_temp=$("$wine_run" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+temp=$("$wine_run" winepath -u "$win_temp" 2>/dev/null | tr -d '\r')
+[ -d "$temp" ] || { echo "cannot find the temp directory"; exit 1; }
+echo mine >"$temp/onefile_beside.txt"
+before=$(ls "$temp" | sort)
 
 # Job control on: a background job of a non-interactive shell would otherwise
 # ignore SIGINT.
 set -m
-"$wine_run" "$app" wait 60000 >"$log" 2>&1 &
-parent=$!
-for _ in $(seq 150); do grep -q '^ready ' "$log" && break; sleep 0.2; done
-target=$(sed -n 's/^ready \(.*\)$/\1/p' "$log" | tr -d '\r')
-[ -n "$target" ] || { echo "the app did not start"; cat "$log"; exit 1; }
-unix_target=$(WINEDEBUG=-all "$wine_run" winepath -u "$target" 2>/dev/null | tr -d '\r')
-[ -d "$unix_target" ] || { echo "target directory $unix_target missing while the app runs"; exit 1; }
+if [ "$mode" = --while-unpacking ]; then
+  "$wine_run" "$app" exit 0 >"$scratch/log" 2>&1 &
+  parent=$!
+  target=""
+  for _ in $(seq 2000); do
+    target=$(comm -13 <(echo "$before") <(ls "$temp" | sort) | grep '^onefile_' | head -n 1)
+    [ -n "$target" ] && break
+    sleep 0.01
+  done
+  [ -n "$target" ] || { echo "no target directory appeared"; exit 1; }
+  target="$temp/$target"
+else
+  "$wine_run" "$app" wait 60000 >"$scratch/log" 2>&1 &
+  parent=$!
+  for _ in $(seq 150); do grep -q '^ready ' "$scratch/log" && break; sleep 0.2; done
+  win_target=$(sed -n 's/^ready \(.*\)$/\1/p' "$scratch/log" | tr -d '\r')
+  [ -n "$win_target" ] || { echo "the app did not start"; cat "$scratch/log"; exit 1; }
+  target=$("$wine_run" winepath -u "$win_target" 2>/dev/null | tr -d '\r')
+fi
+[ -d "$target" ] || { echo "target directory $target missing while the app runs"; exit 1; }
 
 start=$(date +%s)
 kill -INT "$parent"
 wait "$parent"
+code=$?
 elapsed=$(($(date +%s) - start))
-echo "parent ended $elapsed s after SIGINT"
-if [ -d "$unix_target" ]; then echo "target directory $unix_target left behind"; exit 1; fi
-# The child ignores nothing but gets no signal under Wine: the parent waits
-# its 5 s grace, then terminates it.
-[ "$elapsed" -ge 4 ] && [ "$elapsed" -le 15 ] || { echo "expected about 5 s"; exit 1; }
-echo ok
+echo "parent ended $elapsed s after SIGINT with exit code $code"
+status=0
+if [ -d "$target" ]; then echo "target directory $target left behind"; status=1; fi
+[ "$(cat here.txt)" = mine ] && [ "$(cat "$temp/onefile_beside.txt")" = mine ] || { echo "files of others changed"; status=1; }
+rm -f "$temp/onefile_beside.txt"
+[ "$(ls "$scratch" | sort | tr '\n' ' ')" = "here.txt log " ] || { echo "current directory changed: $(ls "$scratch")"; status=1; }
+if [ "$mode" != --while-unpacking ]; then
+  # The child gets no signal under Wine: the parent waits its 5 s grace, then
+  # terminates it.
+  [ "$elapsed" -ge 4 ] && [ "$elapsed" -le 15 ] || { echo "expected about 5 s"; status=1; }
+fi
+[ "$status" = 0 ] && echo ok
+exit "$status"
