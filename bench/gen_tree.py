@@ -14,6 +14,7 @@ else comes from random.Random(seed), so the tree depends only on the
 arguments (and the DLL's bytes).
 """
 import argparse
+import itertools
 import os
 import random
 import shutil
@@ -32,16 +33,17 @@ class Gen:
         r = self.rng
         self.words = sorted({"".join(r.choice(SYLLABLES) for _ in range(r.randint(1, 4))) for _ in range(6000)})
         # Zipf-like word weights, as in real text.
-        self.word_weights = [1.0 / (i + 1) for i in range(len(self.words))]
-        r.shuffle(self.word_weights)
+        weights = [1.0 / (i + 1) for i in range(len(self.words))]
+        r.shuffle(weights)
+        self.word_cum = list(itertools.accumulate(weights))
         # Instruction-like byte fragments with skewed frequencies: compresses
         # roughly like x86-64 code (about 2.5:1 with strong compressors).
         self.fragments = [r.randbytes(r.randint(1, 7)) for _ in range(3000)]
-        self.fragment_weights = [1.0 / (i + 1) ** 0.9 for i in range(len(self.fragments))]
+        self.fragment_cum = list(itertools.accumulate(1.0 / (i + 1) ** 0.9 for i in range(len(self.fragments))))
         self.binaries = []  # earlier pseudo-binaries, for near-copies
 
     def words_text(self, n):
-        return self.rng.choices(self.words, self.word_weights, k=n)
+        return self.rng.choices(self.words, cum_weights=self.word_cum, k=n)
 
     def source_text(self, size):
         r = self.rng
@@ -101,7 +103,7 @@ class Gen:
         r = self.rng
         chunks, total = [], 0
         while total < size:
-            piece = b"".join(r.choices(self.fragments, self.fragment_weights, k=4096))
+            piece = b"".join(r.choices(self.fragments, cum_weights=self.fragment_cum, k=4096))
             # Addresses and displacements: partly random, partly small.
             piece += r.randbytes(r.randint(64, 512))
             chunks.append(piece)
@@ -181,16 +183,16 @@ def mixed(root, seed, scale):
         kind = r.random()
         folder = r.choice(dirs)
         base = "_".join(gen.words_text(r.randint(1, 3)))
-        if kind < 0.62:  # text: 1 KB .. 400 KB, about 55 MB at scale 1
+        if kind < 0.62:  # text: 1 KB .. 200 KB, about 47 MB at scale 1
             ext, make = r.choice([("cpp", gen.source_text), ("h", gen.source_text), ("json", gen.json_text),
                                   ("log", gen.log_text), ("txt", gen.translation_text), ("py", gen.source_text)])
-            data = make(gen.log_uniform(1 << 10, 400 << 10))
-        elif kind < 0.9:  # binaries: 4 KB .. 3 MB, about 90 MB at scale 1
+            data = make(gen.log_uniform(1 << 10, 200 << 10))
+        elif kind < 0.9:  # binaries: 2 KB .. 1 MB, about 95 MB at scale 1
             ext = r.choice(["dll", "dll", "pyd", "exe", "bin"])
-            data = gen.binary(gen.log_uniform(4 << 10, 3 << 20))
-        else:  # incompressible assets: 16 KB .. 4 MB, about 55 MB at scale 1
+            data = gen.binary(gen.log_uniform(2 << 10, 1 << 20))
+        else:  # incompressible assets: 8 KB .. 1.5 MB, about 57 MB at scale 1
             ext = r.choice(["png", "jpg", "ogg", "zip", "dat"])
-            data = r.randbytes(gen.log_uniform(16 << 10, 4 << 20))
+            data = r.randbytes(gen.log_uniform(8 << 10, 3 << 19))
         rel = unique_name(used, (folder + "\\" if folder else "") + base + "." + ext)
         total += write(root, rel, data)
     return n_files, total

@@ -7,10 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "packer/link.h"
+#include "packer/pe/pe_file.h"
+#include "packer/resources/resources.h"
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
 #include "packer/payload_writer.h"
@@ -42,7 +45,8 @@ Input:
                          UTF-16 code units for the path below DIR), and names
                          that differ only in case.
   --main NAME            The application's main library: a 64-bit Windows DLL
-                         exporting run_code. NAME is relative to DIR (or any
+                         exporting run_code (checked before linking; see
+                         --no-check-main). NAME is relative to DIR (or any
                          path to the file); the library must lie directly in
                          DIR, not in a subfolder, and its name must end in
                          .dll. It is stored first.
@@ -50,6 +54,10 @@ Input:
                          instead of packing a folder (for payloads written
                          with --payload-only or elsewhere). Not combined with
                          --root, --main, --payload-only, --level or --long.
+
+  --no-check-main        Link even when the main library is not a 64-bit DLL
+                         exporting run_code (the launcher then fails at run
+                         time); for tests of such failures.
 
 Output:
   -o, --output FILE      The file to write. It is written under a temporary
@@ -84,13 +92,25 @@ Build-time texts (what the launcher's {COMPANY}, {PRODUCT}, {VERSION},
   --version TEXT         The version, file version and product version text.
                          Default: 1.0.0.0.
 
+Executable resources:
+  --icon FILE            The app's icon: a square PNG (256x256 or larger is
+                         best) or an .ico; it is resampled to 16, 24, 32, 48,
+                         64, 128 and 256 pixels, kept as 32-bit PNG images.
+                         Default: the project's own icon.
+  The version information carries the texts above (CompanyName,
+  ProductName, FileVersion, ProductVersion; the numeric version when the
+  version text reads like 1.2.3.4). The manifest asks for the invoker's
+  execution level, declares long-path awareness, uses the common controls
+  6.0 and lists Windows Vista to Windows 10 as supported.
+
 Linking:
   --kit DIR              The launcher kit: entry.obj and the launcher's static
                          libraries, as the Windows build writes them. Default:
                          $ONEFILE_KIT, else lib/onefile beside the folder of
                          this program (build/bin -> build/lib/onefile).
   The cross compiler is $ONEFILE_CXX if set, else x86_64-w64-mingw32-g++-posix
-  or x86_64-w64-mingw32-g++ from PATH. The launcher's sources are not
+  or x86_64-w64-mingw32-g++ from PATH; the resource compiler is
+  $ONEFILE_WINDRES if set, else the windres of the same toolchain. The launcher's sources are not
   compiled; its prebuilt objects are linked with the payload.
 
 Other:
@@ -108,8 +128,8 @@ struct UsageError {
 };
 
 struct Options {
-  std::string root, main, output, stored_payload, kit;
-  bool payload_only = false, quiet = false, help = false;
+  std::string root, main, output, stored_payload, kit, icon;
+  bool payload_only = false, quiet = false, help = false, check_main = true;
   CompressionSettings compression;
   std::optional<std::string> company, product, version;
   bool level_given = false;
@@ -148,6 +168,8 @@ Options parse_options(int argc, char** argv) {
     else if (arg == "--output" || arg == "-o") options.output = value();
     else if (arg == "--stored-payload") options.stored_payload = value();
     else if (arg == "--kit") options.kit = value();
+    else if (arg == "--icon") options.icon = value();
+    else if (arg == "--no-check-main") flag(), options.check_main = false;
     else if (arg == "--company") options.company = value();
     else if (arg == "--product") options.product = value();
     else if (arg == "--version") options.version = value();
@@ -170,8 +192,9 @@ Options parse_options(int argc, char** argv) {
   }
   if (options.root.empty()) throw UsageError{"--root: missing (see --help)"};
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
-  if (options.payload_only && (!options.kit.empty() || options.company || options.product || options.version))
-    throw UsageError{"--payload-only: --kit, --company, --product and --version only apply to a launcher"};
+  if (options.payload_only &&
+      (!options.kit.empty() || options.company || options.product || options.version || !options.icon.empty()))
+    throw UsageError{"--payload-only: --kit, --icon, --company, --product and --version only apply to a launcher"};
   return options;
 }
 
@@ -239,14 +262,49 @@ PackProgress pack_payload(const Options& options, const Tree& tree, OutputFile& 
   return done;
 }
 
+// The windres of the cross compiler's toolchain: the driver's name with
+// "g++..." replaced by "windres" (x86_64-w64-mingw32-g++-posix gives
+// x86_64-w64-mingw32-windres), unless $ONEFILE_WINDRES names one.
+std::string find_windres(const std::string& compiler) {
+  if (const char* env = std::getenv("ONEFILE_WINDRES"); env && *env) return env;
+  const size_t slash = compiler.rfind('/');
+  const size_t gxx = compiler.find("g++", slash == std::string::npos ? 0 : slash + 1);
+  if (gxx == std::string::npos) return "windres";
+  return compiler.substr(0, gxx) + "windres";
+}
+
+// Compiles icon, version information and manifest into an object for the
+// link, in `temp`.
+void add_resources(const Options& options, const BuildTexts& texts, const onefile_resources::IconImage* icon,
+                   LinkInputs& link, TempDir& temp) {
+  onefile_resources::ResourceTexts resource_texts;
+  resource_texts.company = texts.company;
+  resource_texts.product = texts.product;
+  resource_texts.version = texts.version;
+  const size_t slash = options.output.rfind('/');
+  resource_texts.original_filename = slash == std::string::npos ? options.output : options.output.substr(slash + 1);
+  std::optional<std::filesystem::path> icon_path;
+  if (icon) icon_path = options.icon;
+  link.extra_objects.push_back(
+      onefile_resources::build_resource_object(resource_texts, icon_path, temp.file("resources"),
+                                               find_windres(link.compiler))
+          .string());
+}
+
 void run(const Options& options) {
   BuildTexts texts;
   texts.company = options.company.value_or("");
   texts.product = options.product.value_or(default_product(options.output));
   texts.version = options.version.value_or("1.0.0.0");
 
+  // Everything the user gave is checked before any work is done.
   LinkInputs link;
+  std::optional<onefile_resources::IconImage> icon;
   if (!options.payload_only) {
+    onefile_resources::check_version_text("--company", texts.company);
+    onefile_resources::check_version_text("--product", texts.product);
+    onefile_resources::check_version_text("--version", texts.version);
+    if (!options.icon.empty()) icon = onefile_resources::load_icon_source(options.icon);
     link.compiler = find_cross_compiler();
     link.kit = find_kit(options.kit);
     link.texts = texts;
@@ -256,6 +314,7 @@ void run(const Options& options) {
     link.payload = options.stored_payload;
     OutputFile out(options.output, 0777);
     TempDir temp;
+    add_resources(options, texts, icon ? &*icon : nullptr, link, temp);
     link_launcher(link, temp, out);
     out.commit();
     if (!options.quiet)
@@ -268,6 +327,10 @@ void run(const Options& options) {
   const std::string main_name = resolve_main_name(options.root, options.main);
   check_output_outside_root(options.root, options.output);
   const Tree tree = collect_tree(options.root, main_name);
+  // A main library the launcher cannot use would only fail on the user's
+  // machine: refuse it now.
+  if (!options.payload_only && options.check_main)
+    onefile_pe::check_main_library(std::filesystem::path(options.root) / main_name, "run_code");
 
   if (options.payload_only) {
     OutputFile out(options.output, 0666);
@@ -282,8 +345,7 @@ void run(const Options& options) {
   const PackProgress done = pack_payload(options, tree, payload);
   payload.commit();
   link.payload = payload.final_path();
-  // Further link inputs (such as a compiled resource object) are added to
-  // link.extra_objects here, written into `temp`.
+  add_resources(options, texts, icon ? &*icon : nullptr, link, temp);
   OutputFile out(options.output, 0777);
   link_launcher(link, temp, out);
   out.commit();

@@ -1,5 +1,7 @@
 #include "packer/output_file.h"
 
+#include <filesystem>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,7 +162,9 @@ TempDir::~TempDir() {
       unregister_cleanup(i);
     }
   }
-  rmdir(path_.c_str());
+  // Work folders of other steps (the resource compiler's) go as well.
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
   unregister_cleanup(find_slot(path_));
 }
 

@@ -48,8 +48,8 @@ class OutputFile {
   bool committed_ = false;
 };
 
-// A fresh private folder under $TMPDIR (or /tmp), removed with its files
-// (not subfolders) when destroyed.
+// A fresh private folder under $TMPDIR (or /tmp), removed with all it holds
+// when destroyed; on a signal, the files registered through file() go.
 class TempDir {
  public:
   TempDir();

@@ -24,7 +24,7 @@ echo mine >here.txt
 win_temp=$("$wine_run" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
 temp=$("$wine_run" winepath -u "$win_temp" 2>/dev/null | tr -d '\r')
 [ -d "$temp" ] || { echo "cannot find the temp directory"; exit 1; }
-echo mine >"$temp/onefile_beside.txt"
+echo mine >"$temp/onefile_beside_$$.txt"
 before=$(ls "$temp" | sort)
 
 # Job control on: a background job of a non-interactive shell would otherwise
@@ -59,8 +59,8 @@ elapsed=$(($(date +%s) - start))
 echo "parent ended $elapsed s after SIGINT with exit code $code"
 status=0
 if [ -d "$target" ]; then echo "target directory $target left behind"; status=1; fi
-[ "$(cat here.txt)" = mine ] && [ "$(cat "$temp/onefile_beside.txt")" = mine ] || { echo "files of others changed"; status=1; }
-rm -f "$temp/onefile_beside.txt"
+[ "$(cat here.txt)" = mine ] && [ "$(cat "$temp/onefile_beside_$$.txt")" = mine ] || { echo "files of others changed"; status=1; }
+rm -f "$temp/onefile_beside_$$.txt"
 [ "$(ls "$scratch" | sort | tr '\n' ' ')" = "here.txt log " ] || { echo "current directory changed: $(ls "$scratch")"; status=1; }
 if [ "$mode" != --while-unpacking ]; then
   # The child gets no signal under Wine: the parent waits its 5 s grace, then

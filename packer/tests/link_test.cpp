@@ -110,7 +110,7 @@ class FakeKitLink : public ::testing::Test {
   }
 
   std::vector<std::string> pack_args(const std::string& output) {
-    return {"--root", dir_ / "root", "--main", "app.dll", "--kit", kit_, "--output", output, "--quiet"};
+    return {"--root", dir_ / "root", "--main", "app.dll", "--no-check-main", "--kit", kit_, "--output", output, "--quiet"};
   }
 
   ScratchDir dir_;
@@ -136,7 +136,7 @@ TEST_F(FakeKitLink, LinksThePayloadAndTextsReproducibly) {
   EXPECT_TRUE(contains(exe, utf16le(u"2.5.0.1") + std::string(2, '\0')));
 
   // Same inputs, another temporary folder: the same bytes.
-  args[7] = dir_ / "again/App.exe";
+  args[8] = dir_ / "again/App.exe";
   dir_.mkdir("again");
   ASSERT_EQ(run_pack(args).exit_code, 0);
   EXPECT_TRUE(read_file(dir_ / "again/App.exe") == exe);
@@ -162,7 +162,7 @@ TEST_F(FakeKitLink, LinkerFailureShowsItsOutputAndLeavesNothing) {
   const std::string broken = dir_.mkdir("broken");
   build_kit(broken, "int missing_function(); int use_it() { return missing_function(); }");
   dir_.mkdir("out");
-  const RunResult result = run_pack({"--root", dir_ / "root", "--main", "app.dll", "--kit", broken, "--output",
+  const RunResult result = run_pack({"--root", dir_ / "root", "--main", "app.dll", "--no-check-main", "--kit", broken, "--output",
                                      dir_ / "out/App.exe", "--quiet"});
   expect_error(result, "/out/App.exe: linking failed");
   EXPECT_TRUE(contains(result.err, "missing_function")) << result.err;
@@ -176,7 +176,7 @@ TEST_F(FakeKitLink, MissingCompilerOrKitIsOneLine) {
   EXPECT_EQ(result.err.find('\n'), result.err.size() - 1);
 
   // Without --kit, and no kit beside the packer's folder.
-  result = run_pack({"--root", dir_ / "root", "--main", "app.dll", "--output", dir_ / "out/App.exe"},
+  result = run_pack({"--root", dir_ / "root", "--main", "app.dll", "--no-check-main", "--output", dir_ / "out/App.exe"},
                     {"ONEFILE_KIT=" + (dir_ / "nokit")});
   expect_error(result, "/nokit: launcher kit not found");
   EXPECT_EQ(result.err.find('\n'), result.err.size() - 1);
@@ -196,7 +196,7 @@ TEST_F(FakeKitLink, KitIsFoundBesideThePackersFolder) {
   std::filesystem::rename(kit_, dir_ / "tool/lib/onefile");
   const RunResult result =
       run(dir_ / "tool/bin/onefile-pack",
-          {"--root", dir_ / "root", "--main", "app.dll", "--output", dir_ / "App.exe", "--quiet"}, {"ONEFILE_KIT="});
+          {"--root", dir_ / "root", "--main", "app.dll", "--no-check-main", "--output", dir_ / "App.exe", "--quiet"}, {"ONEFILE_KIT="});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_TRUE(is_pe(read_file(dir_ / "App.exe")));
 }
@@ -213,7 +213,7 @@ TEST(RealKitLink, PacksARunnableLauncherTwiceAlike) {
   for (const char* name : {"one/App.exe", "two/App.exe"}) {
     dir.mkdir(std::string(name, 3));
     const RunResult result = run_pack(
-        {"--root", dir / "root", "--main", "app.dll", "--kit", kit, "--output", dir / name, "--level", "3"});
+        {"--root", dir / "root", "--main", "app.dll", "--no-check-main", "--kit", kit, "--output", dir / name, "--level", "3"});
     ASSERT_EQ(result.exit_code, 0) << result.err;
     const std::string exe = read_file(dir / name);
     EXPECT_TRUE(is_pe(exe));

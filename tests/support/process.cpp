@@ -88,8 +88,14 @@ ProcessResult run_process(const wchar_t* application, const std::wstring& comman
   cmd.push_back(0);
   std::wstring env = environment_block(environment);
   DWORD started = GetTickCount();
-  BOOL ok = CreateProcessW(application, cmd.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                           env.data(), current_directory, &si, &pi);
+  // Wine under load now and then refuses a process start once; a test is
+  // about what the program does, so try again before giving up.
+  BOOL ok = FALSE;
+  for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    ok = CreateProcessW(application, cmd.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, env.data(),
+                        current_directory, &si, &pi);
+  }
   CloseHandle(out);
   CloseHandle(err);
   if (!ok) {
