@@ -2,6 +2,7 @@
 # `make test` builds everything and runs every test. Both set up the machine
 # first (packages, Windows libzstd, Wine prefix) and skip what is already there.
 SHELL := /bin/bash
+MAKEFLAGS += --no-print-directory
 TOP := $(CURDIR)
 JOBS ?= $(shell nproc)
 WINE_ENV := WINEPREFIX=$(TOP)/build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
