@@ -1,0 +1,158 @@
+// A launcher packed by onefile-pack with the real launcher kit, read back:
+// icon group, version information and manifest, byte-identical twice; and
+// the pack-time refusals of bad icons, texts and main libraries. Skipped
+// when the Windows build has not written the kit or the cross tools lack.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "packer/link.h"
+#include "packer/pe/pe_file.h"
+#include "packer/resources/resources.h"
+#include "packer/tests/test_util.h"
+
+using namespace pack_test;
+
+namespace {
+
+class PackedExe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* file : onefile_pack::kKitFiles)
+      if (access((kit_ + "/" + file).c_str(), R_OK) != 0) GTEST_SKIP() << "no launcher kit at " << kit_;
+#ifndef ONEFILE_TEST_MAIN_DLL
+    GTEST_SKIP() << "no cross compiler for a test DLL";
+#else
+    dir_.write("root/app.dll", read_file(ONEFILE_TEST_MAIN_DLL));
+    dir_.write("root/data/readme.txt", "hello");
+    // A 300 px icon, transparent but for a red disc.
+    onefile_resources::IconImage icon{300, std::vector<uint8_t>(300 * 300 * 4, 0)};
+    for (int y = 0; y < 300; ++y)
+      for (int x = 0; x < 300; ++x)
+        if ((x - 150) * (x - 150) + (y - 150) * (y - 150) < 100 * 100) {
+          uint8_t* p = &icon.rgba[(y * 300 + x) * 4];
+          p[0] = 220, p[3] = 255;
+        }
+    dir_.write("icon.png", onefile_resources::encode_png(icon));
+#endif
+  }
+
+  RunResult pack(const std::string& output, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--root", dir_ / "root", "--main", "app.dll", "--kit", kit_,
+                                      "--output", output,      "--quiet", "--level", "3"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_pack(args);
+  }
+
+  const std::string kit_ = ONEFILE_TEST_KIT_DIR;
+  ScratchDir dir_;
+};
+
+uint16_t read16(std::string_view d, size_t at) {
+  return static_cast<uint8_t>(d[at]) | static_cast<uint8_t>(d[at + 1]) << 8;
+}
+
+}  // namespace
+
+TEST_F(PackedExe, CarriesIconVersionAndManifestAndIsReproducible) {
+  const std::vector<std::string> texts = {"--icon", dir_ / "icon.png", "--company", "Vorlan \xC3\x84G",
+                                          "--product", "Test App", "--version", "2.5.0.17"};
+  dir_.mkdir("again");
+  ASSERT_EQ(pack(dir_ / "App.exe", texts).exit_code, 0);
+  ASSERT_EQ(pack(dir_ / "again/App.exe", texts).exit_code, 0);
+  EXPECT_TRUE(read_file(dir_ / "App.exe") == read_file(dir_ / "again/App.exe"));
+
+  const onefile_pe::PeFile exe = onefile_pe::PeFile::load(dir_ / "App.exe");
+  EXPECT_EQ(exe.timestamp(), 0u);
+  EXPECT_EQ(exe.subsystem(), 2);  // GUI
+  const auto resources = exe.resources();
+
+  // The group lists seven 32-bit images whose data are PNGs of their size.
+  const onefile_pe::Resource* group = onefile_pe::find_resource(resources, onefile_pe::kResourceGroupIcon, 1);
+  ASSERT_NE(group, nullptr);
+  ASSERT_EQ(read16(group->data, 4), 7);
+  const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+  for (int i = 0; i < 7; ++i) {
+    const std::string_view entry = group->data.substr(6 + 14 * i, 14);
+    EXPECT_EQ(static_cast<uint8_t>(entry[0]), sizes[i] % 256);
+    EXPECT_EQ(read16(entry, 6), 32);  // bits per pixel
+    const onefile_pe::Resource* image =
+        onefile_pe::find_resource(resources, onefile_pe::kResourceIcon, read16(entry, 12));
+    ASSERT_NE(image, nullptr);
+    ASSERT_GT(image->data.size(), 24u);
+    EXPECT_EQ(image->data.substr(0, 8), std::string_view("\x89PNG\r\n\x1a\n", 8));
+    const auto be32 = [&](size_t at) {
+      return static_cast<uint32_t>(static_cast<uint8_t>(image->data[at]) << 24 |
+                                   static_cast<uint8_t>(image->data[at + 1]) << 16 |
+                                   static_cast<uint8_t>(image->data[at + 2]) << 8 |
+                                   static_cast<uint8_t>(image->data[at + 3]));
+    };
+    EXPECT_EQ(be32(16), static_cast<uint32_t>(sizes[i]));  // IHDR width
+    EXPECT_EQ(be32(20), static_cast<uint32_t>(sizes[i]));  // and height
+    EXPECT_EQ(image->data[25], 6);                         // RGBA
+  }
+
+  const onefile_pe::Resource* version = onefile_pe::find_resource(resources, onefile_pe::kResourceVersion, 1);
+  ASSERT_NE(version, nullptr);
+  const onefile_pe::VersionInfo info = onefile_pe::parse_version_info(version->data);
+  ASSERT_EQ(info.strings.size(), 1u);
+  const auto& strings = info.strings.begin()->second;
+  EXPECT_EQ(strings.at("CompanyName"), "Vorlan \xC3\x84G");
+  EXPECT_EQ(strings.at("ProductName"), "Test App");
+  EXPECT_EQ(strings.at("FileVersion"), "2.5.0.17");
+  EXPECT_EQ(strings.at("ProductVersion"), "2.5.0.17");
+  const uint16_t numeric[4] = {2, 5, 0, 17};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(info.file_version[i], numeric[i]);
+
+  const onefile_pe::Resource* manifest = onefile_pe::find_resource(resources, onefile_pe::kResourceManifest, 1);
+  ASSERT_NE(manifest, nullptr);
+  const std::string text(manifest->data);
+  for (const char* part : {"level=\"asInvoker\"", "uiAccess=\"false\"", "WindowsSettings\">true</longPathAware>",
+                           "Microsoft.Windows.Common-Controls", "version=\"6.0.0.0\"",
+                           "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+    EXPECT_NE(text.find(part), std::string::npos) << part;
+}
+
+TEST_F(PackedExe, DefaultsGiveTheProjectIconAndOutputNameAsProduct) {
+  ASSERT_EQ(pack(dir_ / "Tool.exe").exit_code, 0);
+  const onefile_pe::PeFile exe = onefile_pe::PeFile::load(dir_ / "Tool.exe");
+  const auto resources = exe.resources();
+  const onefile_pe::Resource* group = onefile_pe::find_resource(resources, onefile_pe::kResourceGroupIcon, 1);
+  ASSERT_NE(group, nullptr);
+  EXPECT_EQ(read16(group->data, 4), 7);
+  const auto info =
+      onefile_pe::parse_version_info(onefile_pe::find_resource(resources, onefile_pe::kResourceVersion, 1)->data);
+  EXPECT_EQ(info.strings.begin()->second.at("ProductName"), "Tool");
+  EXPECT_EQ(info.strings.begin()->second.at("FileVersion"), "1.0.0.0");
+}
+
+TEST_F(PackedExe, BadIconTextOrMainLibraryIsRefusedWithOneLine) {
+  dir_.write("not-an-image.png", "plain text");
+  struct Case {
+    std::vector<std::string> extra;
+    std::string says;
+  } cases[] = {
+      {{"--icon", dir_ / "not-an-image.png"}, "not-an-image.png"},
+      {{"--icon", dir_ / "missing.png"}, "missing.png"},
+      {{"--version", "1.0\t"}, "--version"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = pack(dir_ / "Bad.exe", c.extra);
+    EXPECT_EQ(r.exit_code, 1) << c.says;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_NE(access((dir_ / "Bad.exe").c_str(), F_OK), 0);
+  }
+  // A main library that is no DLL, or lacks run_code.
+  dir_.write("root/app.dll", "MZ not really");
+  RunResult r = pack(dir_ / "Bad.exe");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("is not a 64-bit Windows DLL"), std::string::npos) << r.err;
+#ifdef ONEFILE_TEST_OTHER_DLL
+  dir_.write("root/app.dll", read_file(ONEFILE_TEST_OTHER_DLL));
+  r = pack(dir_ / "Bad.exe");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("has no export named run_code"), std::string::npos) << r.err;
+#endif
+  EXPECT_NE(access((dir_ / "Bad.exe").c_str(), F_OK), 0);
+}
