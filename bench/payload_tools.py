@@ -60,9 +60,11 @@ def decompress(frame):
     return subprocess.run(["zstd", "-q", "-d", "-c"], input=frame, stdout=subprocess.PIPE, check=True).stdout
 
 
-def compress(stream, level=3):
-    """One frame as the packer writes it: 2^27 window, no checksum or size."""
-    return subprocess.run(["zstd", "-q", "-c", "-%d" % level, "--no-check", "--no-content-size", "--zstd=wlog=27"],
+def compress(stream, level=3, checksum=False):
+    """One frame as the packer writes it: 2^27 window, no checksum (unless
+    asked for) and no content size."""
+    return subprocess.run(["zstd", "-q", "-c", "-%d" % level, "--check" if checksum else "--no-check",
+                           "--no-content-size", "--zstd=wlog=27", "-T0"],
                           input=stream, stdout=subprocess.PIPE, check=True).stdout
 
 

@@ -10,12 +10,14 @@
 // input from NUL and standard output and error written to the two files.
 // After each job one line goes to standard output:
 //
-//   done EXIT_CODE TIMED_OUT ELAPSED_US LEFTOVER_PROCESSES
+//   done EXIT_CODE TIMED_OUT ELAPSED_US LEFTOVER_PROCESSES TIMES
 //
 // EXIT_CODE is the 32-bit exit code in decimal; TIMED_OUT is 1 when the job
 // was killed at its time limit; LEFTOVER_PROCESSES counts processes of the job
-// still alive 5 s after the started one ended (then killed). A line "quit"
-// or the end of input ends the runner.
+// still alive 5 s after the started one ended (then killed); TIMES lists each
+// process of the job as START+RUN in microseconds, START counted from the
+// first process's start, separated by commas. A line "quit" or the end of
+// input ends the runner.
 #include <windows.h>
 
 #include <cstdio>
@@ -79,6 +81,10 @@ void run_job(const std::vector<std::string>& f) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {job, port};
+  const bool have_port = port && SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation,
+                                                         &association, sizeof(association));
 
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
@@ -98,24 +104,75 @@ void run_job(const std::vector<std::string>& f) {
     CloseHandle(out);
     CloseHandle(err);
     CloseHandle(job);
+    CloseHandle(port);
     return;
   }
   AssignProcessToJobObject(job, pi.hProcess);
   ResumeThread(pi.hThread);
 
+  // The job reports each process it gains through the port; a handle opened
+  // on each keeps its times readable after it has ended. Without the port
+  // (an older Wine), only the started process is timed.
+  std::vector<HANDLE> others;
+  auto take_messages = [&](DWORD wait_ms) {
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED data = nullptr;
+    while (GetQueuedCompletionStatus(port, &message, &key, &data, wait_ms)) {
+      DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(data));
+      if (message == JOB_OBJECT_MSG_NEW_PROCESS && pid != pi.dwProcessId)
+        if (HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid)) others.push_back(h);
+      if (message == JOB_OBJECT_MSG_EXIT_PROCESS && pid == pi.dwProcessId) return;
+      wait_ms = 0;
+    }
+  };
+
   int timed_out = 0;
-  if (WaitForSingleObject(pi.hProcess, timeout_ms) == WAIT_TIMEOUT) {
-    timed_out = 1;
-    TerminateJobObject(job, 0xDEAD);
-    WaitForSingleObject(pi.hProcess, 10000);
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  while (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
+    ULONGLONG now = GetTickCount64();
+    if (now >= deadline) {
+      timed_out = 1;
+      TerminateJobObject(job, 0xDEAD);
+      WaitForSingleObject(pi.hProcess, 10000);
+      break;
+    }
+    DWORD wait = static_cast<DWORD>(deadline - now < 1000 ? deadline - now : 1000);
+    if (have_port) {
+      take_messages(wait);
+    } else {
+      WaitForSingleObject(pi.hProcess, wait);
+    }
   }
   QueryPerformanceCounter(&end);
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
+  if (have_port) take_messages(0);
 
   DWORD leftover = 0;
   for (int i = 0; i < 50 && (leftover = active_processes(job)) > 0; ++i) Sleep(100);
   if (leftover > 0) TerminateJobObject(job, 0xDEAD);
+
+  // Start and run time of every process, in microseconds from the start of
+  // the first.
+  std::string times;
+  FILETIME first_start, first_end, k, u;
+  GetProcessTimes(pi.hProcess, &first_start, &first_end, &k, &u);
+  auto as_us = [](const FILETIME& t) { return (static_cast<long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10; };
+  auto add_times = [&](HANDLE h) {
+    FILETIME start_time, end_time;
+    if (!GetProcessTimes(h, &start_time, &end_time, &k, &u)) return;
+    char item[64];
+    snprintf(item, sizeof(item), "%s%lld+%lld", times.empty() ? "" : ",", as_us(start_time) - as_us(first_start),
+             as_us(end_time) - as_us(start_time));
+    times += item;
+  };
+  add_times(pi.hProcess);
+  for (HANDLE h : others) {
+    add_times(h);
+    CloseHandle(h);
+  }
+  CloseHandle(port);
 
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
@@ -124,7 +181,7 @@ void run_job(const std::vector<std::string>& f) {
   CloseHandle(out);
   CloseHandle(err);
   long long elapsed_us = (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
-  printf("done\t%lu\t%d\t%lld\t%lu\n", code, timed_out, elapsed_us, leftover);
+  printf("done\t%lu\t%d\t%lld\t%lu\t%s\n", code, timed_out, elapsed_us, leftover, times.c_str());
   fflush(stdout);
 }
 

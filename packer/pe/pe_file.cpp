@@ -1,5 +1,7 @@
 #include "packer/pe/pe_file.h"
 
+#include "packer/quote.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -78,21 +80,8 @@ std::string hex(uint32_t value) {
   return "0x" + text;
 }
 
-// A path for a message: quoted, control characters shown as \xNN so that a
-// strange file name cannot break the one-line message.
-std::string quote(const std::filesystem::path& path) {
-  std::string out = "'";
-  for (unsigned char c : path.string()) {
-    if (c < 0x20 || c == 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "'";
-}
+// A path for a message, quoted so a strange file name cannot break the line.
+std::string quote(const std::filesystem::path& path) { return onefile_pack::quote(path.string()); }
 
 std::string read_file(const std::filesystem::path& path, std::vector<uint8_t>& bytes) {
   std::ifstream in(path, std::ios::binary);

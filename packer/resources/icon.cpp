@@ -7,7 +7,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "packer/resources/quote.h"
+#include "packer/quote.h"
 #include "packer/resources/resources.h"
 
 #define STBI_NO_STDIO
@@ -17,6 +17,8 @@
 #include <stb_image_write.h>
 
 namespace onefile_resources {
+
+using onefile_pack::quote;
 namespace {
 
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};

@@ -4,11 +4,13 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "packer/resources/quote.h"
+#include "packer/quote.h"
 #include "packer/resources/resources.h"
 #include "packer/resources/run_program.h"
 
 namespace onefile_resources {
+
+using onefile_pack::quote;
 namespace {
 
 // Names inside the work directory. windres runs there and finds the icon and

@@ -9,11 +9,13 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "packer/resources/quote.h"
+#include "packer/quote.h"
 
 extern char** environ;
 
 namespace onefile_resources {
+
+using onefile_pack::quote;
 
 ProgramResult run_program(const std::vector<std::string>& argv, const std::filesystem::path& directory) {
   if (argv.empty()) throw std::runtime_error("no program to run");

@@ -1,11 +1,11 @@
-// Names in messages: quoted, with control characters shown as \xNN so that
+// Names in messages (packer, resources, PE reader): quoted, with control characters shown as \xNN so that
 // a strange file name cannot break the one-line message.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-namespace onefile_resources {
+namespace onefile_pack {
 
 inline std::string quote(const std::string& name) {
   std::string out = "'";
@@ -21,4 +21,4 @@ inline std::string quote(const std::string& name) {
   return out + "'";
 }
 
-}  // namespace onefile_resources
+}  // namespace onefile_pack

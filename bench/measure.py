@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""The measuring half of bench/unpack_bench.sh, which prepares its inputs.
+
+For each case (a packed launcher, the Zstandard frame of its payload and a tar
+of the same tree) it times, as the median of --runs runs:
+  - the launcher as Wine runs it from the shell (`wine app.exe exit 0`), with
+    its two processes watched through /proc for their lifetimes and peak
+    resident memory;
+  - the launcher inside one Wine session (run_jobs.exe: from CreateProcess
+    to the end of the process, no Wine start-up of its own);
+  - `zstd -d` of the frame to /dev/null, and `tar -x` of the tree;
+  - the launcher's phases (phases.exe: decoder, reader, file creation,
+    writes, unpacking, clean-up).
+The start-up case compares a launcher with a one-file payload to loader.exe,
+which loads the same library and calls run_code without any payload.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WINE_RUN = os.path.join(TOP, "scripts", "wine-run")
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class ProcWatch:
+    """Polls /proc while a command runs: for every process whose command line
+    names `needle`, the time it was first and last seen and its peak resident
+    memory (VmHWM, which the kernel keeps as a high-water mark)."""
+
+    def __init__(self, needle):
+        self.needle = needle.encode()
+        self.seen = {}  # pid -> [first, last, hwm_kb, order]
+        self.stop = False
+        self.known = {}
+        self.before = {int(n) for n in os.listdir("/proc") if n.isdigit()}
+
+    def poll(self):
+        now = time.monotonic()
+        for name in os.listdir("/proc"):
+            if not name.isdigit():
+                continue
+            pid = int(name)
+            if not self.known.get(pid):
+                if pid in self.before:
+                    continue
+                # A new process shows its final command line only once Wine
+                # has set it (a Windows process's command line, as argument
+                # 0), so look again until it matches. Argument 0 leaves out
+                # the shells that started it.
+                try:
+                    with open("/proc/%d/cmdline" % pid, "rb") as f:
+                        self.known[pid] = self.needle in f.read().split(b"\0")[0]
+                except OSError:
+                    continue
+                if not self.known[pid]:
+                    continue
+            try:
+                with open("/proc/%d/status" % pid) as f:
+                    status = f.read()
+            except OSError:
+                continue
+            if "State:\tZ" in status:
+                continue
+            hwm = 0
+            for line in status.splitlines():
+                if line.startswith("VmHWM:"):
+                    hwm = int(line.split()[1])
+            entry = self.seen.setdefault(pid, [now, now, 0, len(self.seen)])
+            entry[1] = now
+            entry[2] = max(entry[2], hwm)
+
+    def loop(self):
+        while not self.stop:
+            self.poll()
+            time.sleep(0.001)
+
+    def start(self):
+        self.thread = threading.Thread(target=self.loop)
+        self.thread.start()
+
+    def finish(self):
+        """[(lifetime in s, peak resident kB)] of the processes in the order
+        they started."""
+        self.stop = True
+        self.thread.join()
+        # Wine starts a process by fork and exec; the forked copy may show up
+        # for an instant with its parent's command line and no memory.
+        procs = sorted((e for e in self.seen.values() if e[1] > e[0] and e[2] > 0), key=lambda e: e[3])
+        return [(e[1] - e[0], e[2]) for e in procs]
+
+
+def median(values):
+    return statistics.median(values) if values else float("nan")
+
+
+class Runner:
+    def __init__(self, runner_exe, cwd):
+        self.cwd = cwd
+        self.proc = subprocess.Popen([WINE_RUN, runner_exe], cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+
+    def run(self, command, temp):
+        out, err = os.path.join(self.cwd, "out.txt"), os.path.join(self.cwd, "err.txt")
+        line = "\t".join(["run", "600000", win_path(self.cwd), win_path(temp), win_path(out), win_path(err), command])
+        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.flush()
+        reply = self.proc.stdout.readline().decode().rstrip("\n").split("\t")
+        if reply[0] != "done":
+            raise SystemExit("measure: runner: %s" % reply)
+        # Start and run time of each process of the run, in s.
+        procs = [tuple(int(x) / 1e6 for x in item.split("+")) for item in reply[5].split(",") if item]
+        return int(reply[1]), int(reply[3]) / 1e6, procs
+
+    def close(self):
+        self.proc.stdin.write(b"quit\n")
+        self.proc.stdin.close()
+        self.proc.wait()
+
+
+def fresh(path):
+    if os.path.exists(path):
+        shutil.rmtree(path)
+    os.makedirs(path)
+    return path
+
+
+def time_native(cmd, runs, before=None):
+    times = []
+    for _ in range(runs):
+        if before:
+            before()
+        start = time.monotonic()
+        subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+        times.append(time.monotonic() - start)
+    return median(times)
+
+
+def measure_launcher(args, exe, extra_args, runs, scratch, runner):
+    """Median in-Wine time, median shell wall time, per-process lifetimes and
+    peak memory."""
+    temp = fresh(os.path.join(scratch, "temp"))
+    command = lambda extra: " ".join('"%s"' % a for a in [win_path(exe)] + extra)
+    inside, lifetimes, starts, hwms = [], {}, [], {}
+    for i in range(runs + 1):
+        code, seconds, procs = runner.run(command(extra_args + ["exit", "0"]), temp)
+        if code != 0:
+            raise SystemExit("measure: %s exited with %d" % (exe, code))
+        if os.listdir(temp):
+            raise SystemExit("measure: %s left %s behind" % (exe, os.listdir(temp)))
+        if i == 0:  # the first run warms the caches
+            continue
+        inside.append(seconds)
+        for k, (start, life) in enumerate(procs[:2]):
+            lifetimes.setdefault(k, []).append(life)
+        if len(procs) > 1:
+            starts.append(procs[1][0])
+    # Peak memory: run_code waits 300 ms, so that the watcher, which polls,
+    # surely sees both processes at their largest.
+    for i in range(2):
+        watch = ProcWatch(os.path.basename(exe))
+        watch.start()
+        code, seconds, procs = runner.run(command(extra_args + ["wait", "300"]), temp)
+        for k, (life, hwm) in enumerate(watch.finish()[:2]):
+            hwms[k] = max(hwms.get(k, 0), hwm)
+        if code != 5:
+            raise SystemExit("measure: %s wait 300 exited with %d" % (exe, code))
+    # As a user starts it: Wine's start-up included, Wine's own TEMP.
+    walls = []
+    cwd = fresh(os.path.join(scratch, "cwd"))
+    for i in range(runs):
+        start = time.monotonic()
+        r = subprocess.run([WINE_RUN, exe] + extra_args + ["exit", "0"], cwd=cwd, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT)
+        walls.append(time.monotonic() - start)
+        if r.returncode != 0:
+            raise SystemExit("measure: %s exited with %d: %s" % (exe, r.returncode, r.stdout))
+    return {"inside": median(inside), "wall": median(walls), "child_start": median(starts),
+            "life": {k: median(v) for k, v in lifetimes.items()}, "hwm": hwms}
+
+
+def measure_phases(args, payload, runs, scratch):
+    results = {}
+    for _ in range(runs):
+        work = os.path.join(scratch, "phases")
+        if os.path.exists(work):
+            shutil.rmtree(work)
+        r = subprocess.run([WINE_RUN, args.phases, win_path(payload), win_path(work)], cwd=fresh(os.path.join(scratch, "cwd")),
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True)
+        for line in r.stdout.decode().splitlines():
+            key, value = line.split("\t")
+            results.setdefault(key, []).append(float(value))
+    return {k: median(v) for k, v in results.items()}
+
+
+def mb(n):
+    return n / 1e6
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--scratch", required=True)
+    ap.add_argument("--runner", required=True)
+    ap.add_argument("--loader", required=True)
+    ap.add_argument("--phases", required=True)
+    ap.add_argument("--dll", required=True)
+    ap.add_argument("--one", required=True, help="launcher with a one-file payload")
+    ap.add_argument("--case", nargs=6, action="append", default=[],
+                    metavar=("NAME", "EXE", "PAYLOAD", "FRAME", "TAR", "TREE_BYTES"))
+    ap.add_argument("--out", help="also write the tables here")
+    args = ap.parse_args()
+    scratch = fresh(os.path.abspath(args.scratch))
+    runner_dir = fresh(os.path.join(scratch, "runner"))
+    runner = Runner(args.runner, runner_dir)
+    lines = []
+
+    def emit(text=""):
+        print(text, flush=True)
+        lines.append(text)
+
+    rows, phase_rows, memory_rows = [], [], []
+    try:
+        for name, exe, payload, frame, tar, tree_bytes in args.case:
+            print("measure: %s" % name, file=sys.stderr, flush=True)
+            launcher = measure_launcher(args, exe, [], args.runs, scratch, runner)
+            zstd = time_native(["zstd", "-q", "-d", "-c", frame], args.runs)
+            target = os.path.join(scratch, "tar")
+            tar_time = time_native(["tar", "-xf", tar, "-C", target], args.runs, lambda: fresh(target))
+            shutil.rmtree(target)
+            phases = measure_phases(args, payload, min(args.runs, 3), scratch)
+            files = int(phases["files"])
+            rows.append((name, files, mb(int(tree_bytes)), launcher, zstd, tar_time))
+            phase_rows.append((name, phases))
+            memory_rows.append((name, launcher))
+
+        print("measure: start-up", file=sys.stderr, flush=True)
+        one = measure_launcher(args, args.one, [], args.runs, scratch, runner)
+        plain = measure_launcher(args, args.loader, [win_path(args.dll)], args.runs, scratch, runner)
+    finally:
+        runner.close()
+
+    emit("Unpacking (median of %d runs; launcher: `app.exe exit 0`, whose run_code returns at once)." % args.runs)
+    emit()
+    emit("| Tree | Files | MB | wine app.exe, Wine's TEMP (s) | launcher in Wine (s) | zstd -d (s) | tar -x (s) "
+         "| launcher / zstd -d | launcher / tar -x |")
+    emit("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for name, files, size, l, zstd, tar_time in rows:
+        emit("| %s | %d | %.1f | %.3f | %.3f | %.3f | %.3f | %.1f | %.1f |" % (
+            name, files, size, l["wall"], l["inside"], zstd, tar_time, l["inside"] / zstd, l["inside"] / tar_time))
+    emit()
+    emit("Where the time goes (phases.exe, the launcher's own code on the same payload, median of %d):" % min(args.runs, 3))
+    emit()
+    emit("| Tree | decoder alone (s) | reader: decode + copy (s) | create files, no data (s) "
+         "| create + write from memory (s) | unpack, all of it (s) | clean-up (s) |")
+    emit("|---|---:|---:|---:|---:|---:|---:|")
+    for name, p in phase_rows:
+        emit("| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f |" % (
+            name, p["zstd"], p["reader"], p["create"], p["write"], p["unpack"], p["cleanup"]))
+    emit()
+    emit("Start-up (median of %d runs):" % args.runs)
+    emit()
+    emit("| Program | wine prog.exe (s) | in Wine (s) | first process (s) | child starts after (s) "
+         "| child process (s) |")
+    emit("|---|---:|---:|---:|---:|---:|")
+    for label, r in (("launcher, one-file payload", one), ("loader.exe: LoadLibrary + run_code", plain)) + \
+            tuple(("launcher, %s" % name, r) for name, r in memory_rows):
+        two = 1 in r["life"]
+        emit("| %s | %.3f | %.3f | %.3f | %s | %s |" % (
+            label, r["wall"], r["inside"], r["life"].get(0, float("nan")),
+            "%.3f" % r["child_start"] if two else "-", "%.3f" % r["life"][1] if two else "-"))
+    emit()
+    emit("Peak resident memory (VmHWM of the Wine processes, largest of %d runs):" % args.runs)
+    emit()
+    emit("| Program | parent (MB) | child (MB) |")
+    emit("|---|---:|---:|")
+    for name, r in memory_rows + [("one-file payload", one), ("loader.exe (one process)", plain)]:
+        emit("| %s | %.1f | %s |" % (name, r["hwm"].get(0, 0) / 1024,
+                                      "%.1f" % (r["hwm"][1] / 1024) if 1 in r["hwm"] else "-"))
+    if args.out:
+        with open(args.out, "w") as f:
+            f.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()
