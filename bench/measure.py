@@ -33,12 +33,15 @@ def win_path(path):
 
 class ProcWatch:
     """Polls /proc while a command runs: for every process whose command line
-    names `needle`, the time it was first and last seen and its peak resident
-    memory (VmHWM, which the kernel keeps as a high-water mark)."""
+    names `needle`, how long it was seen and its peak resident memory: VmHWM,
+    which the kernel keeps as a high-water mark, and the largest anonymous
+    and file-backed parts seen (RssAnon, RssFile; sampled)."""
+
+    FIELDS = ("VmHWM", "RssAnon", "RssFile")
 
     def __init__(self, needle):
         self.needle = needle.encode()
-        self.seen = {}  # pid -> [first, last, hwm_kb, order]
+        self.seen = {}  # pid -> {"first", "last", "VmHWM", "RssAnon", "RssFile"}
         self.stop = False
         self.known = {}
         self.before = {int(n) for n in os.listdir("/proc") if n.isdigit()}
@@ -70,13 +73,12 @@ class ProcWatch:
                 continue
             if "State:\tZ" in status:
                 continue
-            hwm = 0
+            entry = self.seen.setdefault(pid, {"first": now, "VmHWM": 0, "RssAnon": 0, "RssFile": 0})
+            entry["last"] = now
             for line in status.splitlines():
-                if line.startswith("VmHWM:"):
-                    hwm = int(line.split()[1])
-            entry = self.seen.setdefault(pid, [now, now, 0, len(self.seen)])
-            entry[1] = now
-            entry[2] = max(entry[2], hwm)
+                key = line.split(":", 1)[0]
+                if key in self.FIELDS:
+                    entry[key] = max(entry[key], int(line.split()[1]))
 
     def loop(self):
         while not self.stop:
@@ -88,14 +90,13 @@ class ProcWatch:
         self.thread.start()
 
     def finish(self):
-        """[(lifetime in s, peak resident kB)] of the processes in the order
-        they started."""
+        """The processes seen, longest-lived first: the launcher's parent
+        outlives its child. Wine starts a process by fork and exec; the
+        forked copy shows up for an instant with its parent's command line,
+        and comes last."""
         self.stop = True
         self.thread.join()
-        # Wine starts a process by fork and exec; the forked copy may show up
-        # for an instant with its parent's command line and no memory.
-        procs = sorted((e for e in self.seen.values() if e[1] > e[0] and e[2] > 0), key=lambda e: e[3])
-        return [(e[1] - e[0], e[2]) for e in procs]
+        return sorted(self.seen.values(), key=lambda e: e["first"] - e["last"])
 
 
 def median(values):
@@ -169,8 +170,10 @@ def measure_launcher(args, exe, extra_args, runs, scratch, runner):
         watch = ProcWatch(os.path.basename(exe))
         watch.start()
         code, seconds, procs = runner.run(command(extra_args + ["wait", "300"]), temp)
-        for k, (life, hwm) in enumerate(watch.finish()[:2]):
-            hwms[k] = max(hwms.get(k, 0), hwm)
+        for k, seen in enumerate(watch.finish()[:2]):
+            peak = hwms.setdefault(k, {f: 0 for f in ProcWatch.FIELDS})
+            for f in ProcWatch.FIELDS:
+                peak[f] = max(peak[f], seen[f])
         if code != 5:
             raise SystemExit("measure: %s wait 300 exited with %d" % (exe, code))
     # As a user starts it: Wine's start-up included, Wine's own TEMP.
@@ -278,13 +281,19 @@ def main():
             label, r["wall"], r["inside"], r["life"].get(0, float("nan")),
             "%.3f" % r["child_start"] if two else "-", "%.3f" % r["life"][1] if two else "-"))
     emit()
-    emit("Peak resident memory (VmHWM of the Wine processes, largest of %d runs):" % args.runs)
+    emit("Peak resident memory of the Wine processes in MB (largest of 2 runs; run_code waits 300 ms). Total is")
+    emit("the kernel's high-water mark; anonymous (heap: decoder window and buffers) and file-backed (mapped")
+    emit("executable, payload included, and libraries) are the largest values sampled:")
     emit()
-    emit("| Program | parent (MB) | child (MB) |")
-    emit("|---|---:|---:|")
+    emit("| Program | parent total | parent anonymous | parent file-backed | child total | child anonymous "
+         "| child file-backed |")
+    emit("|---|---:|---:|---:|---:|---:|---:|")
     for name, r in memory_rows + [("one-file payload", one), ("loader.exe (one process)", plain)]:
-        emit("| %s | %.1f | %s |" % (name, r["hwm"].get(0, 0) / 1024,
-                                      "%.1f" % (r["hwm"][1] / 1024) if 1 in r["hwm"] else "-"))
+        cells = []
+        for k in (0, 1):
+            for f in ProcWatch.FIELDS:
+                cells.append("%.1f" % (r["hwm"][k][f] / 1024) if k in r["hwm"] else "-")
+        emit("| %s | %s |" % (name, " | ".join(cells)))
     if args.out:
         with open(args.out, "w") as f:
             f.write("\n".join(lines) + "\n")
