@@ -10,6 +10,7 @@ a time limit and sorts the outcome:
   message         exit code 2 and exactly one of the launcher's messages
   app crashed     the payload's main library itself was damaged, loaded and
                   crashed; the launcher passed the child's code on and cleaned up
+  app hung        the same, but the damaged library ran into the time limit
 and, counted as failures:
   crash           any other exit code (access violation, runtime abort, ...)
   hang            still running at the time limit
@@ -72,7 +73,7 @@ MESSAGES = [
     ("entry point", re.compile(r"^Error, DLL entry point not found\.$")),
     ("launch child", re.compile(r"^Error, couldn't launch child \(\[Error -?\d+\] .*\)$")),
 ]
-FAILURES = ("crash", "hang", "outside write", "left running", "bad output", "unexpected")
+FAILURES = ("crash", "hang", "outside write", "left running", "bad output")
 
 
 def win_path(path):
@@ -444,9 +445,16 @@ class Runner:
         self.proc = None
 
     def start(self):
+        # Wine starts its debugger on an unhandled exception, whatever the
+        # error mode, and the debugger then waits for ever: a damaged main
+        # library that crashes would look like a hang. Without the debugger
+        # the process ends with the exception's code, as on Windows.
+        env = dict(os.environ)
+        env["WINEDLLOVERRIDES"] = ";".join(filter(None, [env.get("WINEDLLOVERRIDES", "mscoree,mshtml="),
+                                                           "winedbg.exe=d"]))
         self.proc = subprocess.Popen([os.path.join(TOP, "scripts", "wine-run"), self.args.runner], cwd=self.cwd,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     start_new_session=True)
+                                     start_new_session=True, env=env)
         self.sel = selectors.DefaultSelector()
         self.sel.register(self.proc.stdout, selectors.EVENT_READ)
         self.buf = b""
@@ -486,7 +494,8 @@ class Runner:
         f = reply.decode().split("\t")
         if f[0] != "done":
             raise SystemExit("mutate: runner: %s" % reply.decode())
-        return {"code": int(f[1]), "timed_out": f[2] == "1", "elapsed_us": int(f[3]), "leftover": int(f[4])}
+        return {"code": int(f[1]), "timed_out": f[2] == "1", "elapsed_us": int(f[3]), "leftover": int(f[4]),
+                "processes": len([x for x in f[5].split(",") if x]) if len(f) > 5 else 0}
 
 
 def classify(result, out_text, err_text, run_dir, exe_dir, expected_entries, mutation, payload):
@@ -502,7 +511,11 @@ def classify(result, out_text, err_text, run_dir, exe_dir, expected_entries, mut
     if strays:
         return "outside write", "beside the target directory: %s" % ", ".join(sorted(strays)[:5])
     if result["timed_out"]:
-        return "hang", "killed after the time limit"
+        # The child starts only once everything is unpacked. A child that
+        # hangs in a damaged main library is the app's own hang.
+        if result["processes"] > 1 and main_library_damaged(mutation, payload):
+            return "app hung", "killed after the time limit; the main library was damaged"
+        return "hang", "killed after the time limit (%d processes)" % result["processes"]
     if result["leftover"]:
         return "left running", "%d processes after the launcher ended" % result["leftover"]
     code = result["code"]
@@ -754,14 +767,14 @@ def report(args, payloads, counts, failures, mismatches, seconds):
     for (pname, outcome), n in sorted(by_outcome.items()):
         lines.append("| %s | %s | %d |" % (pname, outcome, n))
     lines.append("")
-    lines.append("| Mutation | Runs | ok | message | failures |")
+    lines.append("| Mutation | Runs | ok | message or app's own failure | failures |")
     lines.append("|---|---:|---:|---:|---:|")
     by_kind = collections.OrderedDict()
     for (pname, kind, cls, detail), n in counts.items():
         row = by_kind.setdefault(kind, [0, 0, 0, 0])
         row[0] += n
         row[1] += n if cls.startswith("ok") else 0
-        row[2] += n if cls in ("message", "app crashed") else 0
+        row[2] += n if cls in ("message", "app crashed", "app hung") else 0
         row[3] += n if cls in FAILURES else 0
     for kind, row in sorted(by_kind.items()):
         lines.append("| %s | %d | %d | %d | %d |" % (kind, *row))
