@@ -73,12 +73,22 @@ class ProcWatch:
                 continue
             if "State:\tZ" in status:
                 continue
-            entry = self.seen.setdefault(pid, {"first": now, "VmHWM": 0, "RssAnon": 0, "RssFile": 0})
-            entry["last"] = now
+            values = {}
             for line in status.splitlines():
                 key = line.split(":", 1)[0]
                 if key in self.FIELDS:
-                    entry[key] = max(entry[key], int(line.split()[1]))
+                    values[key] = int(line.split()[1])
+            if "VmHWM" not in values:
+                continue
+            entry = self.seen.setdefault(pid, {"first": now, "VmHWM": 0, "RssAnon": 0, "RssFile": 0})
+            entry["last"] = now
+            # Wine starts a process by fork and exec: until the exec the new
+            # process shares its parent's memory. The high-water mark only
+            # falls at the exec; start counting afresh there.
+            if values["VmHWM"] < entry["VmHWM"]:
+                entry.update({f: 0 for f in self.FIELDS})
+            for key, value in values.items():
+                entry[key] = max(entry[key], value)
 
     def loop(self):
         while not self.stop:
@@ -91,9 +101,7 @@ class ProcWatch:
 
     def finish(self):
         """The processes seen, longest-lived first: the launcher's parent
-        outlives its child. Wine starts a process by fork and exec; the
-        forked copy shows up for an instant with its parent's command line,
-        and comes last."""
+        outlives its child."""
         self.stop = True
         self.thread.join()
         return sorted(self.seen.values(), key=lambda e: e["first"] - e["last"])

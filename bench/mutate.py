@@ -699,6 +699,7 @@ def campaign(args, payloads):
 
     counts = collections.OrderedDict()
     failures = []
+    app_failures = []
     mismatches = []
     lock = threading.Lock()
     done = [0]
@@ -731,6 +732,8 @@ def campaign(args, payloads):
                     counts[key] = counts.get(key, 0) + 1
                     if cls in FAILURES:
                         failures.append((p.name, i, m.kind, m.desc, cls, detail))
+                    elif cls.startswith("app "):
+                        app_failures.append((p.name, i, m.kind, m.desc, cls, detail))
                     done[0] += 1
                     if args.verbose:
                         print("%s:%d %s (%s) -> %s %s" % (p.name, i, m.kind, m.desc, cls, detail), flush=True)
@@ -746,10 +749,10 @@ def campaign(args, payloads):
         t.start()
     for t in threads:
         t.join()
-    return counts, failures, mismatches, time.time() - started
+    return counts, failures, app_failures, mismatches, time.time() - started
 
 
-def report(args, payloads, counts, failures, mismatches, seconds):
+def report(args, payloads, counts, failures, app_failures, mismatches, seconds):
     lines = []
     for p in payloads:
         n_entries = len(pt.parse_entries(p.stream()))
@@ -783,6 +786,10 @@ def report(args, payloads, counts, failures, mismatches, seconds):
     if failures:
         print("\nFailures (replay one with --replay PAYLOAD:INDEX --keep DIR):")
         for f in failures[:100]:
+            print("  %s:%d %s (%s): %s %s" % f)
+    if app_failures:
+        print("\nDamaged main libraries that crashed or hung by themselves:")
+        for f in app_failures[:100]:
             print("  %s:%d %s (%s): %s %s" % f)
     if mismatches:
         print("\nOrdinary link and patched executable disagree:")
@@ -867,8 +874,8 @@ def main():
         return replay(args, payloads)
     for p in payloads:
         p.stream()
-    counts, failures, mismatches, seconds = campaign(args, payloads)
-    report(args, payloads, counts, failures, mismatches, seconds)
+    counts, failures, app_failures, mismatches, seconds = campaign(args, payloads)
+    report(args, payloads, counts, failures, app_failures, mismatches, seconds)
     return 1 if failures or mismatches else 0
 
 
