@@ -48,9 +48,28 @@ void read_entry_name() {
 
 }  // namespace
 
+// A name must stay below the target directory: no empty, "." or ".."
+// component, no forward slash (Windows reads it as a separator) and no colon
+// (drives, streams). The packer never writes such names; a damaged or crafted
+// payload must not write outside the directory.
+static bool is_plain_relative_name(const wchar_t* name) {
+  for (const wchar_t* start = name;;) {
+    const wchar_t* end = start;
+    while (*end && *end != L'\\') {
+      if (*end == L'/' || *end == L':') return false;
+      ++end;
+    }
+    size_t length = static_cast<size_t>(end - start);
+    if (length == 0 || (start[0] == L'.' && (length == 1 || (length == 2 && start[1] == L'.')))) return false;
+    if (!*end) return true;
+    start = end + 1;
+  }
+}
+
 EntryOutcome unpack_next_entry(bool child_role) {
   read_entry_name();
   if (g_entry_name[0] == 0) return EntryOutcome::end_of_list;
+  if (!is_plain_relative_name(g_entry_name)) fail_message(msg::kDecode);
 
   bounded_copy(g_entry_path, kPathCapacity, g_target_directory);
   bounded_append(g_entry_path, kPathCapacity, L"\\");
