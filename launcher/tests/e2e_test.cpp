@@ -14,11 +14,12 @@ using onefile_test::quote_argument;
 using onefile_test::widen;
 
 
-// Holds a file open for a while (the "hold" action of the test app runs this).
+// Holds a file open for a while, then signals the named event (the "hold"
+// action of the test app runs this with: file, milliseconds, event name).
 ONEFILE_TEST_MODE(hold_file) {
   HANDLE file = CreateFileW(args.at(0).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
-  HANDLE opened = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"onefile_test_file_held");
+  HANDLE opened = OpenEventW(EVENT_MODIFY_STATE, FALSE, args.at(2).c_str());
   SetEvent(opened);
   Sleep(wcstoul(args.at(1).c_str(), nullptr, 10));
   CloseHandle(file);

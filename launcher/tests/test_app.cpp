@@ -98,10 +98,13 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
   if (action == L"hold") {
     // A process of its own keeps a file in the target directory open after
     // this one has ended: argv[2] runs it, it sets the named event when the
-    // file is open.
-    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, L"onefile_test_file_held");
+    // file is open. The event's name is this process's own: tests running at
+    // the same time must not see each other's signal.
+    std::wstring event_name = L"onefile_test_file_held_" + std::to_wstring(GetCurrentProcessId());
+    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
     std::wstring held = directory_of(library_path) + L"\\held.txt";
-    std::wstring cmd = L"\"" + std::wstring(argv[2]) + L"\" --mode hold_file \"" + held + L"\" " + argv[3];
+    std::wstring cmd = L"\"" + std::wstring(argv[2]) + L"\" --mode hold_file \"" + held + L"\" " + argv[3] + L" " +
+                       event_name;
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
