@@ -33,14 +33,17 @@ set -m
 if [ "$mode" = --while-unpacking ]; then
   "$wine_run" "$app" exit 0 >"$scratch/log" 2>&1 &
   parent=$!
+  # Other tests may unpack into the same temp directory meanwhile: the target
+  # is the new one that receives this payload's first data file.
   target=""
   for _ in $(seq 2000); do
-    target=$(comm -13 <(echo "$before") <(ls "$temp" | sort) | grep '^onefile_' | head -n 1)
+    for name in $(comm -13 <(echo "$before") <(ls "$temp" | sort) | grep '^onefile_'); do
+      [ -e "$temp/$name/data/blob1.bin" ] && target="$temp/$name" && break
+    done
     [ -n "$target" ] && break
     sleep 0.01
   done
   [ -n "$target" ] || { echo "no target directory appeared"; exit 1; }
-  target="$temp/$target"
 else
   "$wine_run" "$app" wait 60000 >"$scratch/log" 2>&1 &
   parent=$!
