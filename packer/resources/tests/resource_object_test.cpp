@@ -128,30 +128,6 @@ TEST(ResourceObject, ProgramCarriesIconVersionAndManifest) {
   }
 }
 
-TEST(ResourceObject, SameInputsGiveTheSameBytes) {
-  REQUIRE_CROSS_TOOLS();
-  TempDir first, second;
-  const ResourceTexts texts{"", "App", "1.0-beta", ""};
-  std::filesystem::path a = build_exe(texts, std::nullopt, first);
-  std::filesystem::path b = build_exe(texts, std::nullopt, second);
-  EXPECT_EQ(read_file(first / "work/onefile-resources.o"), read_file(second / "work/onefile-resources.o"));
-  EXPECT_EQ(read_file(a), read_file(b));
-
-  // The default icon fills the group too, and a version text of another
-  // form gives zeros.
-  PeFile pe = PeFile::load(a);
-  std::vector<Resource> resources = pe.resources();
-  const Resource* group = onefile_pe::find_resource(resources, onefile_pe::kResourceGroupIcon, 1);
-  ASSERT_NE(group, nullptr);
-  EXPECT_EQ(read_group(group->data).size(), 7u);
-  const Resource* version = onefile_pe::find_resource(resources, onefile_pe::kResourceVersion, 1);
-  ASSERT_NE(version, nullptr);
-  onefile_pe::VersionInfo info = onefile_pe::parse_version_info(version->data);
-  EXPECT_EQ(std::vector<uint16_t>(info.file_version, info.file_version + 4), (std::vector<uint16_t>{0, 0, 0, 0}));
-  EXPECT_EQ(info.strings["040904B0"]["FileVersion"], "1.0-beta");
-  EXPECT_EQ(info.strings["040904B0"]["CompanyName"], "");
-}
-
 TEST(ResourceObject, ReportsBadInputAndFailingTools) {
   TempDir dir;
   auto error_of = [&](const ResourceTexts& texts, const std::optional<std::filesystem::path>& icon,
