@@ -48,10 +48,12 @@ void read_entry_name() {
 
 }  // namespace
 
-// A name must stay below the target directory: no empty, "." or ".."
-// component, no forward slash (Windows reads it as a separator) and no colon
-// (drives, streams). The packer never writes such names; a damaged or crafted
-// payload must not write outside the directory.
+// A name must stay below the target directory: no empty component, none
+// that ends in a dot or a blank (Windows drops those, so "..", ".. " and
+// "..." would all climb or fold into another component), no forward slash
+// (Windows reads it as a separator) and no colon (drives, streams). The
+// packer never writes such names; a damaged or crafted payload must not
+// write outside the directory.
 static bool is_plain_relative_name(const wchar_t* name) {
   for (const wchar_t* start = name;;) {
     const wchar_t* end = start;
@@ -60,7 +62,7 @@ static bool is_plain_relative_name(const wchar_t* name) {
       ++end;
     }
     size_t length = static_cast<size_t>(end - start);
-    if (length == 0 || (start[0] == L'.' && (length == 1 || (length == 2 && start[1] == L'.')))) return false;
+    if (length == 0 || end[-1] == L'.' || end[-1] == L' ') return false;
     if (!*end) return true;
     start = end + 1;
   }

@@ -63,8 +63,9 @@ class Unpack : public ::testing::Test {
 }  // namespace
 
 ONEFILE_TEST_MODE(unpack) {
-  // args: target, then the scenario.
+  // args: target, then the scenario (and for "name" the second record's name).
   std::string stream = entry_record(L"main.dll", "MZ");
+  if (args.at(1) == L"name") stream += entry_record(args.at(2), "x");
   if (args.at(1) == L"long_name") stream += entry_record(long_name(1024), "x");
   if (args.at(1) == L"file_for_directory") stream += entry_record(L"x", "file") + entry_record(L"x\\y.txt", "y");
   stream += end_marker();
@@ -165,6 +166,22 @@ TEST_F(Unpack, NameOf1024UnitsIsDecodeError) {
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(path_exists(target_ + L"\\main.dll"));
   EXPECT_FALSE(path_exists(target_ + L"\\" + long_name(200)));
+}
+
+TEST_F(Unpack, NamesThatWouldLeaveTheTargetAreDecodeErrors) {
+  for (const wchar_t* name : {L"..\\escaped.txt", L"sub\\..\\..\\escaped.txt", L".. \\escaped.txt", L"...\\x",
+                              L".\\x", L"a\\\\b", L"\\x", L"x\\", L"b.\\x", L"a/../../escaped.txt", L"C:escaped.txt",
+                              L"x:stream"}) {
+    SCOPED_TRACE(onefile_test::narrow(name));
+    auto r = run_mode(L"unpack", {target_, L"name", name});
+    EXPECT_EQ(r.exit_code, 2u);
+    EXPECT_EQ(r.out, "Error, couldn't decode attached data.\n");
+    EXPECT_FALSE(path_exists(base_ + L"\\escaped.txt"));
+  }
+  // Dots elsewhere in a component are ordinary.
+  auto r = run_mode(L"unpack", {target_, L"name", L"..a\\b..c\\.d"});
+  EXPECT_EQ(r.out, "unpacked\n");
+  EXPECT_EQ(read_file(target_ + L"\\..a\\b..c\\.d"), "x");
 }
 
 TEST_F(Unpack, FileWhereADirectoryIsNeededCannotBeOpened) {
