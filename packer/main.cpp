@@ -275,18 +275,15 @@ std::string find_windres(const std::string& compiler) {
 
 // Compiles icon, version information and manifest into an object for the
 // link, in `temp`.
-void add_resources(const Options& options, const BuildTexts& texts, const onefile_resources::IconImage* icon,
-                   LinkInputs& link, TempDir& temp) {
+void add_resources(const Options& options, const BuildTexts& texts,
+                   const std::optional<onefile_resources::IconImage>& icon, LinkInputs& link, TempDir& temp) {
   onefile_resources::ResourceTexts resource_texts;
   resource_texts.company = texts.company;
   resource_texts.product = texts.product;
   resource_texts.version = texts.version;
-  const size_t slash = options.output.rfind('/');
-  resource_texts.original_filename = slash == std::string::npos ? options.output : options.output.substr(slash + 1);
-  std::optional<std::filesystem::path> icon_path;
-  if (icon) icon_path = options.icon;
+  resource_texts.original_filename = std::filesystem::path(options.output).filename().string();
   link.extra_objects.push_back(
-      onefile_resources::build_resource_object(resource_texts, icon_path, temp.file("resources"),
+      onefile_resources::build_resource_object(resource_texts, icon, temp.file("resources"),
                                                find_windres(link.compiler))
           .string());
 }
@@ -314,7 +311,7 @@ void run(const Options& options) {
     link.payload = options.stored_payload;
     OutputFile out(options.output, 0777);
     TempDir temp;
-    add_resources(options, texts, icon ? &*icon : nullptr, link, temp);
+    add_resources(options, texts, icon, link, temp);
     link_launcher(link, temp, out);
     out.commit();
     if (!options.quiet)
@@ -345,7 +342,7 @@ void run(const Options& options) {
   const PackProgress done = pack_payload(options, tree, payload);
   payload.commit();
   link.payload = payload.final_path();
-  add_resources(options, texts, icon ? &*icon : nullptr, link, temp);
+  add_resources(options, texts, icon, link, temp);
   OutputFile out(options.output, 0777);
   link_launcher(link, temp, out);
   out.commit();

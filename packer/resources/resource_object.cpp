@@ -67,19 +67,16 @@ std::string make_manifest() {
 )";
 }
 
-std::filesystem::path build_resource_object(const ResourceTexts& texts,
-                                            const std::optional<std::filesystem::path>& icon,
+std::filesystem::path build_resource_object(const ResourceTexts& texts, const std::optional<IconImage>& icon,
                                             const std::filesystem::path& work_dir, const std::string& windres) {
   check_version_text("--company", texts.company);
   check_version_text("--product", texts.product);
   check_version_text("--version", texts.version);
   check_version_text("output file name", texts.original_filename);
-  IconImage source = icon ? load_icon_source(*icon) : default_icon_source();
-
   std::error_code error;
   std::filesystem::create_directories(work_dir, error);
   if (error) throw std::runtime_error("cannot create " + quote(work_dir.string()) + ": " + error.message());
-  write_file(work_dir / kIconFile, make_ico(make_icon_images(source)));
+  write_file(work_dir / kIconFile, make_ico(make_icon_images(icon ? *icon : default_icon_source())));
   write_file(work_dir / kManifestFile, make_manifest());
   write_file(work_dir / kScriptFile, make_resource_script(texts, kIconFile, kManifestFile));
 

@@ -76,13 +76,12 @@ std::string make_manifest();
 std::string make_resource_script(const ResourceTexts& texts, const std::string& ico_file,
                                  const std::string& manifest_file);
 
-// Checks the texts and the icon (none: the default icon), writes the icon,
-// the manifest and the script into `work_dir` (created when missing) and
+// Checks the texts, writes the icon made from `icon` (as load_icon_source
+// gives it; none: the default icon), the manifest and the script into `work_dir` (created when missing) and
 // compiles them with the program `windres` (such as
 // "x86_64-w64-mingw32-windres") into a COFF object for x86-64; returns the
 // object's path inside `work_dir`.
-std::filesystem::path build_resource_object(const ResourceTexts& texts,
-                                            const std::optional<std::filesystem::path>& icon,
+std::filesystem::path build_resource_object(const ResourceTexts& texts, const std::optional<IconImage>& icon,
                                             const std::filesystem::path& work_dir, const std::string& windres);
 
 }  // namespace onefile_resources

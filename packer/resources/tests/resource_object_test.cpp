@@ -28,7 +28,8 @@ constexpr const char* kWindres = nullptr;
 // `dir`/app.exe; returns the program's path.
 std::filesystem::path build_exe(const ResourceTexts& texts, const std::optional<std::filesystem::path>& icon,
                                 const TempDir& dir) {
-  std::filesystem::path object = build_resource_object(texts, icon, dir / "work", kWindres);
+  std::filesystem::path object =
+      build_resource_object(texts, icon ? std::optional(load_icon_source(*icon)) : std::nullopt, dir / "work", kWindres);
   write_file(dir / "main.cpp", "int main() { return 0; }\n");
   // The linker stamps the time into the header unless told not to.
   ProgramResult linked = run_program(
@@ -133,7 +134,8 @@ TEST(ResourceObject, ReportsBadInputAndFailingTools) {
   auto error_of = [&](const ResourceTexts& texts, const std::optional<std::filesystem::path>& icon,
                       const std::string& windres) -> std::string {
     try {
-      build_resource_object(texts, icon, dir / "work", windres);
+      build_resource_object(texts, icon ? std::optional(load_icon_source(*icon)) : std::nullopt, dir / "work",
+                            windres);
     } catch (const std::runtime_error& e) {
       return e.what();
     }
