@@ -46,27 +46,26 @@ void read_entry_name() {
   }
 }
 
-}  // namespace
-
 // A name must stay below the target directory: no empty component, none
 // that ends in a dot or a blank (Windows drops those, so "..", ".. " and
 // "..." would all climb or fold into another component), no forward slash
 // (Windows reads it as a separator) and no colon (drives, streams). The
 // packer never writes such names; a damaged or crafted payload must not
 // write outside the directory.
-static bool is_plain_relative_name(const wchar_t* name) {
+bool is_plain_relative_name(const wchar_t* name) {
   for (const wchar_t* start = name;;) {
     const wchar_t* end = start;
     while (*end && *end != L'\\') {
       if (*end == L'/' || *end == L':') return false;
       ++end;
     }
-    size_t length = static_cast<size_t>(end - start);
-    if (length == 0 || end[-1] == L'.' || end[-1] == L' ') return false;
+    if (end == start || end[-1] == L'.' || end[-1] == L' ') return false;
     if (!*end) return true;
     start = end + 1;
   }
 }
+
+}  // namespace
 
 EntryOutcome unpack_next_entry(bool child_role) {
   read_entry_name();
