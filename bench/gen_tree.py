@@ -45,59 +45,64 @@ class Gen:
     def words_text(self, n):
         return self.rng.choices(self.words, cum_weights=self.word_cum, k=n)
 
+    def lines(self, size, next_line, head=""):
+        """`head`, then lines from next_line() until `size` bytes, cut there."""
+        out, total = [head], len(head)
+        while total < size:
+            line = next_line()
+            out.append(line)
+            total += len(line)
+        return "".join(out).encode()[:size]
+
     def source_text(self, size):
         r = self.rng
-        out, total = [], 0
         indent = 0
-        while total < size:
+
+        def line():
+            nonlocal indent
             kind = r.random()
             if kind < 0.15:
-                line = "// " + " ".join(self.words_text(r.randint(3, 12)))
+                text = "// " + " ".join(self.words_text(r.randint(3, 12)))
             elif kind < 0.25:
                 indent = max(0, min(6, indent + r.choice((-1, 1))))
-                line = r.choice(KEYWORDS) + " " + "_".join(self.words_text(2)) + "() {"
+                text = r.choice(KEYWORDS) + " " + "_".join(self.words_text(2)) + "() {"
             else:
                 parts = []
                 for _ in range(r.randint(2, 9)):
                     parts.append(r.choice(KEYWORDS) if r.random() < 0.3 else "_".join(self.words_text(r.randint(1, 2))))
                     parts.append(r.choice(PUNCT))
-                line = "".join(parts) + ";"
-            line = "  " * indent + line + "\n"
-            out.append(line)
-            total += len(line)
-        return "".join(out).encode()[:size]
+                text = "".join(parts) + ";"
+            return "  " * indent + text + "\n"
+
+        return self.lines(size, line)
 
     def json_text(self, size):
         r = self.rng
-        out, total = ["[\n"], 2
-        while total < size:
+
+        def line():
             fields = ", ".join('"%s": %s' % (w, r.choice(['"%s"' % "-".join(self.words_text(2)), str(r.randint(0, 99999)),
                                                          "true", "null", "%.4f" % r.random()]))
                                for w in self.words_text(r.randint(2, 7)))
-            line = "  {" + fields + "},\n"
-            out.append(line)
-            total += len(line)
-        return "".join(out).encode()[:size]
+            return "  {" + fields + "},\n"
+
+        return self.lines(size, line, head="[\n")
 
     def log_text(self, size):
         r = self.rng
-        out, total, t = [], 0, r.randint(1_600_000_000, 1_700_000_000)
-        while total < size:
+        t = r.randint(1_600_000_000, 1_700_000_000)
+
+        def line():
+            nonlocal t
             t += r.randint(0, 5000)
-            line = "%d.%03d [%s] %s: %s\n" % (t // 1000, t % 1000, r.choice(["INFO", "INFO", "INFO", "WARN", "DEBUG", "ERROR"]),
+            return "%d.%03d [%s] %s: %s\n" % (t // 1000, t % 1000, r.choice(["INFO", "INFO", "INFO", "WARN", "DEBUG", "ERROR"]),
                                              r.choice(self.words), " ".join(self.words_text(r.randint(4, 16))))
-            out.append(line)
-            total += len(line)
-        return "".join(out).encode()[:size]
+
+        return self.lines(size, line)
 
     def translation_text(self, size):
         r = self.rng
-        out, total = [], 0
-        while total < size:
-            line = "%s.%s = %s\n" % (r.choice(self.words), r.choice(self.words), " ".join(self.words_text(r.randint(2, 10))).capitalize())
-            out.append(line)
-            total += len(line)
-        return "".join(out).encode()[:size]
+        return self.lines(size, lambda: "%s.%s = %s\n" % (r.choice(self.words), r.choice(self.words),
+                                                           " ".join(self.words_text(r.randint(2, 10))).capitalize()))
 
     def code_bytes(self, size):
         r = self.rng
