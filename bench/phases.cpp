@@ -28,21 +28,16 @@
 #include <zstd.h>
 
 #include "launcher/launcher.h"
-#include "paths/build_texts.h"
 #include "payload/reader.h"
 #include "payload/stored_payload.h"
 #include "payload/unpack.h"
 
-// The launcher's objects refer to what the packer links into every app; the
-// phases below never use these.
+// The launcher's objects refer to the payload the packer links into every
+// app (the build-time texts come from the default texts); the phases below
+// never use it.
 extern "C" {
 const unsigned char onefile_payload[] = {'V', 'O', 'Y', 0};
 const unsigned long long onefile_payload_size = 3;
-const wchar_t onefile_company[] = L"";
-const wchar_t onefile_product[] = L"bench";
-const wchar_t onefile_version[] = L"1.0.0.0";
-const wchar_t onefile_file_version[] = L"1.0.0.0";
-const wchar_t onefile_product_version[] = L"1.0.0.0";
 }
 
 namespace {

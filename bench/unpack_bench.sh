@@ -34,7 +34,7 @@ build() {
 }
 build "$bin/run_jobs.exe" "$bench_src/run_jobs.cpp"
 build "$bin/loader.exe" "$bench_src/loader.cpp"
-build "$bin/phases.exe" "$bench_src/phases.cpp" -I"$zstd_prefix/include" -L"$kit" \
+build "$bin/phases.exe" "$bench_src/phases.cpp" "$top/paths/default_build_texts.cpp" -I"$zstd_prefix/include" -L"$kit" \
   -lonefile_launcher_core -lonefile_payload -lonefile_paths -lonefile_diag -lzstd -lshell32
 
 mixed=$(tree mixed "mixed-$scale" --scale "$scale")

@@ -1,7 +1,7 @@
 // Texts fixed when a launcher is linked. The packer emits them per app in the
 // same generated object as the payload, so the launcher's objects are linked
-// unchanged; build/lib/onefile/libonefile_default_texts.a holds the defaults
-// for test programs.
+// unchanged; the library onefile_default_texts (default_build_texts.cpp)
+// holds the defaults for test programs.
 #pragma once
 
 extern "C" {
