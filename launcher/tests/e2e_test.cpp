@@ -3,16 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 
 #include "launcher/tests/packed_apps.h"
 #include "tests/support/process.h"
 
 using onefile_test::narrow;
-using onefile_test::ProcessResult;
-using onefile_test::quote_argument;
 using onefile_test::widen;
-
 
 // Holds a file open for a while, then signals the named event (the "hold"
 // action of the test app runs this with: file, milliseconds, event name).
