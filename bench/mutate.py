@@ -261,6 +261,18 @@ def size_field(p, i):
     return offset - 8, size
 
 
+def record_start(entry):
+    """Offset of a record (its name) in the entry stream."""
+    name, offset, _ = entry
+    return offset - 8 - len(name.encode("utf-16-le", "surrogatepass")) - 2
+
+
+def renamed(s, entry, name_bytes):
+    """The stream with the name of record `entry` replaced by `name_bytes`
+    (UTF-16 units, without the terminator)."""
+    return s[:record_start(entry)] + name_bytes + s[entry[1] - 8 - 2:]
+
+
 def m_stream_size(rng, p):
     s = p.stream()
     i = pick_entry(rng, p)
@@ -283,8 +295,7 @@ def units(name):
 def m_stream_name(rng, p):
     s = p.stream()
     i = pick_entry(rng, p)
-    name, offset, size = p.entries[i]
-    start = offset - 8 - 2 * (len(name) + 1)
+    name = p.entries[i][0]
     u = units(name)
     how = rng.randrange(7)
     if how == 0:
@@ -315,8 +326,7 @@ def m_stream_name(rng, p):
         u = units(rng.choice(["C:\\x.txt", "\\x.txt", "\\\\?\\C:\\x.txt", "a\\\\b.txt", "CON", "NUL.txt",
                               "x.txt:stream", "dir.\\x.txt", "trailing. ", "a\\.\\b.txt"]))
         desc = "name replaced by %r" % b"".join(u).decode("utf-16-le")
-    data = s[:start] + b"".join(u) + s[offset - 8 - 2:]
-    return restored(p, data, "record name", "record %d (%s): %s" % (i, name, desc))
+    return restored(p, renamed(s, p.entries[i], b"".join(u)), "record name", "record %d (%s): %s" % (i, name, desc))
 
 
 def m_stream_cut(rng, p):
@@ -340,7 +350,7 @@ def m_stream_cut(rng, p):
 
 def m_stream_order(rng, p):
     s = p.stream()
-    recs = [s[off - 8 - 2 * (len(n) + 1):off + size] for n, off, size in p.entries]
+    recs = [s[record_start(e):e[1] + e[2]] for e in p.entries]
     how = rng.randrange(4)
     if how == 0 and len(recs) > 1:
         k = rng.randrange(1, len(recs))
@@ -362,11 +372,9 @@ def m_stream_order(rng, p):
 def m_traversal(rng, p):
     s = p.stream()
     i = rng.randrange(1, len(p.entries)) if len(p.entries) > 1 else 0
-    name, offset, size = p.entries[i]
-    start = offset - 8 - 2 * (len(name) + 1)
     new = rng.choice(["..\\escaped.txt", "../escaped.txt", "sub\\..\\..\\escaped.txt", "..\\..\\escaped.txt"])
-    data = s[:start] + new.encode("utf-16-le") + s[offset - 8 - 2:]
-    return restored(p, data, "name climbs out", "record %d (%s) renamed %s" % (i, name, new))
+    return restored(p, renamed(s, p.entries[i], new.encode("utf-16-le")), "name climbs out",
+                    "record %d (%s) renamed %s" % (i, p.entries[i][0], new))
 
 
 KINDS = [(m_bitflip, 20), (m_multiflip, 6), (m_byteset, 8), (m_frame_header, 8), (m_block_header, 10),
