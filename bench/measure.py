@@ -23,12 +23,8 @@ import sys
 import threading
 import time
 
-TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WINE_RUN = os.path.join(TOP, "scripts", "wine-run")
-
-
-def win_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from jobs import WINE_RUN, Runner, win_path  # noqa: E402
 
 
 class ProcWatch:
@@ -111,28 +107,14 @@ def median(values):
     return statistics.median(values) if values else float("nan")
 
 
-class Runner:
-    def __init__(self, runner_exe, cwd):
-        self.cwd = cwd
-        self.proc = subprocess.Popen([WINE_RUN, runner_exe], cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
-
-    def run(self, command, temp):
-        out, err = os.path.join(self.cwd, "out.txt"), os.path.join(self.cwd, "err.txt")
-        line = "\t".join(["run", "600000", win_path(self.cwd), win_path(temp), win_path(out), win_path(err), command])
-        self.proc.stdin.write((line + "\n").encode())
-        self.proc.stdin.flush()
-        reply = self.proc.stdout.readline().decode().rstrip("\n").split("\t")
-        if reply[0] != "done":
-            raise SystemExit("measure: runner: %s" % reply)
-        # Start and run time of each process of the run, in s.
-        procs = [tuple(int(x) / 1e6 for x in item.split("+")) for item in reply[5].split(",") if item]
-        return int(reply[1]), int(reply[3]) / 1e6, procs
-
-    def close(self):
-        self.proc.stdin.write(b"quit\n")
-        self.proc.stdin.close()
-        self.proc.wait()
+def run_in_wine(runner, command, temp):
+    """Exit code, time in s and (start, run) of each process of one run in
+    the runner's Wine session, in the runner's folder."""
+    out, err = os.path.join(runner.cwd, "out.txt"), os.path.join(runner.cwd, "err.txt")
+    r = runner.run(command, runner.cwd, temp, out, err, 600000)
+    if r is None:
+        raise SystemExit("measure: the runner stopped answering")
+    return r["code"], r["elapsed_us"] / 1e6, r["times"]
 
 
 def fresh(path):
@@ -160,7 +142,7 @@ def measure_launcher(args, exe, extra_args, runs, scratch, runner):
     command = lambda extra: " ".join('"%s"' % a for a in [win_path(exe)] + extra)
     inside, lifetimes, starts, hwms = [], {}, [], {}
     for i in range(runs + 1):
-        code, seconds, procs = runner.run(command(extra_args + ["exit", "0"]), temp)
+        code, seconds, procs = run_in_wine(runner, command(extra_args + ["exit", "0"]), temp)
         if code != 0:
             raise SystemExit("measure: %s exited with %d" % (exe, code))
         if os.listdir(temp):
@@ -177,7 +159,7 @@ def measure_launcher(args, exe, extra_args, runs, scratch, runner):
     for i in range(2):
         watch = ProcWatch(os.path.basename(exe))
         watch.start()
-        code, seconds, procs = runner.run(command(extra_args + ["wait", "300"]), temp)
+        code, seconds, procs = run_in_wine(runner, command(extra_args + ["wait", "300"]), temp)
         for k, seen in enumerate(watch.finish()[:2]):
             peak = hwms.setdefault(k, {f: 0 for f in ProcWatch.FIELDS})
             for f in ProcWatch.FIELDS:
@@ -257,7 +239,7 @@ def main():
         one = measure_launcher(args, args.one, [], args.runs, scratch, runner)
         plain = measure_launcher(args, args.loader, [win_path(args.dll)], args.runs, scratch, runner)
     finally:
-        runner.close()
+        runner.stop()
 
     emit("Unpacking (median of %d runs; launcher: `app.exe exit 0`, whose run_code returns at once)." % args.runs)
     emit()

@@ -49,7 +49,6 @@ import os
 import queue
 import random
 import re
-import selectors
 import shutil
 import struct
 import subprocess
@@ -59,8 +58,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import payload_tools as pt  # noqa: E402
+from jobs import TOP, Runner, win_path  # noqa: E402
 
-TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SPARE = 64 << 10  # room for inserted bytes and recompressed streams
 
 MESSAGES = [
@@ -74,10 +73,6 @@ MESSAGES = [
     ("launch child", re.compile(r"^Error, couldn't launch child \(\[Error -?\d+\] .*\)$")),
 ]
 FAILURES = ("crash", "hang", "outside write", "left running", "bad output")
-
-
-def win_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 # --- payloads ----------------------------------------------------------------
@@ -444,68 +439,6 @@ def link(args, payload_file, exe):
 
 # --- running ------------------------------------------------------------------
 
-class Runner:
-    """One Wine process running launchers one after another (run_jobs.exe)."""
-
-    def __init__(self, args, cwd):
-        self.args = args
-        self.cwd = cwd
-        self.proc = None
-
-    def start(self):
-        # Wine starts its debugger on an unhandled exception, whatever the
-        # error mode, and the debugger then waits for ever: a damaged main
-        # library that crashes would look like a hang. Without the debugger
-        # the process ends with the exception's code, as on Windows.
-        env = dict(os.environ)
-        env["WINEDLLOVERRIDES"] = ";".join(filter(None, [env.get("WINEDLLOVERRIDES", "mscoree,mshtml="),
-                                                           "winedbg.exe=d"]))
-        self.proc = subprocess.Popen([os.path.join(TOP, "scripts", "wine-run"), self.args.runner], cwd=self.cwd,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     start_new_session=True, env=env)
-        self.sel = selectors.DefaultSelector()
-        self.sel.register(self.proc.stdout, selectors.EVENT_READ)
-        self.buf = b""
-
-    def stop(self):
-        if self.proc:
-            try:
-                self.proc.stdin.write(b"quit\n")
-                self.proc.stdin.close()
-                self.proc.wait(20)
-            except (OSError, subprocess.TimeoutExpired):
-                self.proc.kill()
-                self.proc.wait()
-            self.proc = None
-
-    def run(self, exe, cwd, temp, out, err, args_line, timeout_ms):
-        if not self.proc:
-            self.start()
-        line = "\t".join(["run", str(timeout_ms), win_path(cwd), win_path(temp), win_path(out), win_path(err),
-                          '"%s" %s' % (win_path(exe), args_line)]) + "\n"
-        self.proc.stdin.write(line.encode())
-        self.proc.stdin.flush()
-        deadline = time.time() + timeout_ms / 1000 + 60
-        while b"\n" not in self.buf:
-            left = deadline - time.time()
-            if left <= 0 or not self.sel.select(left):
-                self.proc.kill()
-                self.proc.wait()
-                self.proc = None
-                return None
-            chunk = os.read(self.proc.stdout.fileno(), 4096)
-            if not chunk:
-                self.proc = None
-                return None
-            self.buf += chunk
-        reply, self.buf = self.buf.split(b"\n", 1)
-        f = reply.decode().split("\t")
-        if f[0] != "done":
-            raise SystemExit("mutate: runner: %s" % reply.decode())
-        return {"code": int(f[1]), "timed_out": f[2] == "1", "elapsed_us": int(f[3]), "leftover": int(f[4]),
-                "processes": len([x for x in f[5].split(",") if x]) if len(f) > 5 else 0}
-
-
 def classify(result, out_text, err_text, run_dir, exe_dir, expected_entries, mutation, payload):
     """(class, detail) of one run."""
     cwd, temp = os.path.join(run_dir, "cwd"), os.path.join(run_dir, "temp")
@@ -521,9 +454,9 @@ def classify(result, out_text, err_text, run_dir, exe_dir, expected_entries, mut
     if result["timed_out"]:
         # The child starts only once everything is unpacked. A child that
         # hangs in a damaged main library is the app's own hang.
-        if result["processes"] > 1 and main_library_damaged(mutation, payload):
+        if len(result["times"]) > 1 and main_library_damaged(mutation, payload):
             return "app hung", "killed after the time limit; the main library was damaged"
-        return "hang", "killed after the time limit (%d processes)" % result["processes"]
+        return "hang", "killed after the time limit (%d processes)" % len(result["times"])
     if result["leftover"]:
         return "left running", "%d processes after the launcher ended" % result["leftover"]
     code = result["code"]
@@ -579,7 +512,7 @@ class Worker:
         self.dir = os.path.join(args.work, "w%d" % number)
         os.makedirs(self.dir, exist_ok=True)
         clear_dir(self.dir)
-        self.runner = Runner(args, self.dir)
+        self.runner = Runner(args.runner, self.dir)
         self.templates = {}
         for p in payloads:
             self.templates[p.name] = Template(args, p, os.path.join(self.dir, "%s.exe" % p.name))
@@ -603,8 +536,8 @@ class Worker:
             os.makedirs(os.path.join(self.run_dir, sub), exist_ok=True)
         out, err = os.path.join(self.run_dir, "out.txt"), os.path.join(self.run_dir, "err.txt")
         timeout = self.args.timeout_large if len(p.data) > (16 << 20) else self.args.timeout
-        result = self.runner.run(exe, os.path.join(self.run_dir, "cwd"), os.path.join(self.run_dir, "temp"),
-                                 out, err, "exit 0", timeout * 1000)
+        result = self.runner.run('"%s" exit 0' % win_path(exe), os.path.join(self.run_dir, "cwd"),
+                                 os.path.join(self.run_dir, "temp"), out, err, timeout * 1000)
         out_text = read_text(out)
         err_text = read_text(err)
         expected = self.expected | {"big.exe", "verify.exe"}
