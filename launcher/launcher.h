@@ -16,21 +16,31 @@ extern volatile unsigned char g_interrupted;
 // Child role: loads the main library and returns the result of its run_code.
 int hand_off_to_main_library();
 
-// Parent role: starts the child, waits, cleans up, returns its exit code.
+// child_process.cpp: parent role: starts the child, waits, cleans up, returns its exit code.
 DWORD launch_child();
 
-// Appends one argument to the child command line, quoted so that
-// CommandLineToArgvW gives it back unchanged.
+// command_line.cpp: appends one argument to the child command line, quoted
+// so that CommandLineToArgvW gives it back unchanged.
 void append_argument(const wchar_t* argument);
 
-// The child command line being built (32768 units).
-const wchar_t* child_command_line();
+// The child command line being built (32768 units); it stays writable, since
+// CreateProcessW may write into it.
+wchar_t* child_command_line();
 void reset_child_command_line();
 
-// Waits for (up to 5 s), terminates and closes a running child; deletes the
+// Empties the child command line and appends the arguments, separated by one
+// blank.
+void build_child_command_line(wchar_t** arguments, int count);
+
+// delete_tree.cpp: deletes the target directory with everything in it,
+// retrying for about two seconds while a file in it is still in use.
+void delete_target_directory();
+
+// child_process.cpp: waits for (up to 5 s), terminates and closes a running child; deletes the
 // target directory if unpacking has started.
 void cleanup();
 
+// console_handler.cpp: runs cleanup for console events that end the run.
 BOOL WINAPI console_ctrl_handler(DWORD event);
 
 // The entry routine's body, also called by tests.

@@ -1,0 +1,92 @@
+// Parent role after unpacking: start this executable again as the child, wait
+// for it, delete the target directory, and pass the child's exit code on.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "diag/fail.h"
+#include "diag/messages.h"
+#include "launcher/launcher.h"
+#include "paths/env.h"
+#include "paths/own_path.h"
+#include "paths/wide_path.h"
+#include "payload/unpack.h"
+
+namespace {
+
+constexpr DWORD kChildGraceMs = 5000;
+
+wchar_t g_child_executable[kPathCapacity];
+wchar_t g_launcher_directory[4097];
+
+// The handle the console handler may take. launch_child keeps its own handle
+// for its wait and puts a duplicate here; whoever takes the duplicate out with
+// the exchange is the only one to wait on, terminate and close it.
+HANDLE volatile g_child_handle = nullptr;
+
+HANDLE take_child_handle() {
+  return static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), nullptr));
+}
+
+void fill_child_executable_path() {
+  if (g_child_executable[0]) return;
+  if (GetModuleFileNameW(nullptr, g_child_executable, kPathCapacity) == 0) abort();
+}
+
+}  // namespace
+
+DWORD launch_child() {
+  // The child learns where the launcher lies, and what the user typed as
+  // argument 0 (its own argument 0 is the launcher's module path).
+  bounded_copy(g_launcher_directory, 4097, get_own_executable_path(false));
+  if (wchar_t* last = wcsrchr(g_launcher_directory, L'\\')) *last = L'\0';
+  env_set("VORLAN_ONEFILE_DIRECTORY", g_launcher_directory);
+  env_set("VORLAN_ORIGINAL_ARGV0", __wargv[0]);
+
+  fill_child_executable_path();
+
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof(startup));
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.cb = sizeof(startup);
+
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
+  fill_child_executable_path();
+  arguments[0] = g_child_executable;
+  build_child_command_line(arguments, count);
+
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(g_child_executable, child_command_line(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                      nullptr, nullptr, &startup, &process)) {
+    fail_system(msg::kLaunchChild, GetLastError());
+  }
+  CloseHandle(process.hThread);
+
+  DWORD exit_code = 0;
+  HANDLE for_handler = nullptr;
+  DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), for_handler);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
+  CloseHandle(process.hProcess);
+  if (HANDLE left = take_child_handle()) CloseHandle(left);
+
+  cleanup();
+  return exit_code;
+}
+
+void cleanup() {
+  if (HANDLE child = take_child_handle()) {
+    if (WaitForSingleObject(child, kChildGraceMs) != WAIT_OBJECT_0) TerminateProcess(child, 0);
+    CloseHandle(child);
+  }
+  if (g_unpack_started) delete_target_directory();
+}
