@@ -26,12 +26,13 @@ stream, recompressed with the zstd command: record sizes, names, the end
 marker and the order of the records. With --traversal, also names that climb
 out of the target directory ("..\\x"), which the launcher joins unchanged.
 
-Linking: each payload's launcher is linked once by onefile-pack
+Packing: each payload's launcher is written once by onefile-pack
 --stored-payload around the payload plus spare room; every mutation then
-overwrites the payload bytes in that executable and its length field, so the
-launcher reads exactly the mutated bytes as its stored payload without a
-link per run. --verify-link K also links K of the mutations the ordinary
-way and checks that both executables behave alike.
+overwrites the payload bytes in that executable and the payload's size in
+the data section's field table, so the launcher reads exactly the mutated
+bytes as its stored payload without a pack per run. --verify-link K also
+packs K of the mutations the ordinary way and checks that both executables
+behave alike.
 
 Runs go through bench/run_jobs.cpp (one Wine process per worker runs many
 launchers; built with the cross compiler when --runner is not given).
@@ -407,7 +408,7 @@ class Template:
         self.offset = exe.find(self.original[:4096])
         if self.offset < 0 or exe.find(self.original[:4096], self.offset + 1) >= 0:
             raise SystemExit("mutate: cannot find the payload in %s" % path)
-        self.size_at = self.offset + (self.capacity + 7) // 8 * 8
+        self.size_at = payload_size_field(exe, self.offset)
         if exe[self.offset:self.offset + self.capacity] != self.original or \
                 struct.unpack_from("<Q", exe, self.size_at)[0] != self.capacity:
             raise SystemExit("mutate: unexpected layout of the payload in %s" % path)
@@ -430,8 +431,24 @@ class Template:
         self.dirty = (start, len(m.data))
 
 
+def payload_size_field(exe, payload_offset):
+    """File offset of the payload's size in the data section's field table
+    (payload/data_section.h): "VOYDATA\\0", version, count, then fields of
+    id, offset, size; the payload is field 1."""
+    start = exe.rfind(b"VOYDATA\0", 0, payload_offset)
+    if start < 0:
+        raise SystemExit("mutate: no data section before the payload")
+    count = struct.unpack_from("<I", exe, start + 12)[0]
+    for i in range(count):
+        entry = start + 16 + 16 * i
+        field_id, offset = struct.unpack_from("<II", exe, entry)
+        if field_id == 1 and start + offset == payload_offset:
+            return entry + 8
+    raise SystemExit("mutate: the data section has no payload field at the payload")
+
+
 def link(args, payload_file, exe):
-    cmd = [args.pack, "--stored-payload", payload_file, "--kit", args.kit, "--output", exe, "--quiet"]
+    cmd = [args.pack, "--stored-payload", payload_file, "--no-checks", "--output", exe, "--quiet"]
     r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     if r.returncode != 0:
         raise SystemExit("mutate: linking failed: %s\n%s" % (" ".join(cmd), r.stdout.decode(errors="replace")))
@@ -795,7 +812,6 @@ def main():
     ap.add_argument("--verbose", action="store_true", help="one line per run")
     ap.add_argument("--work", default=os.path.join(TOP, "build", "mutate"), help="scratch folder (default build/mutate)")
     ap.add_argument("--pack", default=os.environ.get("ONEFILE_PACK", os.path.join(TOP, "build", "bin", "onefile-pack")))
-    ap.add_argument("--kit", default=os.environ.get("ONEFILE_KIT", os.path.join(TOP, "build", "lib", "onefile")))
     ap.add_argument("--main-dll", default=os.path.join(os.environ.get("BENCH_WIN_BUILD", os.path.join(TOP, "build", "win")),
                                                        "launcher", "tests", "test_app.dll"))
     ap.add_argument("--runner", help="run_jobs.exe (default: built into the scratch folder)")
@@ -805,7 +821,7 @@ def main():
         args.count, args.large_scale, args.level, args.verify_link = 200, 0.02, 19, max(args.verify_link, 3)
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
-    for what, path in (("packer", args.pack), ("kit", args.kit), ("main library", args.main_dll)):
+    for what, path in (("packer", args.pack), ("main library", args.main_dll)):
         if not os.path.exists(path):
             raise SystemExit("mutate: %s not found at %s" % (what, path))
     if not args.runner:

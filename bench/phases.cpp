@@ -32,11 +32,12 @@
 #include "payload/stored_payload.h"
 #include "payload/unpack.h"
 
-// The launcher's objects refer to the payload the packer links into every
+// The launcher's objects refer to the payload the packer adds to every
 // app (the build-time texts come from the default texts); the phases below
 // never use it.
+static const unsigned char kPayload[] = {'V', 'O', 'Y', 0};
 extern "C" {
-const unsigned char onefile_payload[] = {'V', 'O', 'Y', 0};
+const unsigned char* const onefile_payload = kPayload;
 const unsigned long long onefile_payload_size = 3;
 }
 

@@ -3,26 +3,29 @@
 #     [ROOT <dir>]                further files of the app, packed with their folders
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
 #     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
-#     [LEVEL <n>] [STORED_PAYLOAD <file>])
+#     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED])
 #
 # Packs the app into one launcher executable after the main library is built,
 # and packs again whenever the library or any file below ROOT changes. The
 # app's tree is staged in <name>.root next to the output: ROOT's files plus
 # the main library at its top.
 #
-# ONEFILE_PACK names the packer (default: onefile-pack on PATH); ONEFILE_KIT_DIR,
-# when set, the launcher kit it links with.
+# UNCHECKED passes --no-checks (a main library or stored payload the launcher
+# will refuse at run time; for tests of those failures).
+#
+# ONEFILE_PACK names the packer, onefile-pack or onefile-pack.exe (default:
+# onefile-pack on PATH).
 if(NOT ONEFILE_PACK)
   find_program(ONEFILE_PACK onefile-pack REQUIRED)
 endif()
 
 function(onefile_add_executable name)
-  cmake_parse_arguments(P "" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD" "" ${ARGN})
+  cmake_parse_arguments(P "UNCHECKED" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD" "" ${ARGN})
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
   if(P_STORED_PAYLOAD AND (P_MAIN OR P_ROOT OR P_LEVEL))
-    message(FATAL_ERROR "onefile_add_executable(${name}): STORED_PAYLOAD is linked as it is; MAIN, ROOT and LEVEL do not apply")
+    message(FATAL_ERROR "onefile_add_executable(${name}): STORED_PAYLOAD is used as it is; MAIN, ROOT and LEVEL do not apply")
   endif()
   if(NOT P_OUTPUT)
     set(P_OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}.exe)
@@ -30,8 +33,8 @@ function(onefile_add_executable name)
   set(stage ${CMAKE_CURRENT_BINARY_DIR}/${name}.root)
 
   set(options --output ${P_OUTPUT} --quiet)
-  if(ONEFILE_KIT_DIR)
-    list(APPEND options --kit ${ONEFILE_KIT_DIR})
+  if(P_UNCHECKED)
+    list(APPEND options --no-checks)
   endif()
   foreach(opt ICON COMPANY PRODUCT VERSION LEVEL)
     if(DEFINED P_${opt})
@@ -60,9 +63,6 @@ function(onefile_add_executable name)
   endif()
   if(P_ICON)
     list(APPEND depends ${P_ICON})
-  endif()
-  if(TARGET onefile_kit)
-    list(APPEND depends onefile_kit)
   endif()
 
   add_custom_command(OUTPUT ${P_OUTPUT}

@@ -1,9 +1,8 @@
-# Windows build: the launcher (a static library the packer links into every
-# app), its tests under Wine, and the example app.
+# Windows build: the template launchers (which the packer completes into
+# every app), their tests under Wine, and the example app.
 set(ONEFILE_ZSTD_PREFIX ${PROJECT_SOURCE_DIR}/build/deps/zstd-win64 CACHE PATH "libzstd built for Windows")
-set(ONEFILE_KIT_DIR ${PROJECT_SOURCE_DIR}/build/lib/onefile CACHE PATH "Where the launcher kit is written")
-set(ONEFILE_PACK ${PROJECT_SOURCE_DIR}/build/bin/onefile-pack CACHE FILEPATH "The host packer")
-list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
+set(ONEFILE_TEMPLATE_DIR ${CMAKE_BINARY_DIR}/templates CACHE PATH "Where the template launchers are written")
+set(ONEFILE_PACK ${CMAKE_BINARY_DIR}/../host/bin/onefile-pack CACHE FILEPATH "The host packer")
 
 add_library(zstd_win STATIC IMPORTED)
 set_target_properties(zstd_win PROPERTIES

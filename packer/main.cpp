@@ -1,5 +1,6 @@
 // onefile-pack: packs a folder into the stored payload of a single-exe
-// Windows launcher and links the launcher around it.
+// Windows launcher and completes a copy of the embedded template launcher
+// with it.
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,15 +10,19 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
+#include <sys/stat.h>
 
-#include "packer/link.h"
+#include "packer/launcher_image.h"
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
 #include "packer/payload_writer.h"
+#include "packer/templates.h"
 #include "packer/tree.h"
+#include "payload/format.h"
 
 using namespace onefile_pack;
 
@@ -45,39 +50,43 @@ Input:
                          UTF-16 code units for the path below DIR), and names
                          that differ only in case.
   --main NAME            The application's main library: a 64-bit Windows DLL
-                         exporting run_code (checked before linking; see
-                         --no-check-main). NAME is relative to DIR (or any
+                         exporting run_code (checked before packing; see
+                         --no-checks). NAME is relative to DIR (or any
                          path to the file); the library must lie directly in
                          DIR, not in a subfolder, and its name must end in
                          .dll. It is stored first.
-  --stored-payload FILE  Link FILE, byte for byte, as the stored payload
+  --stored-payload FILE  Use FILE, byte for byte, as the stored payload
                          instead of packing a folder (for payloads written
-                         with --payload-only or elsewhere). Not combined with
-                         --root, --main, --payload-only, --level or --long.
+                         with --payload-only or elsewhere). It must start
+                         with "VOY". Not combined with --root, --main,
+                         --payload-only, --level or --long.
 
-  --no-check-main        Link even when the main library is not a 64-bit DLL
-                         exporting run_code (the launcher then fails at run
-                         time); for tests of such failures.
+  --no-checks            Write the launcher even when the main library is
+                         not a 64-bit DLL exporting run_code or the stored
+                         payload does not start with "VOY" (the launcher then
+                         fails at run time); for tests of such failures.
 
 Output:
   -o, --output FILE      The file to write. It is written under a temporary
                          name beside FILE and renamed into place when complete,
-                         so a failed run leaves nothing. It may not lie inside
-                         DIR.
+                         so a failed or interrupted run (Ctrl+C, SIGTERM)
+                         leaves nothing; a packer killed outright (SIGKILL)
+                         may leave that temporary file (.NAME.tmp-XXXXXX).
+                         FILE may not lie inside DIR, be one of the inputs,
+                         or exist as anything but a regular file (a link, a
+                         device such as /dev/stdout, a pipe, a folder).
   --payload-only         Write only the stored payload ("VOY", one Zstandard
                          frame with a 2^27-byte window, padding and length);
-                         link nothing.
+                         no launcher.
 
 Compression:
   --level N              Zstandard level from 1 (fastest) to 22 (smallest).
-                         Default 19, chosen by measurement on a 221 MiB mixed
-                         tree (Windows DLLs, C headers, random data, small
-                         gzip files) on two cores: level 19 gave 80.2 MB in
-                         about 40 s, 4 % less than level 12 (83.7 MB, 5 s)
-                         and 7 % less than level 9 (86.4 MB, 2 s); level 22
-                         saved 0.25 % more with 1.6 GB of memory. Unpacking
-                         is as fast at any level. Use 3 to 9 for quick test
-                         builds.
+                         Default 19, chosen by measurement on the benchmark's
+                         205 MB mixed tree on two cores: level 19 gave
+                         100.7 MB in about 40 s, 15 % less than level 9
+                         (118.6 MB, 2.5 s) and 21 % less than level 3
+                         (126.8 MB, 0.7 s). Unpacking is as fast at any
+                         level. Use 3 to 9 for quick test builds.
   --long                 Long-distance matching over the whole 128 MiB
                          window, for levels 1 to 15 (levels 16 and up use it
                          anyway with this window): smaller payloads when
@@ -103,24 +112,22 @@ Executable resources:
   execution level, declares long-path awareness, uses the common controls
   6.0 and lists Windows Vista to Windows 10 as supported.
 
-Linking:
-  --kit DIR              The launcher kit: entry.obj and the launcher's static
-                         libraries, as the Windows build writes them. Default:
-                         $ONEFILE_KIT, else lib/onefile beside the folder of
-                         this program (build/bin -> build/lib/onefile).
-  The cross compiler is $ONEFILE_CXX if set, else x86_64-w64-mingw32-g++-posix
-  or x86_64-w64-mingw32-g++ from PATH; the resource compiler is
-  $ONEFILE_WINDRES if set, else the windres of the same toolchain. The launcher's sources are not
-  compiled; its prebuilt objects are linked with the payload.
+Launcher:
+  The packer carries the template launcher, a finished 64-bit Windows
+  executable, and completes a copy of it: the stored payload and the texts
+  go into a read-only data section of their own, the icon, version
+  information and manifest into a resource section. No compiler or linker
+  is needed. The stored payload may take up to 2,130,706,432 bytes (2 GiB
+  minus 16 MiB): a Windows image stays below 2 GiB.
 
 Other:
   -q, --quiet            No progress and no summary on standard error.
   -h, --help             Show this text.
 
-Exit status: 0 on success, 1 when packing or linking fails, 2 for a wrong
-command line. A failure is reported as one line on standard error that
-names the file or option and the reason (a failed link adds the
-compiler's output).
+Exit status: 0 on success, 1 when packing fails, 2 for a wrong command
+line (an unknown or repeated option, a missing value). A failure is
+reported as one line on standard error that names the file or option and
+the reason.
 )";
 
 struct UsageError {
@@ -128,8 +135,8 @@ struct UsageError {
 };
 
 struct Options {
-  std::string root, main, output, stored_payload, kit, icon;
-  bool payload_only = false, quiet = false, help = false, check_main = true;
+  std::string root, main, output, stored_payload, icon;
+  bool payload_only = false, quiet = false, help = false, check = true;
   CompressionSettings compression;
   std::optional<std::string> company, product, version;
   bool level_given = false;
@@ -146,6 +153,7 @@ int parse_level(const std::string& value) {
 
 Options parse_options(int argc, char** argv) {
   Options options;
+  std::set<std::string> seen;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::optional<std::string> inline_value;
@@ -155,6 +163,10 @@ Options parse_options(int argc, char** argv) {
         arg.resize(eq);
       }
     }
+    // Each option once: a repeated one would silently override the first.
+    const std::string canonical = arg == "-o" ? "--output" : arg == "-q" ? "--quiet" : arg == "-h" ? "--help" : arg;
+    if (canonical.size() > 1 && canonical[0] == '-' && !seen.insert(canonical).second)
+      throw UsageError{canonical + ": given more than once"};
     const auto value = [&]() -> std::string {
       if (inline_value) return *inline_value;
       if (i + 1 >= argc) throw UsageError{arg + ": needs a value"};
@@ -167,9 +179,8 @@ Options parse_options(int argc, char** argv) {
     else if (arg == "--main") options.main = value();
     else if (arg == "--output" || arg == "-o") options.output = value();
     else if (arg == "--stored-payload") options.stored_payload = value();
-    else if (arg == "--kit") options.kit = value();
     else if (arg == "--icon") options.icon = value();
-    else if (arg == "--no-check-main") flag(), options.check_main = false;
+    else if (arg == "--no-checks") flag(), options.check = false;
     else if (arg == "--company") options.company = value();
     else if (arg == "--product") options.product = value();
     else if (arg == "--version") options.version = value();
@@ -186,15 +197,15 @@ Options parse_options(int argc, char** argv) {
   if (!options.stored_payload.empty()) {
     if (!options.root.empty() || !options.main.empty() || options.payload_only || options.level_given ||
         options.compression.long_matching)
-      throw UsageError{"--stored-payload: links a payload as it is; --root, --main, --payload-only, --level "
+      throw UsageError{"--stored-payload: uses a payload as it is; --root, --main, --payload-only, --level "
                        "and --long do not apply"};
     return options;
   }
   if (options.root.empty()) throw UsageError{"--root: missing (see --help)"};
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
   if (options.payload_only &&
-      (!options.kit.empty() || options.company || options.product || options.version || !options.icon.empty()))
-    throw UsageError{"--payload-only: --kit, --icon, --company, --product and --version only apply to a launcher"};
+      (options.company || options.product || options.version || !options.icon.empty()))
+    throw UsageError{"--payload-only: --icon, --company, --product and --version only apply to a launcher"};
   return options;
 }
 
@@ -262,30 +273,41 @@ PackProgress pack_payload(const Options& options, const Tree& tree, OutputFile& 
   return done;
 }
 
-// The windres of the cross compiler's toolchain: the driver's name with
-// "g++..." replaced by "windres" (x86_64-w64-mingw32-g++-posix gives
-// x86_64-w64-mingw32-windres), unless $ONEFILE_WINDRES names one.
-std::string find_windres(const std::string& compiler) {
-  if (const char* env = std::getenv("ONEFILE_WINDRES"); env && *env) return env;
-  const size_t slash = compiler.rfind('/');
-  const size_t gxx = compiler.find("g++", slash == std::string::npos ? 0 : slash + 1);
-  if (gxx == std::string::npos) return "windres";
-  return compiler.substr(0, gxx) + "windres";
+// The stored payload given with --stored-payload, checked before anything
+// is written: a regular file within the size limit that starts with the
+// stored payload's header.
+void check_stored_payload(const Options& options) {
+  const std::string& path = options.stored_payload;
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) throw PackError(path, "stored payload cannot be read: " + errno_text(errno));
+  if (!S_ISREG(info.st_mode)) throw PackError(path, "stored payload is not a regular file");
+  check_payload_size(path, static_cast<uint64_t>(info.st_size));
+  if (!options.check) return;
+  char header[payload_format::kHeaderSize] = {};
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) throw PackError(path, "stored payload cannot be read: " + errno_text(errno));
+  const size_t n = std::fread(header, 1, sizeof header, file);
+  std::fclose(file);
+  if (n != sizeof header || std::memcmp(header, payload_format::kHeader, sizeof header) != 0)
+    throw PackError(path, "is not a stored payload: it does not start with \"VOY\"");
 }
 
-// Compiles icon, version information and manifest into an object for the
-// link, in `temp`.
-void add_resources(const Options& options, const BuildTexts& texts,
-                   const std::optional<onefile_resources::IconImage>& icon, LinkInputs& link, TempDir& temp) {
+// Completes the template launcher with the stored payload at `payload`.
+void write_app(const Options& options, const BuildTexts& texts,
+               const std::optional<onefile_resources::IconImage>& icon, const std::string& payload) {
   onefile_resources::ResourceTexts resource_texts;
   resource_texts.company = texts.company;
   resource_texts.product = texts.product;
   resource_texts.version = texts.version;
   resource_texts.original_filename = std::filesystem::path(options.output).filename().string();
-  link.extra_objects.push_back(
-      onefile_resources::build_resource_object(resource_texts, icon, temp.file("resources"),
-                                               find_windres(link.compiler))
-          .string());
+  LauncherInputs inputs;
+  inputs.template_image = launcher_template("windowed");
+  inputs.payload_path = payload;
+  inputs.texts = texts;
+  inputs.resources = [&](uint32_t rva) { return onefile_resources::make_resource_section(resource_texts, icon, rva); };
+  OutputFile out(options.output, 0777);
+  write_launcher(inputs, out);
+  out.commit();
 }
 
 void run(const Options& options) {
@@ -295,27 +317,20 @@ void run(const Options& options) {
   texts.version = options.version.value_or("1.0.0.0");
 
   // Everything the user gave is checked before any work is done.
-  LinkInputs link;
   std::optional<onefile_resources::IconImage> icon;
   if (!options.payload_only) {
     onefile_resources::check_version_text("--company", texts.company);
     onefile_resources::check_version_text("--product", texts.product);
     onefile_resources::check_version_text("--version", texts.version);
     if (!options.icon.empty()) icon = onefile_resources::load_icon_source(options.icon);
-    link.compiler = find_cross_compiler();
-    link.kit = find_kit(options.kit);
-    link.texts = texts;
   }
 
   if (!options.stored_payload.empty()) {
-    link.payload = options.stored_payload;
-    OutputFile out(options.output, 0777);
-    TempDir temp;
-    add_resources(options, texts, icon, link, temp);
-    link_launcher(link, temp, out);
-    out.commit();
+    check_output_path(options.output, {options.stored_payload, options.icon});
+    check_stored_payload(options);
+    write_app(options, texts, icon, options.stored_payload);
     if (!options.quiet)
-      std::fprintf(stderr, "onefile-pack: %s: linked with the stored payload %s\n",
+      std::fprintf(stderr, "onefile-pack: %s: written with the stored payload %s\n",
                    display_path(options.output).c_str(), display_path(options.stored_payload).c_str());
     return;
   }
@@ -323,10 +338,11 @@ void run(const Options& options) {
   check_root(options.root);
   const std::string main_name = resolve_main_name(options.root, options.main);
   check_output_outside_root(options.root, options.output);
+  check_output_path(options.output, {options.icon});
   const Tree tree = collect_tree(options.root, main_name);
   // A main library the launcher cannot use would only fail on the user's
   // machine: refuse it now.
-  if (!options.payload_only && options.check_main)
+  if (!options.payload_only && options.check)
     onefile_pe::check_main_library(std::filesystem::path(options.root) / main_name, "run_code");
 
   if (options.payload_only) {
@@ -341,11 +357,7 @@ void run(const Options& options) {
   OutputFile payload(temp.file("payload.bin"), 0600);
   const PackProgress done = pack_payload(options, tree, payload);
   payload.commit();
-  link.payload = payload.final_path();
-  add_resources(options, texts, icon, link, temp);
-  OutputFile out(options.output, 0777);
-  link_launcher(link, temp, out);
-  out.commit();
+  write_app(options, texts, icon, payload.final_path());
   print_summary(options, done, payload.bytes_written());
 }
 

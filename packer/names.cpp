@@ -9,36 +9,6 @@ namespace onefile_pack {
 
 namespace {
 
-// Decodes one code point at `text[i]`, advancing `i`; -1 when malformed.
-int32_t decode_one(std::string_view text, size_t& i) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  const uint8_t lead = byte(i);
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  }
-  size_t length;
-  int32_t code;
-  int32_t min;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, code = lead & 0x1F, min = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, code = lead & 0x0F, min = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, code = lead & 0x07, min = 0x10000;
-  } else {
-    return -1;
-  }
-  if (text.size() - i < length) return -1;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return -1;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
-  i += length;
-  return code;
-}
-
 bool is_reserved_device_name(std::string_view component) {
   // Windows maps these to devices whatever the extension: "nul.txt" is NUL.
   std::string base(component.substr(0, component.find('.')));
@@ -52,28 +22,6 @@ bool is_reserved_device_name(std::string_view component) {
 }
 
 }  // namespace
-
-bool utf8_to_utf16(std::string_view text, std::u16string& out) {
-  out.clear();
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    const int32_t code = decode_one(text, i);
-    if (code < 0) return false;
-    if (code < 0x10000) {
-      out.push_back(static_cast<char16_t>(code));
-    } else {
-      out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-    }
-  }
-  return true;
-}
-
-bool is_valid_utf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();)
-    if (decode_one(text, i) < 0) return false;
-  return true;
-}
 
 std::string component_problem(std::string_view component) {
   if (component.empty()) return "empty path component";

@@ -8,15 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "packer/utf.h"
+
 namespace onefile_pack {
-
-// Strict UTF-8 to UTF-16: no overlong forms, no surrogate code points, nothing
-// above U+10FFFF, no truncated sequences. False when `text` is malformed
-// (`out` then holds an unspecified prefix).
-bool utf8_to_utf16(std::string_view text, std::u16string& out);
-
-// True when `text` is well-formed UTF-8 in the sense of utf8_to_utf16.
-bool is_valid_utf8(std::string_view text);
 
 // Why one path component (a Unix file or folder name) cannot be part of a
 // payload name, or an empty string when it can. Besides the format's own

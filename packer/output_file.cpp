@@ -82,6 +82,21 @@ mode_t current_umask() {
 
 }  // namespace
 
+void check_output_path(const std::string& output, const std::vector<std::string>& inputs) {
+  struct stat target;
+  if (output.empty()) throw PackError("--output", "empty file name");
+  if (lstat(output.c_str(), &target) != 0) return;
+  if (S_ISDIR(target.st_mode)) throw PackError(output, "cannot be written: it is a folder");
+  if (!S_ISREG(target.st_mode))
+    throw PackError(output, "exists and is not a regular file (a link, a device or a pipe); it is not replaced");
+  for (const std::string& input : inputs) {
+    struct stat info;
+    if (!input.empty() && stat(input.c_str(), &info) == 0 && info.st_dev == target.st_dev &&
+        info.st_ino == target.st_ino)
+      throw PackError(output, "is also an input (" + input + "); it is not replaced");
+  }
+}
+
 void write_all(int fd, const void* data, size_t size, const std::string& path) {
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
@@ -121,6 +136,11 @@ OutputFile::~OutputFile() {
 void OutputFile::write(const void* data, size_t size) {
   write_all(fd_, data, size, final_path_);
   written_ += size;
+}
+
+void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
+  if (pwrite(fd_, data, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size))
+    throw PackError(final_path_, "cannot be written: " + errno_text(errno));
 }
 
 void OutputFile::close_fd() {

@@ -9,11 +9,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace onefile_pack {
 
 // Writes all of `data` to `fd`; throws PackError naming `path` on failure.
 void write_all(int fd, const void* data, size_t size, const std::string& path);
+
+// Refuses an output path that exists and is not a regular file (a device, a
+// pipe, a symbolic link, a folder), or that is one of `inputs` (paths that
+// may be empty): replacing such a file would destroy it.
+void check_output_path(const std::string& output, const std::vector<std::string>& inputs);
 
 // A file created under a temporary name beside `final_path` (same folder, so
 // the rename is atomic) and renamed into place by commit(). Destroyed
@@ -34,6 +40,8 @@ class OutputFile {
   // Writes at the end of the file, counting the bytes written.
   void write(const void* data, size_t size);
   uint64_t bytes_written() const { return written_; }
+  // Overwrites bytes already written, at `offset` from the start.
+  void write_at(uint64_t offset, const void* data, size_t size);
 
   // Closes the descriptor, e.g. so that another program writes temp_path().
   void close_fd();

@@ -145,8 +145,11 @@ void check_root(const std::string& root) {
 
 std::string resolve_main_name(const std::string& root, const std::string& main) {
   if (main.empty()) throw PackError("--main", "empty file name");
-  const std::string path = main[0] == '/' ? main : join(root, main);
+  // A name relative to the root, or a path to the file (from the current
+  // folder) that leads into the root.
+  std::string path = main[0] == '/' ? main : join(root, main);
   struct stat info;
+  if (main[0] != '/' && lstat(path.c_str(), &info) != 0 && lstat(main.c_str(), &info) == 0) path = main;
   if (lstat(path.c_str(), &info) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) throw PackError(path, "main library not found");
     throw PackError(path, "main library cannot be read: " + errno_text(errno));

@@ -1,12 +1,12 @@
-// Build-time texts of a launcher that the packer did not link (test
+// Build-time texts of a launcher that the packer did not complete (test
 // programs). The packer always writes its own, with these as defaults for a
 // missing company and version.
 #include "paths/build_texts.h"
 
 extern "C" {
-const wchar_t onefile_company[] = L"";
-const wchar_t onefile_product[] = L"Vorlan Onefile";
-const wchar_t onefile_version[] = L"1.0.0.0";
-const wchar_t onefile_file_version[] = L"1.0.0.0";
-const wchar_t onefile_product_version[] = L"1.0.0.0";
+const wchar_t* const onefile_company = L"";
+const wchar_t* const onefile_product = L"Vorlan Onefile";
+const wchar_t* const onefile_version = L"1.0.0.0";
+const wchar_t* const onefile_file_version = L"1.0.0.0";
+const wchar_t* const onefile_product_version = L"1.0.0.0";
 }

@@ -9,8 +9,9 @@
 #include "payload/stored_payload.h"
 #include "tests/support/process.h"
 
+static const unsigned char kPayload[] = {'V', 'O', 'Y'};
 extern "C" {
-const unsigned char onefile_payload[] = {'V', 'O', 'Y'};
+const unsigned char* const onefile_payload = kPayload;
 const unsigned long long onefile_payload_size = 3;
 }
 

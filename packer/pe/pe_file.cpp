@@ -91,41 +91,9 @@ std::string read_file(const std::filesystem::path& path, std::vector<uint8_t>& b
   return {};
 }
 
-void append_utf8(std::string& out, uint32_t code_point) {
-  if (code_point < 0x80) {
-    out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    out += static_cast<char>(0xc0 | code_point >> 6);
-    out += static_cast<char>(0x80 | (code_point & 0x3f));
-  } else if (code_point < 0x10000) {
-    out += static_cast<char>(0xe0 | code_point >> 12);
-    out += static_cast<char>(0x80 | (code_point >> 6 & 0x3f));
-    out += static_cast<char>(0x80 | (code_point & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | code_point >> 18);
-    out += static_cast<char>(0x80 | (code_point >> 12 & 0x3f));
-    out += static_cast<char>(0x80 | (code_point >> 6 & 0x3f));
-    out += static_cast<char>(0x80 | (code_point & 0x3f));
-  }
-}
 
 }  // namespace
 
-std::string utf16_to_utf8(std::u16string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t unit = text[i];
-    if (unit >= 0xd800 && unit < 0xdc00 && i + 1 < text.size() && text[i + 1] >= 0xdc00 && text[i + 1] < 0xe000) {
-      append_utf8(out, 0x10000 + ((unit - 0xd800) << 10) + (text[i + 1] - 0xdc00));
-      ++i;
-    } else if (unit >= 0xd800 && unit < 0xe000) {
-      append_utf8(out, 0xfffd);
-    } else {
-      append_utf8(out, unit);
-    }
-  }
-  return out;
-}
 
 PeFile::PeFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
   Reader r(bytes_.data(), bytes_.size());

@@ -14,7 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "packer/utf.h"
+
 namespace onefile_pe {
+
+using onefile_pack::utf16_to_utf8;
 
 inline constexpr uint16_t kMachineI386 = 0x014c;
 inline constexpr uint16_t kMachineAmd64 = 0x8664;
@@ -134,7 +138,5 @@ struct VersionInfo {
 // Parses the data of an RT_VERSION resource; throws PeError when malformed.
 VersionInfo parse_version_info(std::string_view data);
 
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string utf16_to_utf8(std::u16string_view text);
 
 }  // namespace onefile_pe

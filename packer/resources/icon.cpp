@@ -1,5 +1,5 @@
 // Icon sources (PNG or .ico), the default icon, resampling to the seven sizes
-// of the icon group and the .ico file windres reads.
+// of the icon group.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "packer/quote.h"
+#include "packer/le_bytes.h"
 #include "packer/resources/resources.h"
 
 #define STBI_NO_STDIO
@@ -17,6 +18,11 @@
 #include <stb_image_write.h>
 
 namespace onefile_resources {
+
+using onefile_pack::get16;
+using onefile_pack::get32;
+using onefile_pack::put16;
+using onefile_pack::put32;
 
 using onefile_pack::quote;
 namespace {
@@ -28,25 +34,10 @@ class IconError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-uint16_t get16(const std::string& b, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
-uint32_t get32(const std::string& b, size_t at) {
-  return uint32_t{get16(b, at)} | uint32_t{get16(b, at + 2)} << 16;
-}
 uint32_t get32_big(const std::string& b, size_t at) {
   return uint32_t{static_cast<uint8_t>(b[at])} << 24 | uint32_t{static_cast<uint8_t>(b[at + 1])} << 16 |
          uint32_t{static_cast<uint8_t>(b[at + 2])} << 8 | static_cast<uint8_t>(b[at + 3]);
 }
-void put16(std::string& b, uint16_t v) {
-  b += static_cast<char>(v & 0xff);
-  b += static_cast<char>(v >> 8);
-}
-void put32(std::string& b, uint32_t v) {
-  put16(b, static_cast<uint16_t>(v));
-  put16(b, static_cast<uint16_t>(v >> 16));
-}
-
 bool is_png(const std::string& bytes) {
   return bytes.size() >= 8 && std::memcmp(bytes.data(), kPngSignature, 8) == 0;
 }
@@ -219,6 +210,8 @@ bool in_rounded_box(const Box& box, int64_t radius, int64_t u, int64_t v) {
 
 IconImage load_icon_source(const std::filesystem::path& path) {
   const std::string quoted = "icon " + quote(path.string());
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) throw std::runtime_error(quoted + " is a folder, not an image file");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + quoted + ": " + std::strerror(errno));
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -313,30 +306,6 @@ std::string encode_png(const IconImage& image) {
     throw std::runtime_error("cannot encode the icon as PNG");
   }
   return png;
-}
-
-std::string make_ico(const std::vector<IconImage>& images) {
-  std::vector<std::string> pngs;
-  for (const IconImage& image : images) pngs.push_back(encode_png(image));
-  std::string ico;
-  put16(ico, 0);
-  put16(ico, 1);
-  put16(ico, static_cast<uint16_t>(images.size()));
-  uint32_t offset = static_cast<uint32_t>(6 + 16 * images.size());
-  for (size_t i = 0; i < images.size(); ++i) {
-    // A size of 256 is written as 0.
-    ico += static_cast<char>(images[i].size & 0xff);
-    ico += static_cast<char>(images[i].size & 0xff);
-    ico += '\0';  // colour count: none, not paletted
-    ico += '\0';
-    put16(ico, 1);   // planes
-    put16(ico, 32);  // bits per pixel
-    put32(ico, static_cast<uint32_t>(pngs[i].size()));
-    put32(ico, offset);
-    offset += static_cast<uint32_t>(pngs[i].size());
-  }
-  for (const std::string& png : pngs) ico += png;
-  return ico;
 }
 
 }  // namespace onefile_resources

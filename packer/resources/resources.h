@@ -1,11 +1,10 @@
 // The executable resources of a packed app: an icon group, version
-// information and an application manifest, compiled by the cross windres into
-// one COFF object that is linked into the launcher.
+// information and an application manifest, written as the resource section
+// that the packer adds to the launcher.
 //
 // Every error is a std::runtime_error whose message is one line naming the
-// option or file and the reason (the external windres failing adds its output
-// on the following lines). Everything written is reproducible: the same
-// inputs give the same bytes.
+// option or file and the reason. Everything written is reproducible: the
+// same inputs give the same bytes.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +24,8 @@ struct ResourceTexts {
 };
 
 // Checks that `text` can be a string of the version resource: valid UTF-8,
-// no control characters, at most kMaxVersionTextLength UTF-16 units. The
+// no control characters, at most kMaxVersionTextLength UTF-16 units (a
+// character beyond U+FFFF counts as two). The
 // message names `option` (such as "--company").
 inline constexpr size_t kMaxVersionTextLength = 255;
 void check_version_text(const std::string& option, const std::string& text);
@@ -64,24 +64,20 @@ std::vector<IconImage> make_icon_images(const IconImage& source);
 // The image as PNG (8-bit RGBA, deterministic encoding).
 std::string encode_png(const IconImage& image);
 
-// An .ico file holding each image as a PNG entry, 32 bits per pixel.
-std::string make_ico(const std::vector<IconImage>& images);
-
 // The application manifest (UTF-8 XML).
 std::string make_manifest();
 
-// The resource script: icon group 1 from `ico_file`, the version resource,
-// and manifest 1 from `manifest_file` (names relative to where windres runs).
-// Texts are written as escapes, so the script is plain ASCII.
-std::string make_resource_script(const ResourceTexts& texts, const std::string& ico_file,
-                                 const std::string& manifest_file);
+// The version resource (VS_VERSIONINFO): numeric versions from
+// parse_numeric_version, the string table 040904B0 with CompanyName,
+// FileDescription (the product), FileVersion, OriginalFilename (when given),
+// ProductName and ProductVersion, and the translation English/Unicode.
+std::string make_version_info(const ResourceTexts& texts);
 
-// Checks the texts, writes the icon made from `icon` (as load_icon_source
-// gives it; none: the default icon), the manifest and the script into `work_dir` (created when missing) and
-// compiles them with the program `windres` (such as
-// "x86_64-w64-mingw32-windres") into a COFF object for x86-64; returns the
-// object's path inside `work_dir`.
-std::filesystem::path build_resource_object(const ResourceTexts& texts, const std::optional<IconImage>& icon,
-                                            const std::filesystem::path& work_dir, const std::string& windres);
+// Checks the texts and returns the resource section for an image that maps
+// it at `section_rva`: icon group 1 (images 1 to 7, made from `icon` as
+// load_icon_source gives it; none: the default icon), version information 1
+// and manifest 1, all in English (United States).
+std::string make_resource_section(const ResourceTexts& texts, const std::optional<IconImage>& icon,
+                                  uint32_t section_rva);
 
 }  // namespace onefile_resources

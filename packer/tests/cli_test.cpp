@@ -144,7 +144,29 @@ const BadInput kCases[] = {
     {"UnknownOption", [](const ScratchDir& dir) { auto a = standard(dir); a.push_back("--fast"); return a; },
      "--fast: unknown option", 2},
     {"StoredPayloadWithRoot", [](const ScratchDir& dir) { auto a = standard(dir); a.insert(a.end(), {"--stored-payload", "p"}); return a; },
-     "--stored-payload: links a payload as it is", 2},
+     "--stored-payload: uses a payload as it is", 2},
+    {"RepeatedOption", [](const ScratchDir& dir) { auto a = standard(dir); a.insert(a.end(), {"--level", "3", "--level=5"}); return a; },
+     "--level: given more than once", 2},
+    {"StoredPayloadWithoutHeader",
+     [](const ScratchDir& dir) {
+       return std::vector<std::string>{"--stored-payload", dir.write("p.bin", "VOX and more")};
+     },
+     "/p.bin: is not a stored payload: it does not start with \"VOY\""},
+    // The size alone decides: a sparse file takes no room on the disk.
+    {"StoredPayloadTooLarge",
+     [](const ScratchDir& dir) {
+       const std::string path = dir.write("big.payload", "VOY");
+       if (truncate(path.c_str(), (int64_t{2} << 30) - (int64_t{16} << 20) + 1) != 0) ADD_FAILURE() << "truncate";
+       return std::vector<std::string>{"--stored-payload", path};
+     },
+     "/big.payload: the stored payload is 2130706433 bytes, more than a launcher can carry (2130706432 bytes"},
+    {"IconIsAFolder",
+     [](const ScratchDir& dir) {
+       dir.write("root/app.dll", "MZ");
+       dir.mkdir("icons");
+       return std::vector<std::string>{"--root", dir / "root", "--main", "app.dll", "--no-checks", "--icon", dir / "icons"};
+     },
+     "/icons' is a folder, not an image file"},
 };
 
 void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }
@@ -183,12 +205,24 @@ TEST(OutputPath, RefusedWhenItCannotBeWritten) {
     std::string output;
     std::string expected;
     bool unprivileged;
+    bool stored = false;  // --stored-payload p.payload instead of the tree
   } cases[] = {
       {dir / "missing/payload.bin", "/missing/payload.bin: cannot be written: its folder does not exist", false},
       {dir / "folder", "/folder: cannot be written: it is a folder", false},
       {dir / "root/sub/payload.bin", "/root/sub/payload.bin: output lies inside the packed root folder", false},
       {dir / "locked/payload.bin", "/locked/payload.bin: cannot be written: Permission denied", true},
+      // Never replaced by a regular file; as root the device case runs
+      // unprivileged, so that a fault cannot replace the system's device.
+      {"/dev/null", "/dev/null: exists and is not a regular file", true},
+      {dir / "link.bin", "/link.bin: exists and is not a regular file", false},
+      {dir / "pipe", "/pipe: exists and is not a regular file", false},
+      {dir / "root/app.dll", "/root/app.dll: output lies inside the packed root folder", false},
+      {dir / "p.payload", "/p.payload: is also an input", false, true},
   };
+  dir.write("target.bin", "kept");
+  symlink("target.bin", (dir / "link.bin").c_str());
+  mkfifo((dir / "pipe").c_str(), 0600);
+  dir.write("p.payload", "VOY");
   dir.mkdir("folder");
   dir.mkdir("root/sub");
   dir.mkdir("locked");
@@ -198,7 +232,7 @@ TEST(OutputPath, RefusedWhenItCannotBeWritten) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.output);
     if (c.unprivileged && geteuid() != 0 && access((dir / "locked").c_str(), W_OK) == 0) continue;
-    auto args = base;
+    auto args = c.stored ? std::vector<std::string>{"--stored-payload", dir / "p.payload", "--output"} : base;
     args.push_back(c.output);
     const RunResult result = run_pack(args, {}, c.unprivileged && geteuid() == 0);
     EXPECT_EQ(result.exit_code, 1);
@@ -208,6 +242,11 @@ TEST(OutputPath, RefusedWhenItCannotBeWritten) {
   EXPECT_EQ(dir.list("locked"), std::vector<std::string>{});
   EXPECT_EQ(dir.list("root/sub"), std::vector<std::string>{});
   EXPECT_EQ(dir.list("folder"), std::vector<std::string>{});
+  EXPECT_EQ(read_file(dir / "target.bin"), "kept");
+  EXPECT_EQ(read_file(dir / "p.payload"), "VOY");
+  struct stat info;
+  EXPECT_TRUE(lstat((dir / "link.bin").c_str(), &info) == 0 && S_ISLNK(info.st_mode));
+  EXPECT_TRUE(lstat((dir / "pipe").c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
 
 TEST(OutputPath, FailedRunKeepsAnEarlierOutput) {
@@ -226,8 +265,8 @@ TEST(Help, ExplainsEveryOption) {
   const RunResult result = run_pack({"--help"});
   EXPECT_EQ(result.exit_code, 0);
   for (const char* option : {"--root", "--main", "--output", "--payload-only", "--stored-payload", "--level",
-                             "--long", "--company", "--product", "--version", "--kit", "--quiet", "--help",
-                             "ONEFILE_CXX", "ONEFILE_KIT", "Default 19"})
+                             "--long", "--company", "--product", "--version", "--no-checks", "--quiet", "--help",
+                             "SIGKILL", "Default 19"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
 }
 

@@ -1,12 +1,15 @@
-// A launcher packed by onefile-pack with the real launcher kit, read back:
-// icon group, version information and manifest, byte-identical twice; and
-// the pack-time refusals of bad icons, texts and main libraries. Skipped
-// when the Windows build has not written the kit or the cross tools lack.
+// Launchers packed by onefile-pack with PATH empty (no compiler or linker
+// to be found), read back: the headers and the data section, icon group,
+// version information and manifest, byte-identical twice; and the pack-time
+// refusals of bad icons, texts and main libraries. Skipped when the cross
+// tools for a test DLL lack.
 #include <unistd.h>
+
+#include <map>
 
 #include <gtest/gtest.h>
 
-#include "packer/link.h"
+#include "packer/le_bytes.h"
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
 #include "packer/tests/test_util.h"
@@ -15,11 +18,16 @@ using namespace pack_test;
 
 namespace {
 
+// UTF-16LE with its terminator.
+std::string utf16z(const std::string& utf8) {
+  std::string bytes;
+  for (const char16_t unit : u16(utf8) + u'\0') bytes += {static_cast<char>(unit & 0xff), static_cast<char>(unit >> 8)};
+  return bytes;
+}
+
 class PackedExe : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* file : onefile_pack::kKitFiles)
-      if (access((kit_ + "/" + file).c_str(), R_OK) != 0) GTEST_SKIP() << "no launcher kit at " << kit_;
 #ifndef ONEFILE_TEST_MAIN_DLL
     GTEST_SKIP() << "no cross compiler for a test DLL";
 #else
@@ -38,18 +46,62 @@ class PackedExe : public ::testing::Test {
   }
 
   RunResult pack(const std::string& output, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--root", dir_ / "root", "--main", "app.dll", "--kit", kit_,
-                                      "--output", output,      "--quiet", "--level", "3"};
+    std::vector<std::string> args = {"--root", dir_ / "root", "--main", "app.dll", "--output", output,
+                                      "--quiet",  "--level",    "3"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return run_pack(args);
+    return run_pack(args, {"PATH="});
   }
 
-  const std::string kit_ = ONEFILE_TEST_KIT_DIR;
   ScratchDir dir_;
 };
 
 uint16_t read16(std::string_view d, size_t at) {
   return static_cast<uint8_t>(d[at]) | static_cast<uint8_t>(d[at + 1]) << 8;
+}
+
+using onefile_pack::get32;
+
+// The headers agree with the sections: the data section comes last, after
+// the resources the resource directory names; SizeOfImage ends at the data
+// section; the checksum is the PE checksum of the file; the data section's
+// fields hold the texts and a stored payload.
+void expect_consistent_headers(const std::string& exe, const std::vector<std::string>& texts) {
+  const size_t pe = get32(exe, 0x3c);
+  const size_t optional = pe + 24;
+  const size_t count = read16(exe, pe + 6);
+  const size_t table = optional + read16(exe, pe + 20);
+  const size_t data = table + 40 * (count - 1);
+  const size_t rsrc = data - 40;
+  ASSERT_EQ(exe.substr(data, 8), ".onefile");
+  ASSERT_EQ(exe.compare(rsrc, 8, std::string(".rsrc\0\0\0", 8)), 0);
+  const uint32_t section_alignment = get32(exe, optional + 32);
+  const uint32_t data_rva = get32(exe, data + 12);
+  EXPECT_EQ(get32(exe, optional + 56),
+            (data_rva + get32(exe, data + 8) + section_alignment - 1) / section_alignment * section_alignment);
+  EXPECT_EQ(get32(exe, optional + 112 + 16), get32(exe, rsrc + 12));
+  EXPECT_EQ(get32(exe, data + 36), 0x40000040u);  // read-only initialized data
+  EXPECT_EQ(get32(exe, data + 20) + get32(exe, data + 16), exe.size());
+
+  uint64_t sum = 0;
+  for (size_t i = 0; i < exe.size(); i += 2)
+    if (i != optional + 64 && i != optional + 66)
+      sum += static_cast<uint8_t>(exe[i]) | (i + 1 < exe.size() ? static_cast<uint8_t>(exe[i + 1]) << 8 : 0);
+  while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+  EXPECT_EQ(get32(exe, optional + 64), sum + exe.size());
+
+  const std::string section = exe.substr(get32(exe, data + 20));
+  ASSERT_EQ(section.compare(0, 8, std::string("VOYDATA\0", 8)), 0);
+  std::map<uint32_t, std::string> fields;
+  for (uint32_t i = 0; i < get32(section, 12); ++i) {
+    const size_t entry = 16 + 16 * i;
+    fields[get32(section, entry)] = section.substr(get32(section, entry + 4), get32(section, entry + 8));
+  }
+  ASSERT_EQ(fields.size(), 6u);
+  EXPECT_EQ(fields[1].substr(0, 3), "VOY");
+  EXPECT_EQ(parse_payload(fields[1]).entries.at(0).first, u16("app.dll"));
+  EXPECT_EQ(fields[2], utf16z(texts[0]));
+  EXPECT_EQ(fields[3], utf16z(texts[1]));
+  for (uint32_t id : {4, 5, 6}) EXPECT_EQ(fields[id], utf16z(texts[2])) << id;
 }
 
 }  // namespace
@@ -64,6 +116,7 @@ TEST_F(PackedExe, CarriesIconVersionAndManifestAndIsReproducible) {
 
   const onefile_pe::PeFile exe = onefile_pe::PeFile::load(dir_ / "App.exe");
   EXPECT_EQ(exe.timestamp(), 0u);
+  expect_consistent_headers(read_file(dir_ / "App.exe"), {"Vorlan \xC3\x84G", "Test App", "2.5.0.17"});
   EXPECT_EQ(exe.subsystem(), 2);  // GUI
   const auto resources = exe.resources();
 

@@ -1,16 +1,16 @@
-// A program that defines its own build-time texts, as the packer's generated
-// object does; linking the default-texts library as well must not matter.
+// A program that defines its own build-time texts, as the launcher's data
+// section module does; linking the default-texts library as well must not matter.
 #include <gtest/gtest.h>
 
 #include "paths/build_texts.h"
 #include "paths/path_template.h"
 
 extern "C" {
-const wchar_t onefile_company[] = L"Acme {Tools}";
-const wchar_t onefile_product[] = L"Gadget";
-const wchar_t onefile_version[] = L"1.2";
-const wchar_t onefile_file_version[] = L"1.2.3";
-const wchar_t onefile_product_version[] = L"1.2.3.4";
+const wchar_t* const onefile_company = L"Acme {Tools}";
+const wchar_t* const onefile_product = L"Gadget";
+const wchar_t* const onefile_version = L"1.2";
+const wchar_t* const onefile_file_version = L"1.2.3";
+const wchar_t* const onefile_product_version = L"1.2.3.4";
 }
 
 TEST(BuildTexts, EachPlaceholderTakesItsText) {

@@ -246,28 +246,6 @@ TEST(DefaultIcon, IsARoundedSquareDrawnTheSameEveryTime) {
   EXPECT_EQ(pixel(icon, 12, 12).a, 0);  // outside the rounded corner
   EXPECT_EQ(pixel(icon, 128, 20).a, 255);
   EXPECT_EQ(pixel(icon, 128, 90).r, 255);  // the white page
-  EXPECT_EQ(make_ico(make_icon_images(icon)), make_ico(make_icon_images(default_icon_source())));
-}
-
-TEST(MakeIco, ListsEveryImageAsA32BitPng) {
-  std::vector<IconImage> images = make_icon_images(default_icon_source());
-  std::string ico = make_ico(images);
-  ASSERT_GE(ico.size(), 6u + 7 * 16);
-  EXPECT_EQ(ico.substr(0, 6), std::string("\0\0\1\0\7\0", 6));
-  for (int i = 0; i < 7; ++i) {
-    const unsigned char* entry = reinterpret_cast<const unsigned char*>(&ico[6 + 16 * i]);
-    EXPECT_EQ(entry[0], kIconSizes[i] & 0xff);
-    EXPECT_EQ(entry[6], 32);
-    uint32_t size = entry[8] | entry[9] << 8 | entry[10] << 16 | uint32_t(entry[11]) << 24;
-    uint32_t offset = entry[12] | entry[13] << 8 | entry[14] << 16 | uint32_t(entry[15]) << 24;
-    ASSERT_LE(offset + size, ico.size());
-    int w = 0, h = 0, channels = 0;
-    unsigned char* decoded = stbi_load_from_memory(reinterpret_cast<const unsigned char*>(&ico[offset]), int(size),
-                                                   &w, &h, &channels, 4);
-    ASSERT_NE(decoded, nullptr);
-    EXPECT_EQ(std::vector<uint8_t>(decoded, decoded + size_t(w) * h * 4), images[i].rgba);
-    stbi_image_free(decoded);
-  }
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
-// Builds the resource object with the cross windres, links it into a small
-// program and reads the resources back from that program.
+// Writes the resource section into a completed template launcher and reads
+// the resources back from it with the PE reader.
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include "packer/launcher_image.h"
+#include "packer/output_file.h"
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
-#include "packer/resources/run_program.h"
 #include "packer/resources/tests/test_files.h"
+#include "packer/templates.h"
 
 namespace onefile_resources {
 namespace {
@@ -14,28 +16,19 @@ namespace {
 using onefile_pe::PeFile;
 using onefile_pe::Resource;
 
-#if defined(ONEFILE_TEST_CROSS_CXX) && defined(ONEFILE_TEST_WINDRES)
-constexpr const char* kCrossCxx = ONEFILE_TEST_CROSS_CXX;
-constexpr const char* kWindres = ONEFILE_TEST_WINDRES;
-#else
-constexpr const char* kCrossCxx = nullptr;
-constexpr const char* kWindres = nullptr;
-#endif
-#define REQUIRE_CROSS_TOOLS() \
-  if (!kCrossCxx) GTEST_SKIP() << "no cross compiler and windres"
-
-// Resources of `texts` and `icon`, built in `dir`/work and linked into
-// `dir`/app.exe; returns the program's path.
+// A launcher with the resources of `texts` and `icon` (and a payload of
+// three bytes), written to `dir`/app.exe; returns its path.
 std::filesystem::path build_exe(const ResourceTexts& texts, const std::optional<std::filesystem::path>& icon,
                                 const TempDir& dir) {
-  std::filesystem::path object =
-      build_resource_object(texts, icon ? std::optional(load_icon_source(*icon)) : std::nullopt, dir / "work", kWindres);
-  write_file(dir / "main.cpp", "int main() { return 0; }\n");
-  // The linker stamps the time into the header unless told not to.
-  ProgramResult linked = run_program(
-      {kCrossCxx, "-O2", "-s", "-Wl,--no-insert-timestamp", "-o", "app.exe", "main.cpp", object.string()},
-      dir.path());
-  EXPECT_EQ(linked.exit_code, 0) << linked.output;
+  write_file(dir / "payload", "VOY");
+  const std::optional<IconImage> image = icon ? std::optional(load_icon_source(*icon)) : std::nullopt;
+  onefile_pack::LauncherInputs inputs;
+  inputs.template_image = onefile_pack::launcher_template("windowed");
+  inputs.payload_path = (dir / "payload").string();
+  inputs.resources = [&](uint32_t rva) { return make_resource_section(texts, image, rva); };
+  onefile_pack::OutputFile out((dir / "app.exe").string(), 0755);
+  onefile_pack::write_launcher(inputs, out);
+  out.commit();
   return dir / "app.exe";
 }
 
@@ -58,8 +51,7 @@ std::vector<GroupEntry> read_group(std::string_view group) {
   return entries;
 }
 
-TEST(ResourceObject, ProgramCarriesIconVersionAndManifest) {
-  REQUIRE_CROSS_TOOLS();
+TEST(ResourceSection, ProgramCarriesIconVersionAndManifest) {
   TempDir dir;
   // A 300-pixel source with a transparent top-left corner.
   IconImage source{300, std::vector<uint8_t>(300 * 300 * 4)};
@@ -129,34 +121,22 @@ TEST(ResourceObject, ProgramCarriesIconVersionAndManifest) {
   }
 }
 
-TEST(ResourceObject, ReportsBadInputAndFailingTools) {
+TEST(ResourceSection, ReportsBadInput) {
   TempDir dir;
-  auto error_of = [&](const ResourceTexts& texts, const std::optional<std::filesystem::path>& icon,
-                      const std::string& windres) -> std::string {
+  auto error_of = [&](const ResourceTexts& texts, const std::optional<std::filesystem::path>& icon) -> std::string {
     try {
-      build_resource_object(texts, icon ? std::optional(load_icon_source(*icon)) : std::nullopt, dir / "work",
-                            windres);
+      make_resource_section(texts, icon ? std::optional(load_icon_source(*icon)) : std::nullopt, 0x1000);
     } catch (const std::runtime_error& e) {
       return e.what();
     }
     return "";
   };
   const ResourceTexts good{"Co", "App", "1.0", ""};
-  EXPECT_EQ(error_of({"Co", "App", "1.0\t", ""}, std::nullopt, "windres"),
+  EXPECT_EQ(error_of({"Co", "App", "1.0\t", ""}, std::nullopt),
             "--version: the text has a control character (U+0009), which the version resource cannot hold");
-  EXPECT_EQ(error_of({"\xff", "App", "1.0", ""}, std::nullopt, "windres"),
-            "--company: the text is not valid UTF-8");
+  EXPECT_EQ(error_of({"\xff", "App", "1.0", ""}, std::nullopt), "--company: the text is not valid UTF-8");
   write_file(dir / "icon.png", "not an image");
-  EXPECT_EQ(error_of(good, dir / "icon.png", "windres"),
-            "icon '" + (dir / "icon.png").string() + "' is not a PNG or ICO file");
-  EXPECT_EQ(error_of(good, std::nullopt, "onefile-no-such-windres"),
-            "cannot run 'onefile-no-such-windres': No such file or directory");
-  // A tool that fails: its output follows the first line.
-  write_file(dir / "fake-windres", "#!/bin/sh\necho 'syntax error in line 3' >&2\nexit 1\n");
-  std::filesystem::permissions(dir / "fake-windres", std::filesystem::perms::owner_all);
-  EXPECT_EQ(error_of(good, std::nullopt, (dir / "fake-windres").string()),
-            "'" + (dir / "fake-windres").string() +
-                "' failed to compile the resources (exit code 1):\nsyntax error in line 3");
+  EXPECT_EQ(error_of(good, dir / "icon.png"), "icon '" + (dir / "icon.png").string() + "' is not a PNG or ICO file");
 }
 
 }  // namespace

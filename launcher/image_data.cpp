@@ -1,0 +1,87 @@
+// The stored payload and the build-time texts of a packed launcher: found in
+// the image's own data section (payload/data_section.h) through the section
+// table of the loaded image, before wWinMain runs. A launcher without the
+// section (a template that was never packed) gets no payload, which the
+// entry routine reports as a missing header, and empty texts.
+#include <windows.h>
+
+#include <cstring>
+
+#include "paths/build_texts.h"
+#include "payload/data_section.h"
+#include "payload/stored_payload.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+struct Span {
+  const unsigned char* data = nullptr;
+  unsigned long long size = 0;
+};
+
+uint32_t read32(const unsigned char* p) {
+  uint32_t value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+// The section's bytes as mapped; empty when the image has none or its
+// header is not ours.
+Span find_section() {
+  const auto* image = reinterpret_cast<const unsigned char*>(&__ImageBase);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + __ImageBase.e_lfanew);
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+    if (std::memcmp(section->Name, data_section::kName, sizeof data_section::kName) != 0) continue;
+    const Span span{image + section->VirtualAddress, section->Misc.VirtualSize};
+    if (span.size < data_section::kHeaderSize ||
+        std::memcmp(span.data, data_section::kMagic, sizeof data_section::kMagic) != 0 ||
+        read32(span.data + 8) != data_section::kLayoutVersion)
+      return {};
+    return span;
+  }
+  return {};
+}
+
+const Span g_section = find_section();
+
+// The bytes of field `id`; empty when absent or not inside the section.
+Span field(uint32_t id) {
+  if (!g_section.data) return {};
+  const unsigned long long count = read32(g_section.data + 12);
+  if (count > (g_section.size - data_section::kHeaderSize) / data_section::kFieldEntrySize) return {};
+  for (unsigned long long i = 0; i < count; ++i) {
+    const unsigned char* entry = g_section.data + data_section::kHeaderSize + i * data_section::kFieldEntrySize;
+    if (read32(entry) != id) continue;
+    const unsigned long long offset = read32(entry + 4);
+    unsigned long long size;
+    std::memcpy(&size, entry + 8, sizeof size);
+    if (offset > g_section.size || size > g_section.size - offset) return {};
+    return {g_section.data + offset, size};
+  }
+  return {};
+}
+
+// A text field: UTF-16LE ending in its terminator, else the empty text.
+const wchar_t* text(uint32_t id) {
+  const Span span = field(id);
+  const auto* units = reinterpret_cast<const wchar_t*>(span.data);
+  const unsigned long long count = span.size / sizeof(wchar_t);
+  if (count == 0 || span.size % sizeof(wchar_t) != 0 || units[count - 1] != L'\0') return L"";
+  return units;
+}
+
+const Span g_payload = field(data_section::kPayload);
+
+}  // namespace
+
+extern "C" {
+const unsigned char* const onefile_payload = g_payload.data;
+const unsigned long long onefile_payload_size = g_payload.size;
+const wchar_t* const onefile_company = text(data_section::kCompany);
+const wchar_t* const onefile_product = text(data_section::kProduct);
+const wchar_t* const onefile_version = text(data_section::kVersion);
+const wchar_t* const onefile_file_version = text(data_section::kFileVersion);
+const wchar_t* const onefile_product_version = text(data_section::kProductVersion);
+}

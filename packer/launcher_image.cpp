@@ -1,0 +1,247 @@
+#include "packer/launcher_image.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <iterator>
+#include <cstdio>
+#include <vector>
+
+#include "packer/le_bytes.h"
+#include "packer/names.h"
+#include "packer/output_file.h"
+#include "packer/pack_error.h"
+#include "payload/data_section.h"
+
+namespace onefile_pack {
+
+namespace {
+
+constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
+constexpr uint16_t kMagicPe32Plus = 0x20b;
+constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kResourceDirectory = 2;
+constexpr size_t kCertificateDirectory = 4;
+constexpr uint32_t kReadOnlyData = 0x40000040;  // initialized data, readable
+// The loader maps no image of 2 GiB or more.
+constexpr uint64_t kMaxImageSize = uint64_t{2} << 30;
+
+uint64_t align(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
+// Where the fields of a PE32+ image's headers lie, and what they say.
+struct Layout {
+  size_t coff = 0;      // the file header
+  size_t optional = 0;  // the optional header
+  size_t sections = 0;  // the section table
+  uint16_t section_count = 0;
+  uint32_t file_alignment = 0;
+  uint32_t section_alignment = 0;
+  uint32_t headers_size = 0;
+  uint64_t end_of_file_data = 0;  // end of the last section's file data
+  uint64_t end_of_image = 0;      // end of the last section in memory, aligned
+};
+
+Layout read_layout(const std::string& image) {
+  const auto bad = [](const std::string& reason) { return PackError("template launcher", reason); };
+  Layout l;
+  if (image.size() < 0x40 || image.compare(0, 2, "MZ") != 0) throw bad("not a Windows executable");
+  const size_t pe = get32(image, 0x3c);
+  if (pe > image.size() - 24 || get32(image, pe) != kPeSignature) throw bad("not a Windows executable");
+  l.coff = pe + 4;
+  l.section_count = get16(image, l.coff + 2);
+  l.optional = l.coff + 20;
+  const uint16_t optional_size = get16(image, l.coff + 16);
+  if (optional_size < 112 + 16 * 8 || l.optional + optional_size > image.size() ||
+      get16(image, l.optional) != kMagicPe32Plus || get32(image, l.optional + 108) < 16)
+    throw bad("not a 64-bit Windows executable");
+  l.section_alignment = get32(image, l.optional + 32);
+  l.file_alignment = get32(image, l.optional + 36);
+  l.headers_size = get32(image, l.optional + 60);
+  l.sections = l.optional + optional_size;
+  if (l.file_alignment == 0 || l.section_alignment == 0 || l.headers_size > image.size() ||
+      l.sections + kSectionHeaderSize * l.section_count > l.headers_size)
+    throw bad("malformed headers");
+  // Two more section headers must fit before the first section's data.
+  if (l.sections + kSectionHeaderSize * (l.section_count + 2u) > l.headers_size)
+    throw bad("no room for two more section headers");
+  l.end_of_file_data = l.headers_size;
+  l.end_of_image = align(l.headers_size, l.section_alignment);
+  for (size_t i = 0; i < l.section_count; ++i) {
+    const size_t at = l.sections + i * kSectionHeaderSize;
+    const uint64_t end_raw = uint64_t{get32(image, at + 20)} + get32(image, at + 16);
+    const uint64_t end_virtual = uint64_t{get32(image, at + 12)} + get32(image, at + 8);
+    if (end_raw > l.end_of_file_data) l.end_of_file_data = end_raw;
+    if (align(end_virtual, l.section_alignment) > l.end_of_image) l.end_of_image = align(end_virtual, l.section_alignment);
+    if (image.compare(at, 8, data_section::kName, 8) == 0) throw bad("already has a data section");
+  }
+  // Data after the sections (symbols, a signature) would end up inside the
+  // new sections' file data.
+  if (l.end_of_file_data != image.size()) throw bad("has data after its sections");
+  const size_t directories = l.optional + 112;
+  if (get32(image, directories + 8 * kResourceDirectory) != 0 ||
+      get32(image, directories + 8 * kCertificateDirectory) != 0)
+    throw bad("already has resources or a signature");
+  return l;
+}
+
+void add_section_header(std::string& image, size_t at, uint32_t virtual_address, uint64_t virtual_size,
+                        uint64_t raw_offset, uint64_t raw_size, const char (&name)[8]) {
+  std::string header(name, 8);
+  put32(header, static_cast<uint32_t>(virtual_size));
+  put32(header, virtual_address);
+  put32(header, static_cast<uint32_t>(raw_size));
+  put32(header, static_cast<uint32_t>(raw_offset));
+  put32(header, 0);  // relocations
+  put32(header, 0);  // line numbers
+  put32(header, 0);  // their counts
+  put32(header, kReadOnlyData);
+  image.replace(at, kSectionHeaderSize, header);
+}
+
+// The data section's table and texts; the payload follows at the returned
+// string's end, which lies at a multiple of 16.
+std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
+  struct Text {
+    uint32_t id;
+    const char* option;
+    const std::string* text;
+  } const text_fields[] = {{data_section::kCompany, "--company", &texts.company},
+                           {data_section::kProduct, "--product", &texts.product},
+                           {data_section::kVersion, "--version", &texts.version},
+                           {data_section::kFileVersion, "--version", &texts.version},
+                           {data_section::kProductVersion, "--version", &texts.version}};
+  const size_t count = 1 + std::size(text_fields);
+  std::string table(data_section::kMagic, sizeof data_section::kMagic);
+  put32(table, data_section::kLayoutVersion);
+  put32(table, static_cast<uint32_t>(count));
+  std::string fields;
+  uint64_t at = align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
+  for (const Text& field : text_fields) {
+    std::u16string units;
+    if (!utf8_to_utf16(*field.text, units)) throw PackError(field.option, "the text is not valid UTF-8");
+    units.push_back(u'\0');
+    put32(table, field.id);
+    put32(table, static_cast<uint32_t>(at + fields.size()));
+    put64(table, units.size() * 2);
+    for (const char16_t unit : units) put16(fields, unit);
+    pad_to(fields, data_section::kFieldAlignment);
+  }
+  put32(table, data_section::kPayload);
+  put32(table, static_cast<uint32_t>(at + fields.size()));
+  put64(table, payload_size);
+  table.resize(at, '\0');
+  return table + fields;
+}
+
+// Writes to `out` and to the checksum alike.
+struct ImageWriter {
+  OutputFile& out;
+  PeChecksum checksum;
+  void write(const void* data, size_t size) {
+    out.write(data, size);
+    checksum.add(data, size);
+  }
+  void zeros(uint64_t count) {
+    static const char kZeros[4096] = {};
+    for (; count > 0; count -= std::min<uint64_t>(count, sizeof kZeros))
+      write(kZeros, static_cast<size_t>(std::min<uint64_t>(count, sizeof kZeros)));
+  }
+};
+
+}  // namespace
+
+std::string default_product(const std::string& output_path) {
+  std::string name = output_path.substr(output_path.find_last_of('/') + 1);
+  if (name.size() > 4) {
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (tail == ".exe") name.resize(name.size() - 4);
+  }
+  return name;
+}
+
+void check_payload_size(const std::string& payload_path, uint64_t size) {
+  if (size > kMaxPayloadSize)
+    throw PackError(payload_path, "the stored payload is " + std::to_string(size) +
+                                      " bytes, more than a launcher can carry (" + std::to_string(kMaxPayloadSize) +
+                                      " bytes: a Windows image stays below 2 GiB)");
+}
+
+void PeChecksum::add(const void* data, size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  size_t i = 0;
+  if (length_ % 2 == 1 && size > 0) sum_ += uint64_t{bytes[i++]} << 8;
+  for (; i + 1 < size; i += 2) sum_ += bytes[i] | bytes[i + 1] << 8;
+  if (i < size) sum_ += bytes[i];
+  length_ += size;
+}
+
+uint32_t PeChecksum::value() const {
+  uint64_t sum = sum_;
+  while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+  return static_cast<uint32_t>(sum + length_);
+}
+
+void write_launcher(const LauncherInputs& inputs, OutputFile& out) {
+  std::string image(inputs.template_image);
+  const Layout l = read_layout(image);
+
+  FILE* payload = std::fopen(inputs.payload_path.c_str(), "rb");
+  if (!payload) throw PackError(inputs.payload_path, "cannot be read: " + errno_text(errno));
+  struct Closer {
+    FILE* f;
+    ~Closer() { std::fclose(f); }
+  } closer{payload};
+  struct stat info;
+  if (fstat(fileno(payload), &info) != 0) throw PackError(inputs.payload_path, "cannot be read: " + errno_text(errno));
+  const uint64_t payload_size = static_cast<uint64_t>(info.st_size);
+  check_payload_size(inputs.payload_path, payload_size);
+
+  const uint32_t resources_rva = static_cast<uint32_t>(l.end_of_image);
+  const std::string resources = inputs.resources(resources_rva);
+  const uint64_t resources_raw = align(resources.size(), l.file_alignment);
+  const uint64_t data_rva = align(resources_rva + resources.size(), l.section_alignment);
+  const std::string head = data_section_head(inputs.texts, payload_size);
+  const uint64_t data_size = head.size() + payload_size;
+  const uint64_t data_raw = align(data_size, l.file_alignment);
+  const uint64_t image_size = align(data_rva + data_size, l.section_alignment);
+  if (image_size >= kMaxImageSize)
+    throw PackError(inputs.payload_path, "the launcher would map " + std::to_string(image_size) +
+                                             " bytes, more than a Windows image may (2 GiB)");
+
+  const size_t new_headers = l.sections + kSectionHeaderSize * l.section_count;
+  add_section_header(image, new_headers, resources_rva, resources.size(), l.end_of_file_data, resources_raw,
+                     ".rsrc\0\0");
+  add_section_header(image, new_headers + kSectionHeaderSize, static_cast<uint32_t>(data_rva), data_size,
+                     l.end_of_file_data + resources_raw, data_raw, data_section::kName);
+  set16(image, l.coff + 2, static_cast<uint16_t>(l.section_count + 2));
+  set32(image, l.optional + 8, static_cast<uint32_t>(get32(image, l.optional + 8) + resources_raw + data_raw));
+  set32(image, l.optional + 56, static_cast<uint32_t>(image_size));
+  set32(image, l.optional + 64, 0);  // the checksum, written last
+  set32(image, l.optional + 112 + 8 * kResourceDirectory, resources_rva);
+  set32(image, l.optional + 116 + 8 * kResourceDirectory, static_cast<uint32_t>(resources.size()));
+
+  ImageWriter writer{out, {}};
+  writer.write(image.data(), image.size());
+  writer.write(resources.data(), resources.size());
+  writer.zeros(resources_raw - resources.size());
+  writer.write(head.data(), head.size());
+  std::vector<char> buffer(1 << 20);
+  uint64_t copied = 0;
+  while (copied < payload_size) {
+    const size_t n = std::fread(buffer.data(), 1, buffer.size(), payload);
+    if (n == 0) break;
+    writer.write(buffer.data(), n);
+    copied += n;
+  }
+  if (std::ferror(payload) || copied != payload_size)
+    throw PackError(inputs.payload_path, "cannot be read: it changed while being packed");
+  writer.zeros(data_raw - data_size);
+
+  std::string checksum;
+  put32(checksum, writer.checksum.value());
+  out.write_at(l.optional + 64, checksum.data(), checksum.size());
+}
+
+}  // namespace onefile_pack

@@ -1,0 +1,14 @@
+// The template launchers embedded in the packer, one per kind (see
+// cmake/launcher_kinds.cmake): finished Windows executables without payload,
+// texts or resources, which the packer completes per app.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace onefile_pack {
+
+// The template of `kind` ("windowed"); throws PackError for an unknown kind.
+std::string_view launcher_template(const std::string& kind);
+
+}  // namespace onefile_pack

@@ -1,0 +1,43 @@
+// The data section of a packed launcher: the stored payload and the
+// build-time texts, added by the packer to a copy of a template launcher as
+// read-only data of the image, and found by the launcher at run time from
+// its own section table.
+//
+// Section name ".onefile" (exactly eight characters, no terminator),
+// characteristics: initialized data, readable. Layout, all numbers
+// little-endian, offsets from the start of the section:
+//
+//   0   "VOYDATA" and a 0x00 byte        kMagic
+//   8   u32 layout version               kLayoutVersion (1)
+//   12  u32 field count N
+//   16  N fields of 16 bytes each:
+//         u32 id, u32 offset of the field's bytes, u64 size in bytes
+//   ... the fields' bytes, each starting at a multiple of 16
+//
+// A text field is UTF-16LE ending with one 0x0000 unit, which its size
+// counts. The payload field holds the stored payload byte for byte. A reader
+// ignores ids it does not know, so a later text is one more id below and one
+// more field written by the packer; a layout a reader cannot take raises the
+// version.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace data_section {
+inline constexpr char kName[8] = {'.', 'o', 'n', 'e', 'f', 'i', 'l', 'e'};
+inline constexpr char kMagic[8] = {'V', 'O', 'Y', 'D', 'A', 'T', 'A', '\0'};
+inline constexpr uint32_t kLayoutVersion = 1;
+inline constexpr size_t kHeaderSize = 16;
+inline constexpr size_t kFieldEntrySize = 16;
+inline constexpr size_t kFieldAlignment = 16;
+
+enum FieldId : uint32_t {
+  kPayload = 1,
+  kCompany = 2,
+  kProduct = 3,
+  kVersion = 4,
+  kFileVersion = 5,
+  kProductVersion = 6,
+};
+}  // namespace data_section
