@@ -9,6 +9,19 @@ set_target_properties(zstd_win PROPERTIES
   IMPORTED_LOCATION ${ONEFILE_ZSTD_PREFIX}/lib/libzstd.a
   INTERFACE_INCLUDE_DIRECTORIES ${ONEFILE_ZSTD_PREFIX}/include)
 
+# onefile-pack.exe: the packer for Windows, from the same sources, with
+# libzstd's worker threads so that its payloads match the Linux packer's.
+enable_language(ASM)
+set(ONEFILE_ZSTD_MT_PREFIX ${PROJECT_SOURCE_DIR}/build/deps/zstd-win64-mt CACHE PATH "libzstd with threads, for Windows")
+add_library(zstd_win_mt STATIC IMPORTED)
+set_target_properties(zstd_win_mt PROPERTIES
+  IMPORTED_LOCATION ${ONEFILE_ZSTD_MT_PREFIX}/lib/libzstd.a
+  INTERFACE_INCLUDE_DIRECTORIES ${ONEFILE_ZSTD_MT_PREFIX}/include)
+set(ONEFILE_PACKER_ZSTD zstd_win_mt)
+find_package(Threads REQUIRED)
+find_path(ONEFILE_STB_INCLUDE_DIR stb_image_resize.h PATHS /usr/include PATH_SUFFIXES stb NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(ONEFILE_BIN_DIR ${CMAKE_BINARY_DIR}/bin CACHE PATH "Where onefile-pack.exe is written")
+
 # Every launcher object is built for size and speed alike and links statically,
 # so a packed app imports system DLLs only.
 add_compile_options(-O2 -Wall -Wextra -municode -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601)
@@ -32,7 +45,7 @@ endfunction()
 include(OnefilePack)
 
 # Folders of the Windows build; a narrower list builds just part of the tree.
-set(ONEFILE_WINDOWS_PARTS diag paths payload launcher examples/hello CACHE STRING "Folders of the Windows build")
-foreach(part IN LISTS ONEFILE_WINDOWS_PARTS)
+set(ONEFILE_WINDOWS_FOLDERS diag paths payload launcher packer examples/hello CACHE STRING "Folders of the Windows build")
+foreach(part IN LISTS ONEFILE_WINDOWS_FOLDERS)
   add_subdirectory(${part})
 endforeach()

@@ -1,13 +1,12 @@
 #include "packer/launcher_image.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
 #include <cstdio>
 #include <vector>
 
+#include "packer/file_system.h"
 #include "packer/le_bytes.h"
 #include "packer/names.h"
 #include "packer/output_file.h"
@@ -187,15 +186,8 @@ void write_launcher(const LauncherInputs& inputs, OutputFile& out) {
   std::string image(inputs.template_image);
   const Layout l = read_layout(image);
 
-  FILE* payload = std::fopen(inputs.payload_path.c_str(), "rb");
-  if (!payload) throw PackError(inputs.payload_path, "cannot be read: " + errno_text(errno));
-  struct Closer {
-    FILE* f;
-    ~Closer() { std::fclose(f); }
-  } closer{payload};
-  struct stat info;
-  if (fstat(fileno(payload), &info) != 0) throw PackError(inputs.payload_path, "cannot be read: " + errno_text(errno));
-  const uint64_t payload_size = static_cast<uint64_t>(info.st_size);
+  InputFile payload(inputs.payload_path, "stored payload");
+  const uint64_t payload_size = payload.size();
   check_payload_size(inputs.payload_path, payload_size);
 
   const uint32_t resources_rva = static_cast<uint32_t>(l.end_of_image);
@@ -230,12 +222,12 @@ void write_launcher(const LauncherInputs& inputs, OutputFile& out) {
   std::vector<char> buffer(1 << 20);
   uint64_t copied = 0;
   while (copied < payload_size) {
-    const size_t n = std::fread(buffer.data(), 1, buffer.size(), payload);
+    const size_t n = payload.read(buffer.data(), buffer.size());
     if (n == 0) break;
     writer.write(buffer.data(), n);
     copied += n;
   }
-  if (std::ferror(payload) || copied != payload_size)
+  if (copied != payload_size || payload.read(buffer.data(), 1) != 0)
     throw PackError(inputs.payload_path, "cannot be read: it changed while being packed");
   writer.zeros(data_raw - data_size);
 

@@ -1,8 +1,6 @@
 // onefile-pack: packs a folder into the stored payload of a single-exe
 // Windows launcher and completes a copy of the embedded template launcher
 // with it.
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -12,8 +10,9 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <sys/stat.h>
+#include <vector>
 
+#include "packer/file_system.h"
 #include "packer/launcher_image.h"
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
@@ -151,7 +150,8 @@ int parse_level(const std::string& value) {
   return static_cast<int>(level);
 }
 
-Options parse_options(int argc, char** argv) {
+Options parse_options(const std::vector<std::string>& argv) {
+  const int argc = static_cast<int>(argv.size());
   Options options;
   std::set<std::string> seen;
   for (int i = 1; i < argc; ++i) {
@@ -266,7 +266,7 @@ void print_summary(const Options& options, const PackProgress& p, uint64_t paylo
 }
 
 PackProgress pack_payload(const Options& options, const Tree& tree, OutputFile& out) {
-  ProgressLine line(!options.quiet && isatty(STDERR_FILENO));
+  ProgressLine line(!options.quiet && stderr_is_terminal());
   PackProgress done =
       write_stored_payload(tree, out, options.compression, [&](const PackProgress& p) { line.update(p); });
   line.clear();
@@ -278,16 +278,14 @@ PackProgress pack_payload(const Options& options, const Tree& tree, OutputFile& 
 // stored payload's header.
 void check_stored_payload(const Options& options) {
   const std::string& path = options.stored_payload;
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) throw PackError(path, "stored payload cannot be read: " + errno_text(errno));
-  if (!S_ISREG(info.st_mode)) throw PackError(path, "stored payload is not a regular file");
-  check_payload_size(path, static_cast<uint64_t>(info.st_size));
+  const FileInfo info = file_info(path, true);
+  if (info.kind == FileKind::missing) throw PackError(path, "stored payload cannot be read: " + error_text(info.error));
+  if (info.kind != FileKind::file) throw PackError(path, "stored payload is not a regular file");
+  check_payload_size(path, info.size);
   if (!options.check) return;
   char header[payload_format::kHeaderSize] = {};
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) throw PackError(path, "stored payload cannot be read: " + errno_text(errno));
-  const size_t n = std::fread(header, 1, sizeof header, file);
-  std::fclose(file);
+  InputFile file(path, "stored payload");
+  const size_t n = file.read(header, sizeof header);
   if (n != sizeof header || std::memcmp(header, payload_format::kHeader, sizeof header) != 0)
     throw PackError(path, "is not a stored payload: it does not start with \"VOY\"");
 }
@@ -299,7 +297,7 @@ void write_app(const Options& options, const BuildTexts& texts,
   resource_texts.company = texts.company;
   resource_texts.product = texts.product;
   resource_texts.version = texts.version;
-  resource_texts.original_filename = std::filesystem::path(options.output).filename().string();
+  resource_texts.original_filename = options.output.substr(options.output.find_last_of('/') + 1);
   LauncherInputs inputs;
   inputs.template_image = launcher_template("windowed");
   inputs.payload_path = payload;
@@ -322,7 +320,7 @@ void run(const Options& options) {
     onefile_resources::check_version_text("--company", texts.company);
     onefile_resources::check_version_text("--product", texts.product);
     onefile_resources::check_version_text("--version", texts.version);
-    if (!options.icon.empty()) icon = onefile_resources::load_icon_source(options.icon);
+    if (!options.icon.empty()) icon = onefile_resources::load_icon_source(std::filesystem::u8path(options.icon));
   }
 
   if (!options.stored_payload.empty()) {
@@ -343,7 +341,8 @@ void run(const Options& options) {
   // A main library the launcher cannot use would only fail on the user's
   // machine: refuse it now.
   if (!options.payload_only && options.check)
-    onefile_pe::check_main_library(std::filesystem::path(options.root) / main_name, "run_code");
+    onefile_pe::check_main_library(std::filesystem::u8path(options.root) / std::filesystem::u8path(main_name),
+                                   "run_code");
 
   if (options.payload_only) {
     OutputFile out(options.output, 0666);
@@ -363,10 +362,16 @@ void run(const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int pack_main(int argc, char** argv) {
   Options options;
   try {
-    options = parse_options(argc, argv);
+    options = parse_options(utf8_arguments(argc, argv));
+#ifdef _WIN32
+    // Paths are handled with '/' separators; Windows takes both.
+    for (std::string* path : {&options.root, &options.main, &options.output, &options.stored_payload, &options.icon})
+      for (char& c : *path)
+        if (c == '\\') c = '/';
+#endif
   } catch (const UsageError& error) {
     std::fprintf(stderr, "onefile-pack: %s\n", display_path(error.text).c_str());
     return 2;
@@ -386,3 +391,10 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+#ifdef _WIN32
+// Built with -municode; the arguments come from the wide command line.
+int wmain(int argc, wchar_t**) { return pack_main(argc, nullptr); }
+#else
+int main(int argc, char** argv) { return pack_main(argc, argv); }
+#endif

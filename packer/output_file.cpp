@@ -1,17 +1,7 @@
 #include "packer/output_file.h"
 
-#include <filesystem>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "packer/pack_error.h"
 
@@ -19,9 +9,10 @@ namespace onefile_pack {
 
 namespace {
 
-// Paths to remove if a signal ends the packer, kept in fixed storage so that
-// the handler only reads memory and calls unlink and rmdir (both safe in a
-// signal handler). Files go first, then folders.
+// Paths to remove if the packer is interrupted, kept in fixed storage so
+// that the handler only reads memory and calls the removal functions (on
+// POSIX, unlink and rmdir, both safe in a signal handler). Files go first,
+// then folders.
 constexpr int kMaxCleanupPaths = 16;
 struct CleanupSlot {
   char path[4096];
@@ -30,29 +21,16 @@ struct CleanupSlot {
 };
 CleanupSlot g_cleanup[kMaxCleanupPaths];
 
-void on_signal(int signal) {
+void clean_up() {
   for (const bool dirs : {false, true})
     for (CleanupSlot& slot : g_cleanup)
-      if (slot.used.load() && slot.is_dir == dirs) dirs ? rmdir(slot.path) : unlink(slot.path);
-  std::signal(signal, SIG_DFL);
-  raise(signal);
-}
-
-void install_handlers() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = on_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(sig, &action, nullptr);
-  }
+      if (slot.used.load() && slot.is_dir == dirs) dirs ? remove_folder(slot.path) : remove_file(slot.path);
 }
 
 int register_cleanup(const std::string& path, bool is_dir) {
-  install_handlers();
+  static bool installed = false;
+  if (!installed) on_interrupt(clean_up);
+  installed = true;
   if (path.size() >= sizeof g_cleanup[0].path) return -1;
   for (int i = 0; i < kMaxCleanupPaths; ++i) {
     if (g_cleanup[i].used.load()) continue;
@@ -74,98 +52,58 @@ int find_slot(const std::string& path) {
   return -1;
 }
 
-mode_t current_umask() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return mask;
-}
-
 }  // namespace
 
 void check_output_path(const std::string& output, const std::vector<std::string>& inputs) {
-  struct stat target;
   if (output.empty()) throw PackError("--output", "empty file name");
-  if (lstat(output.c_str(), &target) != 0) return;
-  if (S_ISDIR(target.st_mode)) throw PackError(output, "cannot be written: it is a folder");
-  if (!S_ISREG(target.st_mode))
+  const FileInfo target = file_info(output, false);
+  if (target.kind == FileKind::missing) return;
+  if (target.kind == FileKind::folder) throw PackError(output, "cannot be written: it is a folder");
+  if (target.kind != FileKind::file)
     throw PackError(output, "exists and is not a regular file (a link, a device or a pipe); it is not replaced");
-  for (const std::string& input : inputs) {
-    struct stat info;
-    if (!input.empty() && stat(input.c_str(), &info) == 0 && info.st_dev == target.st_dev &&
-        info.st_ino == target.st_ino)
+  for (const std::string& input : inputs)
+    if (!input.empty() && same_file(input, output))
       throw PackError(output, "is also an input (" + input + "); it is not replaced");
-  }
 }
 
-void write_all(int fd, const void* data, size_t size, const std::string& path) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw PackError(path, "cannot be written: " + errno_text(errno));
-    }
-    bytes += n;
-    size -= static_cast<size_t>(n);
-  }
-}
-
-OutputFile::OutputFile(const std::string& final_path, mode_t mode) : final_path_(final_path), mode_(mode) {
+OutputFile::OutputFile(const std::string& final_path, unsigned mode) : final_path_(final_path), mode_(mode) {
   if (final_path.empty()) throw PackError("--output", "empty file name");
-  struct stat info;
-  if (stat(final_path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-    throw PackError(final_path, "cannot be written: it is a folder");
-  const size_t slash = final_path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
-  std::string pattern = dir + "." + base + ".tmp-XXXXXX";
-  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd_ < 0) throw PackError(final_path, "cannot be written: " + errno_text(errno));
-  temp_path_ = pattern;
+  if (file_info(final_path, true).kind == FileKind::folder) throw PackError(final_path, "cannot be written: it is a folder");
+  int error = 0;
+  if (!file_.create_beside(final_path, temp_path_, error))
+    throw PackError(final_path, "cannot be written: " + error_text(error));
   register_cleanup(temp_path_, false);
 }
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) close(fd_);
+  int ignored;
+  file_.close(ignored);
   if (!committed_) {
-    unlink(temp_path_.c_str());
+    remove_file(temp_path_.c_str());
     unregister_cleanup(find_slot(temp_path_));
   }
 }
 
 void OutputFile::write(const void* data, size_t size) {
-  write_all(fd_, data, size, final_path_);
+  int error = 0;
+  if (!file_.write(data, size, error)) throw PackError(final_path_, "cannot be written: " + error_text(error));
   written_ += size;
 }
 
 void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
-  if (pwrite(fd_, data, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size))
-    throw PackError(final_path_, "cannot be written: " + errno_text(errno));
-}
-
-void OutputFile::close_fd() {
-  if (fd_ < 0) return;
-  const int fd = fd_;
-  fd_ = -1;
-  if (close(fd) != 0) throw PackError(final_path_, "cannot be written: " + errno_text(errno));
+  int error = 0;
+  if (!file_.write_at(offset, data, size, error)) throw PackError(final_path_, "cannot be written: " + error_text(error));
 }
 
 void OutputFile::commit() {
-  close_fd();
-  if (chmod(temp_path_.c_str(), mode_ & ~current_umask()) != 0 ||
-      rename(temp_path_.c_str(), final_path_.c_str()) != 0)
-    throw PackError(final_path_, "cannot be written: " + errno_text(errno));
+  int error = 0;
+  if (!file_.close(error) || !replace_file(temp_path_, final_path_, mode_, error))
+    throw PackError(final_path_, "cannot be written: " + error_text(error));
   committed_ = true;
   unregister_cleanup(find_slot(temp_path_));
 }
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/onefile-pack-XXXXXX";
-  if (!mkdtemp(pattern.data())) throw PackError(pattern, "cannot create a temporary folder: " + errno_text(errno));
-  path_ = pattern;
-  register_cleanup(path_, true);
-}
+TempDir::TempDir() : path_(make_temp_folder()) { register_cleanup(path_, true); }
 
 std::string TempDir::file(const std::string& name) {
   std::string path = path_ + "/" + name;
@@ -178,13 +116,11 @@ TempDir::~TempDir() {
     if (!g_cleanup[i].used.load()) continue;
     const std::string path = g_cleanup[i].path;
     if (path.size() > path_.size() && path.compare(0, path_.size() + 1, path_ + "/") == 0) {
-      unlink(path.c_str());
+      remove_file(path.c_str());
       unregister_cleanup(i);
     }
   }
-  // Work folders of other steps (the resource compiler's) go as well.
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  remove_tree(path_);
   unregister_cleanup(find_slot(path_));
 }
 

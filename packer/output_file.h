@@ -1,20 +1,17 @@
 // Files the packer writes: nothing appears under the final name until the
 // whole file is complete, and nothing of a failed or interrupted run stays
-// behind. Temporary paths are also removed when the packer is stopped by
-// SIGINT, SIGTERM or SIGHUP.
+// behind. Temporary paths are also removed when the packer is interrupted
+// (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C and closing the console).
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace onefile_pack {
+#include "packer/file_system.h"
 
-// Writes all of `data` to `fd`; throws PackError naming `path` on failure.
-void write_all(int fd, const void* data, size_t size, const std::string& path);
+namespace onefile_pack {
 
 // Refuses an output path that exists and is not a regular file (a device, a
 // pipe, a symbolic link, a folder), or that is one of `inputs` (paths that
@@ -28,12 +25,11 @@ class OutputFile {
  public:
   // Throws PackError naming `final_path` when its folder cannot take the
   // file or the path is a folder. `mode` is applied (minus the umask) on commit.
-  OutputFile(const std::string& final_path, mode_t mode);
+  OutputFile(const std::string& final_path, unsigned mode);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  int fd() const { return fd_; }
   const std::string& temp_path() const { return temp_path_; }
   const std::string& final_path() const { return final_path_; }
 
@@ -43,21 +39,19 @@ class OutputFile {
   // Overwrites bytes already written, at `offset` from the start.
   void write_at(uint64_t offset, const void* data, size_t size);
 
-  // Closes the descriptor, e.g. so that another program writes temp_path().
-  void close_fd();
   void commit();
 
  private:
   std::string final_path_;
   std::string temp_path_;
-  int fd_ = -1;
-  mode_t mode_;
+  NewFile file_;
+  unsigned mode_;
   uint64_t written_ = 0;
   bool committed_ = false;
 };
 
-// A fresh private folder under $TMPDIR (or /tmp), removed with all it holds
-// when destroyed; on a signal, the files registered through file() go.
+// A fresh private folder in the temporary folder, removed with all it holds
+// when destroyed; on an interruption, the files registered through file() go.
 class TempDir {
  public:
   TempDir();

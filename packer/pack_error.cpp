@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "packer/names.h"
+#include "packer/utf.h"
 
 namespace onefile_pack {
 

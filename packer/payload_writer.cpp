@@ -1,14 +1,12 @@
 #include "packer/payload_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <thread>
 
+#include "packer/file_system.h"
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
 #include "payload/format.h"
@@ -101,27 +99,15 @@ PackProgress write_stored_payload(const Tree& tree, OutputFile& out, const Compr
   FrameCompressor frame(out, settings);
   std::vector<unsigned char> buffer(kReadChunk);
   for (const TreeFile& file : tree.files) {
-    const int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) throw PackError(file.path, "file cannot be read: " + errno_text(errno));
-    struct FdCloser {
-      int fd;
-      ~FdCloser() { close(fd); }
-    } closer{fd};
-    struct stat info;
-    if (fstat(fd, &info) != 0) throw PackError(file.path, "file cannot be read: " + errno_text(errno));
-    if (!S_ISREG(info.st_mode)) throw PackError(file.path, "changed into something other than a file while packing");
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    InputFile input(file.path);
+    if (!input.is_regular()) throw PackError(file.path, "changed into something other than a file while packing");
 
-    const uint64_t size = static_cast<uint64_t>(info.st_size);
+    const uint64_t size = input.size();
     write_record_header(frame, file.name, size);
     uint64_t left = size;
     uint64_t next_report = state.bytes_done + kProgressStep;
     while (left > 0) {
-      const ssize_t n = read(fd, buffer.data(), std::min<uint64_t>(left, buffer.size()));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw PackError(file.path, "file cannot be read: " + errno_text(errno));
-      }
+      const size_t n = input.read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
       if (n == 0) throw PackError(file.path, "file became shorter while packing");
       frame.write(buffer.data(), static_cast<size_t>(n));
       left -= static_cast<uint64_t>(n);
@@ -132,10 +118,7 @@ PackProgress write_stored_payload(const Tree& tree, OutputFile& out, const Compr
       }
     }
     // The size is already in the stream: a file that grew cannot be packed whole.
-    ssize_t extra;
-    do extra = read(fd, buffer.data(), 1);
-    while (extra < 0 && errno == EINTR);
-    if (extra > 0) throw PackError(file.path, "file became longer while packing");
+    if (input.read(buffer.data(), 1) > 0) throw PackError(file.path, "file became longer while packing");
     ++state.files_done;
     report();
   }

@@ -1,10 +1,5 @@
 #include "packer/tree.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -12,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "packer/file_system.h"
 #include "packer/names.h"
 #include "packer/pack_error.h"
 
@@ -34,10 +30,9 @@ std::string parent_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string real_path(const std::string& path) {
-  std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
-  if (!resolved) throw PackError(path, errno_text(errno));
-  return resolved.get();
+// "/x" on Linux; also "C:/x" and "//server/x" on Windows.
+bool is_absolute(const std::string& path) {
+  return !path.empty() && (path[0] == '/' || (path.size() > 2 && path[1] == ':' && path[2] == '/'));
 }
 
 bool lies_within(const std::string& path, const std::string& dir) {
@@ -57,23 +52,7 @@ class Walker {
   explicit Walker(Tree& tree) : tree_(tree) {}
 
   void walk(const std::string& dir_path, const std::string& relative_dir) {
-    struct Closer {
-      void operator()(DIR* dir) const { closedir(dir); }
-    };
-    std::unique_ptr<DIR, Closer> dir(opendir(dir_path.c_str()));
-    if (!dir) throw PackError(dir_path, "folder cannot be read: " + errno_text(errno));
-    std::vector<std::string> names;
-    for (;;) {
-      errno = 0;
-      const dirent* entry = readdir(dir.get());
-      if (!entry) {
-        if (errno != 0) throw PackError(dir_path, "folder cannot be read: " + errno_text(errno));
-        break;
-      }
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    dir.reset();
+    std::vector<std::string> names = list_folder(dir_path);
     // Sorted here so that errors, too, come in a stable order.
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) visit(join(dir_path, name), join(relative_dir, name));
@@ -81,27 +60,25 @@ class Walker {
 
  private:
   void visit(const std::string& path, const std::string& relative) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0) throw PackError(path, errno_text(errno));
-    if (S_ISLNK(info.st_mode)) throw PackError(path, kLinkRefused);
-    if (S_ISDIR(info.st_mode)) {
+    const FileInfo info = file_info(path, false);
+    if (info.kind == FileKind::missing) throw PackError(path, error_text(info.error));
+    if (info.kind == FileKind::link) throw PackError(path, kLinkRefused);
+    if (info.kind == FileKind::folder) {
       // Checked here as well, so a bad folder name is reported as such.
       const std::string problem = component_problem(relative.substr(relative.find_last_of('/') + 1));
       if (!problem.empty()) throw PackError(path, problem);
       walk(path, relative);
       return;
     }
-    if (!S_ISREG(info.st_mode))
+    if (info.kind != FileKind::file)
       throw PackError(path, "not a regular file, folder or link (a device, pipe or socket cannot be packed)");
     TreeFile file;
     file.path = path;
     file.relative = relative;
     file.name = payload_name(relative, path);
-    file.size = static_cast<uint64_t>(info.st_size);
+    file.size = info.size;
     // Fail now rather than after compressing everything before this file.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) throw PackError(path, "file cannot be read: " + errno_text(errno));
-    close(fd);
+    InputFile{path};
     tree_.total_size += file.size;
     tree_.files.push_back(std::move(file));
   }
@@ -134,28 +111,32 @@ void check_case_conflicts(const Tree& tree) {
 }  // namespace
 
 void check_root(const std::string& root) {
-  struct stat info;
   if (root.empty()) throw PackError("--root", "empty folder name");
-  if (stat(root.c_str(), &info) != 0) {
-    if (errno == ENOENT) throw PackError(root, "root folder not found");
-    throw PackError(root, "root folder cannot be read: " + errno_text(errno));
+  const FileInfo info = file_info(root, true);
+  if (info.kind == FileKind::missing) {
+    if (info.error == ENOENT || info.error == 2 || info.error == 3) throw PackError(root, "root folder not found");
+    throw PackError(root, "root folder cannot be read: " + error_text(info.error));
   }
-  if (!S_ISDIR(info.st_mode)) throw PackError(root, "root is not a folder");
+  if (info.kind != FileKind::folder) throw PackError(root, "root is not a folder");
 }
 
 std::string resolve_main_name(const std::string& root, const std::string& main) {
   if (main.empty()) throw PackError("--main", "empty file name");
   // A name relative to the root, or a path to the file (from the current
   // folder) that leads into the root.
-  std::string path = main[0] == '/' ? main : join(root, main);
-  struct stat info;
-  if (main[0] != '/' && lstat(path.c_str(), &info) != 0 && lstat(main.c_str(), &info) == 0) path = main;
-  if (lstat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) throw PackError(path, "main library not found");
-    throw PackError(path, "main library cannot be read: " + errno_text(errno));
+  std::string path = is_absolute(main) ? main : join(root, main);
+  FileInfo info = file_info(path, false);
+  if (!is_absolute(main) && info.kind == FileKind::missing && file_info(main, false).kind != FileKind::missing) {
+    path = main;
+    info = file_info(path, false);
   }
-  if (S_ISLNK(info.st_mode)) throw PackError(path, std::string("main library is a link; ") + kLinkRefused);
-  if (!S_ISREG(info.st_mode)) throw PackError(path, "main library is not a regular file");
+  if (info.kind == FileKind::missing) {
+    if (info.error == ENOENT || info.error == ENOTDIR || info.error == 2 || info.error == 3)
+      throw PackError(path, "main library not found");
+    throw PackError(path, "main library cannot be read: " + error_text(info.error));
+  }
+  if (info.kind == FileKind::link) throw PackError(path, std::string("main library is a link; ") + kLinkRefused);
+  if (info.kind != FileKind::file) throw PackError(path, "main library is not a regular file");
   const std::string real_root = real_path(root);
   const std::string real_dir = real_path(parent_of(path));
   if (real_dir != real_root) {
@@ -185,8 +166,7 @@ Tree collect_tree(const std::string& root, const std::string& main_name) {
 
 void check_output_outside_root(const std::string& root, const std::string& output) {
   const std::string parent = parent_of(output);
-  struct stat info;
-  if (stat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+  if (file_info(parent, true).kind != FileKind::folder)
     throw PackError(output, "cannot be written: its folder does not exist");
   if (lies_within(real_path(parent), real_path(root)))
     throw PackError(output, "output lies inside the packed root folder " + root + "; it would pack itself");

@@ -21,7 +21,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   libzstd-dev zstd googletest libstb-dev python3 xz-utils gzip
-  dpkg-dev
+  dpkg-dev osslsigncode openssl
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -61,26 +61,34 @@ if ! have_deb_src; then
 fi
 
 # --- libzstd for Windows, from Debian's source package ------------------------
-zstd_prefix="$build/deps/zstd-win64"
-if [ ! -f "$zstd_prefix/lib/libzstd.a" ]; then
-  src="$build/deps/src"
+# Two builds: single-threaded for the launcher (it only decodes), and with
+# worker threads for onefile-pack.exe, whose frames must match the Linux
+# packer's byte for byte (libzstd's output with workers differs from its
+# single-threaded output, but not between worker counts).
+build_zstd() {  # build_zstd PREFIX MULTITHREAD
+  local prefix=$1 threads=$2
+  [ -f "$prefix/lib/libzstd.a" ] && return 0
+  local src="$build/deps/src"
   mkdir -p "$src"
   if ! ls -d "$src"/libzstd-*/build/cmake >/dev/null 2>&1; then
     log "fetching Debian's libzstd source package"
     (cd "$src" && apt-get source -qq libzstd >/dev/null)
   fi
+  local zsrc
   zsrc=$(ls -d "$src"/libzstd-*/ | head -n 1)
-  log "building static libzstd for 64-bit Windows from $(basename "$zsrc")"
-  cmake -S "$zsrc/build/cmake" -B "$build/deps/zstd-build" \
+  log "building static libzstd for 64-bit Windows from $(basename "$zsrc") (multithreading $threads)"
+  cmake -S "$zsrc/build/cmake" -B "$prefix-build" \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$zstd_prefix" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON \
-    -DZSTD_BUILD_TESTS=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF \
+    -DZSTD_BUILD_TESTS=OFF -DZSTD_MULTITHREAD_SUPPORT="$threads" -DZSTD_LEGACY_SUPPORT=OFF \
     >/dev/null
-  cmake --build "$build/deps/zstd-build" -j"$(nproc)" >/dev/null
-  cmake --install "$build/deps/zstd-build" >/dev/null
-fi
+  cmake --build "$prefix-build" -j"$(nproc)" >/dev/null
+  cmake --install "$prefix-build" >/dev/null
+}
+build_zstd "$build/deps/zstd-win64" OFF
+build_zstd "$build/deps/zstd-win64-mt" ON
 
 # --- Private Wine prefix -------------------------------------------------------
 prefix="$build/wineprefix"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# same_bytes_test.sh WINE_RUN LINUX_PACK WINDOWS_PACK MAIN_DLL: packs one
+# tree (folders, a non-ASCII name, an empty file, a file larger than a
+# compression job) with the same options on Linux and with onefile-pack.exe
+# under Wine; the executables and the stored payloads must be identical.
+set -euo pipefail
+wine_run=$1 linux_pack=$2 windows_pack=$3 dll=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+mkdir -p "$root/data/deep" "$root/Grüße"
+cp "$dll" "$root/app.dll"
+printf 'hello\n' >"$root/data/deep/a.txt"
+: >"$root/data/empty"
+printf 'umlaut\n' >"$root/Grüße/ä.txt"
+head -c 9000000 /dev/urandom >"$root/data/random.bin"
+seq 1 400000 >"$root/data/numbers.txt"
+mkdir -p "$work/linux" "$work/windows"
+
+options=(--main app.dll --company "Vorlan Ä" --product "Same Bytes" --version 3.1.4.1 --level 5)
+"$linux_pack" --root "$root" --output "$work/linux/App.exe" "${options[@]}" --quiet
+"$linux_pack" --root "$root" --output "$work/linux/payload.bin" --payload-only --main app.dll --level 5 --quiet
+win() { winepath -w "$1" 2>/dev/null; }
+"$wine_run" "$windows_pack" --root "$(win "$root")" --output "$(win "$work/windows/App.exe")" "${options[@]}" --quiet
+"$wine_run" "$windows_pack" --root "$(win "$root")" --output "$(win "$work/windows/payload.bin")" --payload-only \
+  --main app.dll --level 5 --quiet
+
+cmp "$work/linux/payload.bin" "$work/windows/payload.bin"
+cmp "$work/linux/App.exe" "$work/windows/App.exe"
+echo "identical: App.exe ($(stat -c %s "$work/linux/App.exe") bytes) and its payload"
