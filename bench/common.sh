@@ -5,9 +5,8 @@
 #   BENCH_SMALL      file count of the many-small-files tree (default 20000)
 #   BENCH_RUNS       timed runs per measurement, the median is reported (5)
 #   ONEFILE_PACK     the packer (default build/bin/onefile-pack)
-#   ONEFILE_KIT      the launcher kit (default build/lib/onefile)
 #   BENCH_WIN_BUILD  the Windows build folder holding launcher/tests/test_app.dll
-#                    (default build/win)
+#                    and the benchmark's helpers in bench/ (default build/win)
 #   BENCH_DIR        cache and scratch folder (default build/bench)
 set -euo pipefail
 
@@ -17,7 +16,6 @@ scale=${BENCH_SCALE:-1}
 small_count=${BENCH_SMALL:-20000}
 runs=${BENCH_RUNS:-5}
 pack=${ONEFILE_PACK:-$top/build/bin/onefile-pack}
-kit=${ONEFILE_KIT:-$top/build/lib/onefile}
 win_build=${BENCH_WIN_BUILD:-$top/build/win}
 main_dll="$win_build/launcher/tests/test_app.dll"
 bench_dir=${BENCH_DIR:-$top/build/bench}
@@ -28,7 +26,6 @@ die() { echo "bench: $*" >&2; exit 1; }
 
 need_tools() {
   [ -x "$pack" ] || die "packer not found at $pack (build the host side or set ONEFILE_PACK)"
-  [ -d "$kit" ] || die "launcher kit not found at $kit (build the Windows side or set ONEFILE_KIT)"
   [ -f "$main_dll" ] || die "test_app.dll not found at $main_dll (set BENCH_WIN_BUILD)"
   local t
   for t in "$@"; do

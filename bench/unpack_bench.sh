@@ -16,26 +16,19 @@
 source "$(dirname "$0")/common.sh"
 need_tools python3 tar zstd
 level=${BENCH_LEVEL:-19}
-zstd_prefix=${ONEFILE_ZSTD_PREFIX:-$top/build/deps/zstd-win64}
 work="$bench_dir/unpack"
 # The launchers unpack, and tar extracts, below this folder.
 scratch=${BENCH_SCRATCH:-$work}/onefile-bench-scratch
 bin="$bench_dir/bin"
 mkdir -p "$work" "$bin"
 
-# The Windows helpers, built with the cross compiler when their source changed.
-build() {
-  local out=$1
-  shift
-  local src=$1
-  if [ ! -f "$out" ] || [ "$src" -nt "$out" ] || [ "$kit/libonefile_payload.a" -nt "$out" ]; then
-    "$mingw_cxx" -std=c++17 -O2 -municode -static -I"$top" "$@" -o "$out"
-  fi
-}
-build "$bin/run_jobs.exe" "$bench_src/run_jobs.cpp"
-build "$bin/loader.exe" "$bench_src/loader.cpp"
-build "$bin/phases.exe" "$bench_src/phases.cpp" "$top/paths/default_build_texts.cpp" -I"$zstd_prefix/include" -L"$kit" \
-  -lonefile_launcher_core -lonefile_payload -lonefile_paths -lonefile_diag -lzstd -lshell32
+# The Windows helpers: run_jobs.exe built here with the cross compiler when
+# its source changed; phases.exe and loader.exe come from the Windows build.
+if [ ! -f "$bin/run_jobs.exe" ] || [ "$bench_src/run_jobs.cpp" -nt "$bin/run_jobs.exe" ]; then
+  "$mingw_cxx" -std=c++17 -O2 -municode -static -I"$top" "$bench_src/run_jobs.cpp" -o "$bin/run_jobs.exe"
+fi
+cp "$win_build/bench/bench_phases.exe" "$bin/phases.exe"
+cp "$win_build/bench/bench_loader.exe" "$bin/loader.exe"
 
 mixed=$(tree mixed "mixed-$scale" --scale "$scale")
 small=$(tree small "small-$small_count" --count "$small_count")
@@ -61,7 +54,7 @@ for name in mixed small one; do
     "$pack" --root "$root" --main "$(basename "$main_dll")" --payload-only --output "$payload" --level "$level" --quiet
     echo "$stamp" >"$payload.stamp"
   fi
-  "$pack" --stored-payload "$payload" --kit "$kit" --output "$work/$name.exe" --quiet
+  "$pack" --stored-payload "$payload" --output "$work/$name.exe" --quiet
   python3 "$bench_src/payload_tools.py" frame "$payload" "$work/$name.zst"
   [ "$name" = one ] && continue
   tar -C "$root" --sort=name -cf "$work/$name.tar" .

@@ -45,7 +45,7 @@ endfunction()
 include(OnefilePack)
 
 # Folders of the Windows build; a narrower list builds just part of the tree.
-set(ONEFILE_WINDOWS_FOLDERS diag paths payload launcher packer examples/hello CACHE STRING "Folders of the Windows build")
+set(ONEFILE_WINDOWS_FOLDERS diag paths payload launcher packer examples/hello bench CACHE STRING "Folders of the Windows build")
 foreach(part IN LISTS ONEFILE_WINDOWS_FOLDERS)
   add_subdirectory(${part})
 endforeach()
