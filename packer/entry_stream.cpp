@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "packer/pack_error.h"
 #include "payload/format.h"
 
 namespace onefile_pack {
@@ -18,7 +19,7 @@ void put_le64(unsigned char* out, uint64_t value) {
 
 void write_record_header(ByteSink& sink, const std::u16string& name, uint64_t size) {
   if (name.empty() || name.size() > payload_format::kMaxNameUnits || name.find(u'\0') != std::u16string::npos)
-    throw std::invalid_argument("payload name must hold 1 to 1023 non-zero UTF-16 units");
+    throw PackError("payload name", "must hold 1 to 1023 non-zero UTF-16 units");
   std::vector<unsigned char> header(2 * (name.size() + 1) + 8);
   unsigned char* out = header.data();
   for (const char16_t unit : name) {

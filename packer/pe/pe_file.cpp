@@ -1,6 +1,6 @@
 #include "packer/pe/pe_file.h"
 
-#include "packer/quote.h"
+#include "packer/pack_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -80,8 +80,8 @@ std::string hex(uint32_t value) {
   return "0x" + text;
 }
 
-// A path for a message, quoted so a strange file name cannot break the line.
-std::string quote(const std::filesystem::path& path) { return onefile_pack::quote(path.string()); }
+// A path for a message, quoted, shown as display_path shows any name.
+std::string quote(const std::filesystem::path& path) { return "'" + onefile_pack::display_path(path.u8string()) + "'"; }
 
 std::string read_file(const std::filesystem::path& path, std::vector<uint8_t>& bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -139,6 +139,7 @@ PeFile::PeFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
     s.virtual_address = r.u32(at + 12, "section table");
     s.raw_size = r.u32(at + 16, "section table");
     s.raw_offset = r.u32(at + 20, "section table");
+    s.characteristics = r.u32(at + 36, "section table");
     sections_.push_back(std::move(s));
   }
 }
@@ -205,6 +206,28 @@ std::vector<std::string> PeFile::export_names() const {
     names.push_back(c_string_at(r.u32(table + uint64_t{i} * 4, "export name table"), "export name"));
   }
   return names;
+}
+
+uint32_t PeFile::export_rva(const std::string& name) const {
+  const std::vector<std::string> names = export_names();
+  const auto it = std::find(names.begin(), names.end(), name);
+  if (it == names.end()) return 0;
+  Reader r(bytes_.data(), bytes_.size());
+  const size_t dir = offset_of(directories_[kExportDirectory].rva, 40, "export directory");
+  const uint32_t function_count = r.u32(dir + 20, "export directory");
+  const size_t ordinals = offset_of(r.u32(dir + 36, "export directory"), uint64_t{names.size()} * 2, "export ordinal table");
+  const uint16_t ordinal = r.u16(ordinals + uint64_t(it - names.begin()) * 2, "export ordinal table");
+  if (ordinal >= function_count) throw PeError("export ordinal out of range");
+  const size_t functions = offset_of(r.u32(dir + 28, "export directory"), uint64_t{function_count} * 4, "export address table");
+  return r.u32(functions + uint64_t{ordinal} * 4, "export address table");
+}
+
+bool PeFile::is_code(uint32_t rva) const {
+  constexpr uint32_t kExecutable = 0x20000000;  // IMAGE_SCN_MEM_EXECUTE
+  for (const Section& s : sections_)
+    if (rva >= s.virtual_address && rva - s.virtual_address < std::max(s.virtual_size, s.raw_size))
+      return (s.characteristics & kExecutable) != 0;
+  return false;
 }
 
 std::vector<Resource> PeFile::resources() const {
@@ -280,29 +303,28 @@ const Resource* find_resource(const std::vector<Resource>& resources, uint16_t t
 }
 
 void check_main_library(const std::filesystem::path& path, const std::string& export_name) {
-  const std::string quoted = "main library " + quote(path);
+  const std::string name = path.u8string();
   std::vector<uint8_t> bytes;
   std::string error = read_file(path, bytes);
-  if (!error.empty()) throw std::runtime_error("cannot read " + quoted + ": " + error);
+  if (!error.empty()) throw onefile_pack::PackError(name, "main library cannot be read: " + error);
 
-  const std::string not_dll = quoted + " is not a 64-bit Windows DLL";
-  std::vector<std::string> names;
+  const auto refuse = [&](const std::string& reason) { return onefile_pack::PackError(name, "main library " + reason); };
+  const std::string not_dll = "is not a 64-bit Windows DLL";
   try {
     PeFile pe(std::move(bytes));
     if (pe.machine() != kMachineAmd64 || !pe.is_pe32_plus()) {
-      const char* name = machine_name(pe.machine());
-      throw std::runtime_error(not_dll + " (it is built for " +
-                               (name ? std::string(name) : "machine " + hex(pe.machine())) + ")");
+      const char* machine = machine_name(pe.machine());
+      throw refuse(not_dll + " (it is built for " +
+                   (machine ? std::string(machine) : "machine " + hex(pe.machine())) + ")");
     }
-    if (!pe.is_dll()) throw std::runtime_error(not_dll + " (it is an executable)");
-    names = pe.export_names();
+    if (!pe.is_dll()) throw refuse(not_dll + " (it is an executable)");
+    const uint32_t rva = pe.export_rva(export_name);
+    if (rva == 0) throw refuse("has no export named " + export_name);
+    // Data exported under the name would be called as a function.
+    if (!pe.is_code(rva)) throw refuse("exports " + export_name + " as data, not as a function");
   } catch (const PeError& e) {
-    throw std::runtime_error(not_dll + " (" + e.what() + ")");
+    throw refuse(not_dll + " (" + e.what() + ")");
   }
-  for (const std::string& name : names) {
-    if (name == export_name) return;
-  }
-  throw std::runtime_error(quoted + " has no export named " + export_name);
 }
 
 }  // namespace onefile_pe

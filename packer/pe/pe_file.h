@@ -60,6 +60,7 @@ struct Section {
   uint32_t virtual_size = 0;
   uint32_t raw_offset = 0;
   uint32_t raw_size = 0;
+  uint32_t characteristics = 0;
 };
 
 // A parsed image. Owns its bytes; the views in Resource stay valid while the
@@ -88,6 +89,10 @@ class PeFile {
 
   // Names in the export table, in table order; empty without one.
   std::vector<std::string> export_names() const;
+  // The RVA the export `name` points at; 0 when there is no such export.
+  uint32_t export_rva(const std::string& name) const;
+  // True when `rva` lies in an executable section.
+  bool is_code(uint32_t rva) const;
 
   // Every resource of the three-level tree (type, name, language); empty
   // without a resource table.
@@ -118,8 +123,8 @@ class PeFile {
 // Finds the resource of `type` and `name` (any language); null when absent.
 const Resource* find_resource(const std::vector<Resource>& resources, uint16_t type, uint16_t name);
 
-// Checks that `path` is a 64-bit Windows DLL exporting `export_name`.
-// Throws std::runtime_error with one line naming the file and the reason.
+// Checks that `path` is a 64-bit Windows DLL exporting `export_name` as code.
+// Throws PackError naming the file and the reason.
 void check_main_library(const std::filesystem::path& path, const std::string& export_name);
 
 // The contents of a version resource (VS_VERSIONINFO).

@@ -7,8 +7,8 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "packer/quote.h"
 #include "packer/le_bytes.h"
+#include "packer/pack_error.h"
 #include "packer/resources/resources.h"
 
 #define STBI_NO_STDIO
@@ -24,7 +24,7 @@ using onefile_pack::get32;
 using onefile_pack::put16;
 using onefile_pack::put32;
 
-using onefile_pack::quote;
+using onefile_pack::PackError;
 namespace {
 
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
@@ -209,13 +209,13 @@ bool in_rounded_box(const Box& box, int64_t radius, int64_t u, int64_t v) {
 }  // namespace
 
 IconImage load_icon_source(const std::filesystem::path& path) {
-  const std::string quoted = "icon " + quote(path.string());
+  const std::string name = path.u8string();
   std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) throw std::runtime_error(quoted + " is a folder, not an image file");
+  if (std::filesystem::is_directory(path, ignored)) throw PackError(name, "icon is a folder, not an image file");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + quoted + ": " + std::strerror(errno));
+  if (!in) throw PackError(name, std::string("icon cannot be read: ") + std::strerror(errno));
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error("cannot read " + quoted + ": read error");
+  if (in.bad()) throw PackError(name, "icon cannot be read: read error");
 
   Decoded d;
   try {
@@ -227,11 +227,11 @@ IconImage load_icon_source(const std::filesystem::path& path) {
       throw IconError("is not a PNG or ICO file");
     }
   } catch (const IconError& e) {
-    throw std::runtime_error(quoted + " " + e.what());
+    throw PackError(name, std::string("icon ") + e.what());
   }
   const std::string dimensions = std::to_string(d.width) + "x" + std::to_string(d.height) + " pixels";
-  if (d.width != d.height) throw std::runtime_error(quoted + " is not square (" + dimensions + ")");
-  if (d.width < 16) throw std::runtime_error(quoted + " is smaller than 16x16 pixels (" + dimensions + ")");
+  if (d.width != d.height) throw PackError(name, "icon is not square (" + dimensions + ")");
+  if (d.width < 16) throw PackError(name, "icon is smaller than 16x16 pixels (" + dimensions + ")");
   return IconImage{d.width, std::move(d.rgba)};
 }
 
@@ -290,7 +290,7 @@ std::vector<IconImage> make_icon_images(const IconImage& source) {
       image.rgba = source.rgba;
     } else if (!stbir_resize_uint8_srgb_edgemode(source.rgba.data(), source.size, source.size, 0,
                                                  image.rgba.data(), size, size, 0, 4, 3, 0, STBIR_EDGE_CLAMP)) {
-      throw std::runtime_error("cannot resample the icon to " + std::to_string(size) + " pixels");
+      throw PackError("--icon", "cannot resample the icon to " + std::to_string(size) + " pixels");
     }
     images.push_back(std::move(image));
   }
@@ -303,7 +303,7 @@ std::string encode_png(const IconImage& image) {
     static_cast<std::string*>(context)->append(static_cast<const char*>(data), size);
   };
   if (!stbi_write_png_to_func(append, &png, image.size, image.size, 4, image.rgba.data(), image.size * 4)) {
-    throw std::runtime_error("cannot encode the icon as PNG");
+    throw PackError("--icon", "cannot encode the icon as PNG");
   }
   return png;
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "packer/pack_error.h"
 #include "packer/resources/resources.h"
 #include "packer/utf.h"
 
@@ -14,18 +15,18 @@ bool is_control(uint32_t c) { return c < 0x20 || (c >= 0x7f && c < 0xa0) || c ==
 
 void check_version_text(const std::string& option, const std::string& text) {
   std::u16string units;
-  if (!onefile_pack::utf8_to_utf16(text, units)) throw std::runtime_error(option + ": the text is not valid UTF-8");
+  if (!onefile_pack::utf8_to_utf16(text, units)) throw onefile_pack::PackError(option, "the text is not valid UTF-8");
   for (size_t i = 0; i < units.size(); ++i) {
     const uint32_t c = units[i];
     if (is_control(c)) {
       char code[16];
       std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-      throw std::runtime_error(option + ": the text has a control character (" + code +
-                               "), which the version resource cannot hold");
+      throw onefile_pack::PackError(
+          option, std::string("the text has a control character (") + code + "), which the version resource cannot hold");
     }
   }
   if (units.size() > kMaxVersionTextLength) {
-    throw std::runtime_error(option + ": the text is longer than " + std::to_string(kMaxVersionTextLength) +
+    throw onefile_pack::PackError(option, "the text is longer than " + std::to_string(kMaxVersionTextLength) +
                              " UTF-16 units (a character beyond U+FFFF counts as two), which the version resource cannot hold");
   }
 }

@@ -166,7 +166,7 @@ const BadInput kCases[] = {
        dir.mkdir("icons");
        return std::vector<std::string>{"--root", dir / "root", "--main", "app.dll", "--no-checks", "--icon", dir / "icons"};
      },
-     "/icons' is a folder, not an image file"},
+     "/icons: icon is a folder, not an image file"},
 };
 
 void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }

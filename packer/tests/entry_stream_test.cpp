@@ -1,4 +1,5 @@
 #include "packer/entry_stream.h"
+#include "packer/pack_error.h"
 
 #include <gtest/gtest.h>
 
@@ -35,9 +36,9 @@ TEST(EntryStream, NameLengthBounds) {
   StringSink sink;
   write_record_header(sink, std::u16string(1023, u'a'), 0);
   EXPECT_EQ(sink.bytes.size(), 2u * 1024 + 8);
-  EXPECT_THROW(write_record_header(sink, std::u16string(1024, u'a'), 0), std::invalid_argument);
-  EXPECT_THROW(write_record_header(sink, u"", 0), std::invalid_argument);
-  EXPECT_THROW(write_record_header(sink, std::u16string(u"a\0b", 3), 0), std::invalid_argument);
+  EXPECT_THROW(write_record_header(sink, std::u16string(1024, u'a'), 0), onefile_pack::PackError);
+  EXPECT_THROW(write_record_header(sink, u"", 0), onefile_pack::PackError);
+  EXPECT_THROW(write_record_header(sink, std::u16string(u"a\0b", 3), 0), onefile_pack::PackError);
 }
 
 TEST(PayloadTrailer, PadsToEightAndCountsEverythingBefore) {

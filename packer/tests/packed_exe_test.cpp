@@ -182,6 +182,10 @@ TEST_F(PackedExe, BadIconTextOrMainLibraryIsRefusedWithOneLine) {
   r = pack(dir_ / "Bad.exe");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("has no export named run_code"), std::string::npos) << r.err;
+  dir_.write("root/app.dll", read_file(ONEFILE_TEST_DATA_DLL));
+  r = pack(dir_ / "Bad.exe");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("exports run_code as data, not as a function"), std::string::npos) << r.err;
 #endif
   EXPECT_NE(access((dir_ / "Bad.exe").c_str(), F_OK), 0);
 }

@@ -144,12 +144,11 @@ TEST(CheckMainLibrary, AcceptsTheEntryAndNamesWhatIsWrong) {
     }
     return "";
   };
-  const std::string quoted = "main library '" + dll.string() + "'";
-  EXPECT_EQ(message(dll, "start"), quoted + " has no export named start");
+  EXPECT_EQ(message(dll, "start"), dll.string() + ": main library has no export named start");
 
   std::filesystem::path exe = fixture("sample.exe");
   EXPECT_EQ(message(exe, "run_code"),
-            "main library '" + exe.string() + "' is not a 64-bit Windows DLL (it is an executable)");
+            exe.string() + ": main library is not a 64-bit Windows DLL (it is an executable)");
 
   // The same DLL marked as 32-bit x86.
   std::vector<uint8_t> bytes = read_bytes(dll);
@@ -158,18 +157,18 @@ TEST(CheckMainLibrary, AcceptsTheEntryAndNamesWhatIsWrong) {
   std::filesystem::path patched = std::filesystem::temp_directory_path() / "onefile_pe_test_i386.dll";
   std::ofstream(patched, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   EXPECT_EQ(message(patched, "run_code"),
-            "main library '" + patched.string() + "' is not a 64-bit Windows DLL (it is built for 32-bit x86)");
+            patched.string() + ": main library is not a 64-bit Windows DLL (it is built for 32-bit x86)");
   std::filesystem::remove(patched);
 
   std::filesystem::path text = std::filesystem::temp_directory_path() / "onefile_pe_test_text.dll";
   std::ofstream(text) << "not a library";
   EXPECT_EQ(message(text, "run_code"),
-            "main library '" + text.string() + "' is not a 64-bit Windows DLL (no DOS header (MZ))");
+            text.string() + ": main library is not a 64-bit Windows DLL (no DOS header (MZ))");
   std::filesystem::remove(text);
 
   std::filesystem::path missing = std::filesystem::temp_directory_path() / "onefile_pe_test_missing.dll";
   EXPECT_EQ(message(missing, "run_code"),
-            "cannot read main library '" + missing.string() + "': No such file or directory");
+            missing.string() + ": main library cannot be read: No such file or directory");
 }
 
 TEST(PeFile, RejectsMalformedHeaders) {

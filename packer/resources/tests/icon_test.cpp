@@ -176,7 +176,7 @@ TEST(LoadIconSource, NamesTheFileAndTheReason) {
     write_file(dir / name, bytes);
     return load_error(dir / name);
   };
-  auto quoted = [&](const std::string& name) { return "icon '" + (dir / name).string() + "'"; };
+  auto quoted = [&](const std::string& name) { return (dir / name).string() + ": icon"; };
 
   EXPECT_EQ(error_for("text.png", "just text"), quoted("text.png") + " is not a PNG or ICO file");
   EXPECT_EQ(error_for("wide.png", png_of_size(300, 200)), quoted("wide.png") + " is not square (300x200 pixels)");
@@ -195,11 +195,10 @@ TEST(LoadIconSource, NamesTheFileAndTheReason) {
             quoted("wide.ico") + " is not square (64x32 pixels)");
   EXPECT_EQ(error_for("tiny.ico", make_ico_file({{8, make_dib(corner_image(8, {1, 2, 3, 255}), 24)}})),
             quoted("tiny.ico") + " is smaller than 16x16 pixels (8x8 pixels)");
-  EXPECT_EQ(load_error(dir / "missing.png"),
-            "cannot read " + quoted("missing.png") + ": No such file or directory");
+  EXPECT_EQ(load_error(dir / "missing.png"), quoted("missing.png") + " cannot be read: No such file or directory");
   // A line break in the name cannot break the message's line.
   EXPECT_EQ(load_error(dir / "new\nline.png"),
-            "cannot read icon '" + (dir / "new").string() + "\\x0aline.png': No such file or directory");
+            (dir / "new").string() + "\\x0Aline.png: icon cannot be read: No such file or directory");
 }
 
 TEST(LoadIconSource, SurvivesTruncatedIcoFiles) {

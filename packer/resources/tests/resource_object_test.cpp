@@ -136,7 +136,7 @@ TEST(ResourceSection, ReportsBadInput) {
             "--version: the text has a control character (U+0009), which the version resource cannot hold");
   EXPECT_EQ(error_of({"\xff", "App", "1.0", ""}, std::nullopt), "--company: the text is not valid UTF-8");
   write_file(dir / "icon.png", "not an image");
-  EXPECT_EQ(error_of(good, dir / "icon.png"), "icon '" + (dir / "icon.png").string() + "' is not a PNG or ICO file");
+  EXPECT_EQ(error_of(good, dir / "icon.png"), (dir / "icon.png").string() + ": icon is not a PNG or ICO file");
 }
 
 }  // namespace
