@@ -1,6 +1,7 @@
-// Where the launcher's unpacking time goes. Linked with the launcher kit's own
-// libraries, it runs the pieces of a parent-role run one by one on a stored
-// payload read from a file, and prints the time of each:
+// Where the launcher's unpacking time goes. Linked with the launcher's own
+// libraries by the Windows build (bench/CMakeLists.txt), it runs the pieces
+// of a parent-role run one by one on a stored payload read from a file, and
+// prints the time of each:
 //
 //   phases.exe PAYLOAD_FILE WORK_DIR
 //

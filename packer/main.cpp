@@ -383,7 +383,7 @@ int pack_main(int argc, char** argv) {
   try {
     run(options);
   } catch (const PackError& error) {
-    std::fprintf(stderr, "onefile-pack: %s\n%s", error.what(), error.details().c_str());
+    std::fprintf(stderr, "onefile-pack: %s\n", error.what());
     return 1;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "onefile-pack: %s\n", error.what());

@@ -7,12 +7,8 @@
 
 namespace onefile_pack {
 
-PackError::PackError(const std::string& subject, const std::string& reason, std::string details)
-    : std::runtime_error(display_path(subject + ": " + reason)), details_(std::move(details)) {
-  if (!details_.empty() && details_.back() != '\n') details_.push_back('\n');
-}
-
-std::string errno_text(int error) { return std::strerror(error); }
+PackError::PackError(const std::string& subject, const std::string& reason)
+    : std::runtime_error(display_path(subject + ": " + reason)) {}
 
 std::string display_path(const std::string& path) {
   std::string shown;

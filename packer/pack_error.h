@@ -1,6 +1,7 @@
-// Failures of the packer. Each one is reported as a single line
+// Failures of the packer, its resources and its PE reader: the one error
+// type of every refusal, reported as a single line
 // "onefile-pack: <subject>: <reason>", where the subject is the file, folder
-// or option at fault, optionally followed by details such as a linker's output.
+// or option at fault.
 #pragma once
 
 #include <stdexcept>
@@ -11,17 +12,8 @@ namespace onefile_pack {
 class PackError : public std::runtime_error {
  public:
   // The line is made printable with display_path, so raw paths may be passed.
-  PackError(const std::string& subject, const std::string& reason, std::string details = {});
-
-  // Text shown after the line (already ending in a newline, or empty).
-  const std::string& details() const { return details_; }
-
- private:
-  std::string details_;
+  PackError(const std::string& subject, const std::string& reason);
 };
-
-// The system's text for an errno value.
-std::string errno_text(int error);
 
 // `path` made safe for a one-line message: control characters and bytes that
 // are not valid UTF-8 are shown as \xNN.
