@@ -70,7 +70,9 @@ Output:
                          name beside FILE and renamed into place when complete,
                          so a failed or interrupted run (Ctrl+C, SIGTERM)
                          leaves nothing; a packer killed outright (SIGKILL)
-                         may leave that temporary file (.NAME.tmp-XXXXXX).
+                         may leave that temporary file (.NAME.tmp-XXXXXX)
+                         and its scratch folder (onefile-pack-XXXXXX in the
+                         temporary folder).
                          FILE may not lie inside DIR, be one of the inputs,
                          or exist as anything but a regular file (a link, a
                          device such as /dev/stdout, a pipe, a folder).
@@ -99,6 +101,8 @@ Build-time texts (what the launcher's {COMPANY}, {PRODUCT}, {VERSION},
   --product TEXT         Default: the output's file name without ".exe".
   --version TEXT         The version, file version and product version text.
                          Default: 1.0.0.0.
+  Each text holds at most 255 UTF-16 units (a character beyond U+FFFF
+  counts as two) and no control characters.
 
 Executable resources:
   --icon FILE            The app's icon: a square PNG (256x256 or larger is
