@@ -261,6 +261,23 @@ TEST(OutputPath, FailedRunKeepsAnEarlierOutput) {
   EXPECT_EQ(dir.list().size(), 2u);  // root and payload.bin, no temporary file
 }
 
+TEST(MainOption, TakesANameInTheRootOrAPathToTheFile) {
+  ScratchDir dir;
+  dir.write("root/app.dll", "MZ");
+  dir.write("root/data.txt", "x");
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  for (const std::string& main : {std::string("app.dll"), std::string("root/app.dll"), dir / "root/app.dll"}) {
+    SCOPED_TRACE(main);
+    const RunResult result =
+        run_pack({"--root", "root", "--main", main, "--payload-only", "--output", "p.bin", "--quiet"});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(parse_payload(read_file(dir / "p.bin")).entries.at(0).first, u16("app.dll"));
+  }
+  ASSERT_EQ(chdir(previous), 0);
+}
+
 TEST(Help, ExplainsEveryOption) {
   const RunResult result = run_pack({"--help"});
   EXPECT_EQ(result.exit_code, 0);
