@@ -3,12 +3,17 @@
 #     [ROOT <dir>]                further files of the app, packed with their folders
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
 #     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
-#     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED])
+#     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED]
+#     [CACHE] [TARGET <template>])
 #
 # Packs the app into one launcher executable after the main library is built,
 # and packs again whenever the library or any file below ROOT changes. The
 # app's tree is staged in <name>.root next to the output: ROOT's files plus
 # the main library at its top.
+#
+# CACHE passes --cache (extract once into a per-user folder, reuse it later),
+# TARGET passes --target (the target folder's template, or with CACHE the
+# cache root's).
 #
 # UNCHECKED passes --no-checks (a main library or stored payload the launcher
 # will refuse at run time; for tests of those failures).
@@ -20,7 +25,8 @@ if(NOT ONEFILE_PACK)
 endif()
 
 function(onefile_add_executable name)
-  cmake_parse_arguments(P "UNCHECKED" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD" "" ${ARGN})
+  cmake_parse_arguments(P "UNCHECKED;CACHE" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET"
+                        "" ${ARGN})
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
@@ -36,7 +42,10 @@ function(onefile_add_executable name)
   if(P_UNCHECKED)
     list(APPEND options --no-checks)
   endif()
-  foreach(opt ICON COMPANY PRODUCT VERSION LEVEL)
+  if(P_CACHE)
+    list(APPEND options --cache)
+  endif()
+  foreach(opt ICON COMPANY PRODUCT VERSION LEVEL TARGET)
     if(DEFINED P_${opt})
       string(TOLOWER ${opt} flag)
       list(APPEND options --${flag} "${P_${opt}}")

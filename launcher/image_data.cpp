@@ -84,4 +84,6 @@ const wchar_t* const onefile_product = text(data_section::kProduct);
 const wchar_t* const onefile_version = text(data_section::kVersion);
 const wchar_t* const onefile_file_version = text(data_section::kFileVersion);
 const wchar_t* const onefile_product_version = text(data_section::kProductVersion);
+const wchar_t* const onefile_target_template = text(data_section::kTargetTemplate);
+const wchar_t* const onefile_cache_key = text(data_section::kCacheKey);
 }

@@ -109,7 +109,9 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
                            {data_section::kProduct, "--product", &texts.product},
                            {data_section::kVersion, "--version", &texts.version},
                            {data_section::kFileVersion, "--version", &texts.version},
-                           {data_section::kProductVersion, "--version", &texts.version}};
+                           {data_section::kProductVersion, "--version", &texts.version},
+                           {data_section::kTargetTemplate, "--target", &texts.target_template},
+                           {data_section::kCacheKey, "--cache", &texts.cache_key}};
   const size_t count = 1 + std::size(text_fields);
   std::string table(data_section::kMagic, sizeof data_section::kMagic);
   put32(table, data_section::kLayoutVersion);

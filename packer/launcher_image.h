@@ -23,6 +23,8 @@ struct BuildTexts {
   std::string company;  // UTF-8
   std::string product;
   std::string version;  // also the file and product version texts
+  std::string target_template;  // empty: the launcher's default
+  std::string cache_key;        // empty: no cache
 };
 
 // The product text used when --product is absent: the output's file name

@@ -12,15 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "packer/content_key.h"
 #include "packer/file_system.h"
 #include "packer/launcher_image.h"
+#include "packer/names.h"
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
 #include "packer/payload_writer.h"
+#include "packer/target_template.h"
 #include "packer/templates.h"
 #include "packer/tree.h"
+#include "payload/cache_record.h"
 #include "payload/format.h"
 
 using namespace onefile_pack;
@@ -34,7 +38,8 @@ const char kUsage[] = R"(Usage: onefile-pack --root DIR --main NAME --output APP
 Packs every file below DIR into one 64-bit Windows executable. When started,
 the executable unpacks the files into a fresh folder under the temporary
 folder, runs the main library's run_code export, and deletes the folder
-when the application ends.
+when the application ends; with --cache it unpacks once into a per-user
+folder and reuses it on later starts.
 
 Input:
   --root DIR             The folder to pack. Every regular file below it is
@@ -79,6 +84,29 @@ Output:
   --payload-only         Write only the stored payload ("VOY", one Zstandard
                          frame with a 2^27-byte window, padding and length);
                          no launcher.
+
+Target folder:
+  --target TEMPLATE      Where the files go at run time, a path with
+                         placeholders: {TEMP}, {HOME}, {CACHE_DIR} (the
+                         user's local application data), {PROGRAM},
+                         {PROGRAM_BASE}, {PROGRAM_DIR}, {COMPANY}, {PRODUCT},
+                         {VERSION}, {FILE_VERSION}, {PRODUCT_VERSION}, {PID},
+                         {TIME}, {TIME_US}, {RANDOM}. Default:
+                         {TEMP}\onefile_{PID}_{TIME_US}_{RANDOM}. An unknown
+                         placeholder or an unclosed brace is refused here.
+  --cache                Extract once, reuse on later starts: the files go
+                         into <root>\<key>, where <key> names the payload's
+                         content (32 hex digits of its SHA-256), and stay
+                         there after the app ends. TEMPLATE then names the
+                         root and may not use {PID}, {TIME}, {TIME_US} or
+                         {RANDOM}; default root: {CACHE_DIR}\Vorlan
+                         Onefile\{COMPANY}\{PRODUCT} (without {COMPANY}\
+                         when the company is empty). Give each app a root of
+                         its own: folders of other keys in it are removed.
+                         A later start checks that every file is there with
+                         its size (not its contents) and extracts again
+                         when one is not. The root may not hold a file
+                         named ".onefile-complete" in DIR's top folder.
 
 Compression:
   --level N              Zstandard level from 1 (fastest) to 22 (smallest).
@@ -141,7 +169,8 @@ struct Options {
   std::string root, main, output, stored_payload, icon;
   bool payload_only = false, quiet = false, help = false, check = true;
   CompressionSettings compression;
-  std::optional<std::string> company, product, version;
+  std::optional<std::string> company, product, version, target;
+  bool cache = false;
   bool level_given = false;
 };
 
@@ -188,6 +217,8 @@ Options parse_options(const std::vector<std::string>& argv) {
     else if (arg == "--company") options.company = value();
     else if (arg == "--product") options.product = value();
     else if (arg == "--version") options.version = value();
+    else if (arg == "--target") options.target = value();
+    else if (arg == "--cache") flag(), options.cache = true;
     else if (arg == "--level") options.compression.level = parse_level(value()), options.level_given = true;
     else if (arg == "--long") flag(), options.compression.long_matching = true;
     else if (arg == "--payload-only") flag(), options.payload_only = true;
@@ -208,8 +239,10 @@ Options parse_options(const std::vector<std::string>& argv) {
   if (options.root.empty()) throw UsageError{"--root: missing (see --help)"};
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
   if (options.payload_only &&
-      (options.company || options.product || options.version || !options.icon.empty()))
-    throw UsageError{"--payload-only: --icon, --company, --product and --version only apply to a launcher"};
+      (options.company || options.product || options.version || !options.icon.empty() || options.target ||
+       options.cache))
+    throw UsageError{"--payload-only: --icon, --company, --product, --version, --target and --cache only apply to "
+                     "a launcher"};
   return options;
 }
 
@@ -294,9 +327,20 @@ void check_stored_payload(const Options& options) {
     throw PackError(path, "is not a stored payload: it does not start with \"VOY\"");
 }
 
+// A cached app's folder holds the completion record at its top, under a
+// name no file of the app may take.
+void check_no_record_name(const Tree& tree) {
+  std::u16string record;
+  utf8_to_utf16(cache_record::kName, record);
+  for (const TreeFile& file : tree.files)
+    if (fold_case(file.name) == fold_case(record))
+      throw PackError(file.path, "this name is the cache's completion record (--cache): rename the file");
+}
+
 // Completes the template launcher with the stored payload at `payload`.
-void write_app(const Options& options, const BuildTexts& texts,
-               const std::optional<onefile_resources::IconImage>& icon, const std::string& payload) {
+void write_app(const Options& options, BuildTexts texts, const std::optional<onefile_resources::IconImage>& icon,
+               const std::string& payload) {
+  if (options.cache) texts.cache_key = content_key(payload);
   onefile_resources::ResourceTexts resource_texts;
   resource_texts.company = texts.company;
   resource_texts.product = texts.product;
@@ -324,6 +368,8 @@ void run(const Options& options) {
     onefile_resources::check_version_text("--company", texts.company);
     onefile_resources::check_version_text("--product", texts.product);
     onefile_resources::check_version_text("--version", texts.version);
+    texts.target_template = options.target.value_or(default_target_template(options.cache, texts));
+    check_target_template(texts.target_template, options.cache, texts);
     if (!options.icon.empty()) icon = onefile_resources::load_icon_source(std::filesystem::u8path(options.icon));
   }
 
@@ -342,6 +388,7 @@ void run(const Options& options) {
   check_output_outside_root(options.root, options.output);
   check_output_path(options.output, {options.icon});
   const Tree tree = collect_tree(options.root, main_name);
+  if (options.cache) check_no_record_name(tree);
   // A main library the launcher cannot use would only fail on the user's
   // machine: refuse it now.
   if (!options.payload_only && options.check)

@@ -10,4 +10,10 @@ extern const wchar_t* const onefile_product;
 extern const wchar_t* const onefile_version;
 extern const wchar_t* const onefile_file_version;
 extern const wchar_t* const onefile_product_version;
+// The target folder's template: the fresh folder of each run, or with a
+// cache key the cache root. Empty: the default template.
+extern const wchar_t* const onefile_target_template;
+// Cache mode: 32 hexadecimal digits naming the payload's content; empty when
+// the launcher unpacks afresh on every run.
+extern const wchar_t* const onefile_cache_key;
 }

@@ -9,4 +9,6 @@ const wchar_t* const onefile_product = L"Vorlan Onefile";
 const wchar_t* const onefile_version = L"1.0.0.0";
 const wchar_t* const onefile_file_version = L"1.0.0.0";
 const wchar_t* const onefile_product_version = L"1.0.0.0";
+const wchar_t* const onefile_target_template = L"";
+const wchar_t* const onefile_cache_key = L"";
 }

@@ -10,6 +10,7 @@
 
 #include "paths/build_texts.h"
 #include "paths/env.h"
+#include "paths/placeholders.h"
 #include "paths/wide_path.h"
 
 namespace {
@@ -18,36 +19,7 @@ namespace {
 // longest known name has 15.
 constexpr size_t kNameCapacity = 1024;
 
-// The known names, matched in this order, ignoring case, whole names only.
-enum Placeholder {
-  kTemp,
-  kProgram,
-  kProgramBase,
-  kProgramDir,
-  kPid,
-  kHome,
-  kCacheDir,
-  kCompany,
-  kProduct,
-  kVersion,
-  kFileVersion,
-  kProductVersion,
-  kRandom,
-  kTimeUs,
-  kTime,
-  kUnknown,
-};
-
-constexpr const wchar_t* kPlaceholderNames[] = {
-    L"TEMP",    L"PROGRAM", L"PROGRAM_BASE", L"PROGRAM_DIR",     L"PID",    L"HOME",    L"CACHE_DIR", L"COMPANY",
-    L"PRODUCT", L"VERSION", L"FILE_VERSION", L"PRODUCT_VERSION", L"RANDOM", L"TIME_US", L"TIME",
-};
-
-Placeholder find_placeholder(const wchar_t* name) {
-  for (int i = kTemp; i < kUnknown; ++i)
-    if (_wcsicmp(name, kPlaceholderNames[i]) == 0) return static_cast<Placeholder>(i);
-  return kUnknown;
-}
+using namespace path_placeholders;
 
 // The part of the output still to be written: `position` points at its
 // terminator, `remaining` counts the free units including that terminator.
@@ -150,7 +122,7 @@ void append_stored(Cursor& cursor, const char* variable, Placeholder placeholder
 }
 
 bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
-  const Placeholder placeholder = find_placeholder(name);
+  const Placeholder placeholder = find(name, wcslen(name));
   size_t length = 0;
   switch (placeholder) {
     case kTemp:

@@ -15,7 +15,7 @@
 //   ... the fields' bytes, each starting at a multiple of 16
 //
 // A text field is UTF-16LE ending with one 0x0000 unit, which its size
-// counts. The payload field holds the stored payload byte for byte. A reader
+// counts; an absent text field reads as the empty text. The payload field holds the stored payload byte for byte. A reader
 // ignores ids it does not know, so a later text is one more id below and one
 // more field written by the packer; a layout a reader cannot take raises the
 // version.
@@ -39,5 +39,7 @@ enum FieldId : uint32_t {
   kVersion = 4,
   kFileVersion = 5,
   kProductVersion = 6,
+  kTargetTemplate = 7,  // the target folder's template (the cache root's with kCacheKey)
+  kCacheKey = 8,        // cache mode: the key of the payload's content; absent otherwise
 };
 }  // namespace data_section

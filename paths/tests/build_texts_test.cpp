@@ -11,6 +11,8 @@ const wchar_t* const onefile_product = L"Gadget";
 const wchar_t* const onefile_version = L"1.2";
 const wchar_t* const onefile_file_version = L"1.2.3";
 const wchar_t* const onefile_product_version = L"1.2.3.4";
+const wchar_t* const onefile_target_template = L"";
+const wchar_t* const onefile_cache_key = L"";
 }
 
 TEST(BuildTexts, EachPlaceholderTakesItsText) {

@@ -1,0 +1,24 @@
+// The target folder's template given with --target: checked when packing, so
+// that a launcher never meets a template it cannot expand.
+#pragma once
+
+#include <string>
+
+#include "packer/launcher_image.h"
+
+namespace onefile_pack {
+
+// The launcher's template when --target is absent: the fresh folder of each
+// run, or with --cache the cache root "{CACHE_DIR}\Vorlan Onefile\{COMPANY}\
+// {PRODUCT}" (without "{COMPANY}\" when the company text is empty).
+std::string default_target_template(bool cache, const BuildTexts& texts);
+
+// Throws PackError naming --target unless the launcher can expand `text`:
+// valid UTF-8 of at most 1023 UTF-16 units without control characters,
+// every brace closed, every placeholder a known one. With `cache`, a
+// placeholder that changes from run to run ({PID}, {TIME}, {TIME_US},
+// {RANDOM}) is refused as well. When the template uses {COMPANY} or
+// {PRODUCT}, that text must be usable as a folder name.
+void check_target_template(const std::string& text, bool cache, const BuildTexts& texts);
+
+}  // namespace onefile_pack
