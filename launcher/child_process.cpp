@@ -74,6 +74,8 @@ DWORD launch_child() {
   DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
   InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), for_handler);
+  // While the child starts: leftovers of the cache root go.
+  if (cache_mode()) sweep_cache_root();
   WaitForSingleObject(process.hProcess, INFINITE);
   if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
   CloseHandle(process.hProcess);

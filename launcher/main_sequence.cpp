@@ -79,12 +79,13 @@ int launcher_main() {
     env_set("VORLAN_ONEFILE_PARENT", pid_wide);
   }
 
-  const bool expanded = expand_path_template(g_target_directory, kTargetDirectoryTemplate, kPathCapacity);
+  const wchar_t* target_template = target_folder_template();
+  const bool expanded = expand_path_template(g_target_directory, target_template, kPathCapacity);
   static wchar_t full_path[kPathCapacity];
   DWORD full_length = GetFullPathNameW(g_target_directory, kPathCapacity, full_path, nullptr);
   if (full_length == 0 || full_length > kPathCapacity - 1) abort();
   bounded_copy(g_target_directory, kPathCapacity, full_path);
-  if (!expanded) fail_template(kTargetDirectoryTemplate);
+  if (!expanded) fail_template(target_template);
 
   if (!child_role && !SetConsoleCtrlHandler(console_ctrl_handler, TRUE)) fail_message(msg::kRegisterHandler);
 
@@ -92,8 +93,12 @@ int launcher_main() {
       memcmp(onefile_payload, payload_format::kHeader, payload_format::kHeaderSize) != 0) {
     fail_message(msg::kHeader);
   }
+  // Cache mode: the cache root was expanded; a complete cache folder leaves
+  // nothing to unpack.
+  const bool cache = cache_mode();
+  const bool write_files = cache ? choose_cache_folder(child_role) : !child_role;
   payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
-  g_unpack_started = 1;
+  if (write_files) g_unpack_started = 1;
 
   for (;;) {
     // Interrupted while unpacking: writing on would refill the directory the
@@ -101,11 +106,13 @@ int launcher_main() {
     // middle of that deletion. The system ends the process once the handler
     // is done.
     if (g_interrupted) Sleep(INFINITE);
-    switch (unpack_next_entry(child_role)) {
+    switch (unpack_next_entry(!write_files)) {
       case EntryOutcome::file_written:
+        if (cache) note_cached_file(g_entry_name, g_entry_size);
         continue;
       case EntryOutcome::main_library_reached:
-        return hand_off_to_main_library();
+        if (child_role) return hand_off_to_main_library();
+        break;
       case EntryOutcome::end_of_list:
         break;
     }
@@ -115,5 +122,6 @@ int launcher_main() {
   // A payload without any file has no main library for the child to load.
   if (child_role) fail_system(msg::kLoadDll, ERROR_MOD_NOT_FOUND);
   payload_close();
+  if (write_files && cache) publish_cache_folder();
   return static_cast<int>(launch_child());
 }

@@ -15,6 +15,7 @@ wchar_t g_target_directory[kPathCapacity];
 wchar_t g_main_library_path[kPathCapacity];
 wchar_t g_entry_name[payload_format::kNameBufferUnits];
 wchar_t g_entry_path[kPathCapacity];
+unsigned long long g_entry_size = 0;
 
 namespace {
 
@@ -90,6 +91,7 @@ void unpack_entry(const wchar_t* entry_path) {
   payload_read(size_bytes, sizeof(size_bytes));
   uint64_t remaining = 0;
   for (size_t i = sizeof(size_bytes); i-- > 0;) remaining = (remaining << 8) | size_bytes[i];
+  g_entry_size = remaining;
 
   create_parent_directories(entry_path);
   HANDLE file = CreateFileW(entry_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);

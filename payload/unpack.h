@@ -14,6 +14,7 @@ extern wchar_t g_target_directory[kPathCapacity];    // fully qualified, no trai
 extern wchar_t g_main_library_path[kPathCapacity];   // empty until the first record
 extern wchar_t g_entry_name[1024];
 extern wchar_t g_entry_path[kPathCapacity];
+extern unsigned long long g_entry_size;              // of the record last unpacked
 
 enum class EntryOutcome { end_of_list, main_library_reached, file_written };
 

@@ -1,0 +1,333 @@
+// Cache mode (onefile-pack --cache): the payload is unpacked once into
+// <root>\<key> and reused while the key is the same.
+//
+// A first start unpacks into a staging folder beside it, named like a fresh
+// target folder ("onefile_<parent PID>_<TIME_US>_<RANDOM>", the child derives
+// the same name from the inherited variables), writes the completion record
+// last and renames the staging folder into place in one step. The loser of
+// two such renames deletes its own staging folder and uses the winner's.
+// Later starts check the record: the key, and every file it lists present
+// with its size. A folder that fails the check is replaced by a new one; if
+// it is in use and cannot be moved away, the run uses its staging folder and
+// leaves the damaged one for later.
+//
+// A running parent keeps the record open without delete sharing: that marks
+// the folder as in use for the removal of older keys.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cwchar>
+
+#include "diag/fail.h"
+#include "diag/messages.h"
+#include "launcher/launcher.h"
+#include "paths/build_texts.h"
+#include "paths/env.h"
+#include "paths/path_template.h"
+#include "paths/wide_path.h"
+#include "payload/cache_record.h"
+#include "payload/unpack.h"
+
+namespace {
+
+constexpr size_t kKeyUnits = 32;
+constexpr wchar_t kStagingTemplate[] = L"\\onefile_{PID}_{TIME_US}_{RANDOM}";
+
+wchar_t g_cache_root[kPathCapacity];
+wchar_t g_cache_folder[kPathCapacity];
+wchar_t g_staging_folder[kPathCapacity];
+
+// The record being built while unpacking: a heap buffer that grows.
+unsigned char* g_record = nullptr;
+size_t g_record_size = 0;
+size_t g_record_capacity = 0;
+size_t g_record_count_at = 0;
+uint32_t g_record_files = 0;
+
+void record_bytes(const void* data, size_t size) {
+  if (g_record_size + size > g_record_capacity) {
+    size_t capacity = g_record_capacity ? g_record_capacity * 2 : 65536;
+    while (capacity < g_record_size + size) capacity *= 2;
+    auto* grown = static_cast<unsigned char*>(realloc(g_record, capacity));
+    if (!grown) fail_message(msg::kAllocate);
+    g_record = grown;
+    g_record_capacity = capacity;
+  }
+  memcpy(g_record + g_record_size, data, size);
+  g_record_size += size;
+}
+
+void record_u32(uint32_t value) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                  static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  record_bytes(bytes, 4);
+}
+
+void record_text(const wchar_t* text, size_t units) {
+  for (size_t i = 0; i < units; ++i) {
+    const unsigned char bytes[2] = {static_cast<unsigned char>(text[i]), static_cast<unsigned char>(text[i] >> 8)};
+    record_bytes(bytes, 2);
+  }
+}
+
+uint64_t read_le(const unsigned char* p, int bytes) {
+  uint64_t value = 0;
+  for (int i = bytes; i-- > 0;) value = (value << 8) | p[i];
+  return value;
+}
+
+// `folder`, a backslash and `name` in `out` (kPathCapacity units).
+void join(wchar_t* out, const wchar_t* folder, const wchar_t* name) {
+  bounded_copy(out, kPathCapacity, folder);
+  bounded_append(out, kPathCapacity, L"\\");
+  bounded_append(out, kPathCapacity, name);
+}
+
+void record_path(wchar_t* out, const wchar_t* folder) {
+  wchar_t name[sizeof cache_record::kName];
+  widen_bytes(cache_record::kName, name, sizeof cache_record::kName);
+  join(out, folder, name);
+}
+
+bool is_directory(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The whole file at `path` into a heap buffer; null when it cannot be read.
+unsigned char* read_whole_file(HANDLE file, size_t& size) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(file, &length) || length.QuadPart > 0x7fffffff) return nullptr;
+  size = static_cast<size_t>(length.QuadPart);
+  auto* data = static_cast<unsigned char*>(malloc(size ? size : 1));
+  DWORD read = 0;
+  if (data && (!ReadFile(file, data, static_cast<DWORD>(size), &read, nullptr) || read != size)) {
+    free(data);
+    return nullptr;
+  }
+  return data;
+}
+
+// The cheap check: the record names our key, and every file it lists is
+// there with its size. Contents are not read. With `keep`, a complete
+// folder's record stays open (the in-use mark) in *keep.
+bool folder_is_complete(const wchar_t* folder, HANDLE* keep) {
+  wchar_t path[kPathCapacity];
+  record_path(path, folder);
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  size_t size = 0;
+  unsigned char* data = read_whole_file(file, size);
+  bool complete = data && size >= 12 && memcmp(data, cache_record::kMagic, 8) == 0;
+  size_t at = 8;
+  if (complete) {
+    const uint64_t key_units = read_le(data + at, 4);
+    at += 4;
+    complete = key_units == wcslen(onefile_cache_key) && size - at >= key_units * 2 + 4;
+    for (size_t i = 0; complete && i < key_units; ++i)
+      complete = read_le(data + at + 2 * i, 2) == static_cast<uint64_t>(onefile_cache_key[i]);
+    at += static_cast<size_t>(key_units) * 2;
+  }
+  uint64_t files = complete ? read_le(data + at, 4) : 0;
+  at += 4;
+  wchar_t name[1024];
+  for (; complete && files > 0; --files) {
+    if (size - at < 2) break;
+    const size_t units = static_cast<size_t>(read_le(data + at, 2));
+    at += 2;
+    if (units == 0 || units >= 1024 || size - at < units * 2 + 8) break;
+    for (size_t i = 0; i < units; ++i) name[i] = static_cast<wchar_t>(read_le(data + at + 2 * i, 2));
+    name[units] = L'\0';
+    at += units * 2;
+    const uint64_t expected = read_le(data + at, 8);
+    at += 8;
+    join(path, folder, name);
+    WIN32_FILE_ATTRIBUTE_DATA found;
+    complete = GetFileAttributesExW(path, GetFileExInfoStandard, &found) &&
+               !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+               ((uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow) == expected;
+  }
+  complete = complete && files == 0 && at == size;
+  free(data);
+  if (complete && keep) *keep = file;
+  else CloseHandle(file);
+  return complete;
+}
+
+// A fresh folder name of the staging shape for this process, for moving a
+// folder out of the way before it is deleted.
+void make_moved_away_name(wchar_t* out) {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  wchar_t random[12];
+  random_text_from_seed(static_cast<uint32_t>(counter.QuadPart ^ (counter.QuadPart >> 32)) | 1, random);
+  wchar_t name[64];
+  swprintf(name, 64, L"onefile_%lu_%06lu_%ls", GetCurrentProcessId(),
+           static_cast<unsigned long>((counter.QuadPart / 10) % 1000000), random);
+  join(out, g_cache_root, name);
+}
+
+// Moves `folder` aside and deletes it; false when it cannot be moved (in use).
+bool remove_folder(const wchar_t* folder) {
+  wchar_t moved[kPathCapacity];
+  make_moved_away_name(moved);
+  if (!MoveFileExW(folder, moved, 0)) return false;
+  delete_tree_once(moved);
+  return true;
+}
+
+HANDLE g_record_in_use = INVALID_HANDLE_VALUE;
+
+// The run goes on in the cache folder, which no ending deletes.
+void use_cache_folder() {
+  g_unpack_started = 0;
+  bounded_copy(g_target_directory, kPathCapacity, g_cache_folder);
+  if (g_record_in_use == INVALID_HANDLE_VALUE) folder_is_complete(g_cache_folder, &g_record_in_use);
+}
+
+bool is_hex_key(const wchar_t* name) {
+  size_t n = 0;
+  for (; name[n]; ++n)
+    if (!((name[n] >= L'0' && name[n] <= L'9') || (name[n] >= L'a' && name[n] <= L'f'))) return false;
+  return n == kKeyUnits;
+}
+
+// Whether process `pid` still runs; one that may not be looked at counts as
+// running.
+bool process_runs(DWORD pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return runs;
+}
+
+// The process ID in a staging folder's name "onefile_<digits>_...", or 0.
+DWORD staging_owner(const wchar_t* name) {
+  if (wcsncmp(name, L"onefile_", 8) != 0) return 0;
+  wchar_t* end = nullptr;
+  const unsigned long pid = wcstoul(name + 8, &end, 10);
+  return end != name + 8 && *end == L'_' ? static_cast<DWORD>(pid) : 0;
+}
+
+// An older key's folder that no parent holds: its record opens without
+// sharing. One without a record is taken as unused once it can be moved.
+bool key_folder_unused(const wchar_t* folder) {
+  wchar_t path[kPathCapacity];
+  record_path(path, folder);
+  HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return true;
+  }
+  return GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+bool cache_mode() { return onefile_cache_key[0] != L'\0'; }
+
+const wchar_t* target_folder_template() {
+  return onefile_target_template[0] ? onefile_target_template : kTargetDirectoryTemplate;
+}
+
+bool choose_cache_folder(bool child_role) {
+  bounded_copy(g_cache_root, kPathCapacity, g_target_directory);
+  join(g_cache_folder, g_cache_root, onefile_cache_key);
+  bounded_copy(g_staging_folder, kPathCapacity, g_cache_root);
+  const size_t root_length = wcslen(g_cache_root);
+  if (!expand_path_template(g_staging_folder + root_length, kStagingTemplate, kPathCapacity - root_length))
+    fail_template(kStagingTemplate);
+  if (child_role) {
+    // The parent's staging folder still exists only when it could not
+    // replace a damaged folder in use.
+    bounded_copy(g_target_directory, kPathCapacity,
+                 is_directory(g_staging_folder) ? g_staging_folder : g_cache_folder);
+    return false;
+  }
+  if (folder_is_complete(g_cache_folder, &g_record_in_use)) {
+    bounded_copy(g_target_directory, kPathCapacity, g_cache_folder);
+    return false;
+  }
+  bounded_copy(g_target_directory, kPathCapacity, g_staging_folder);
+  create_parent_directories(g_staging_folder);
+  // Fresh, as every target folder: one that exists may hold anyone's files.
+  if (!CreateDirectoryW(g_staging_folder, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) fail_system(msg::kWrite, error);
+  }
+  record_bytes(cache_record::kMagic, sizeof cache_record::kMagic);
+  record_u32(static_cast<uint32_t>(wcslen(onefile_cache_key)));
+  record_text(onefile_cache_key, wcslen(onefile_cache_key));
+  g_record_count_at = g_record_size;
+  record_u32(0);
+  return true;
+}
+
+void note_cached_file(const wchar_t* name, unsigned long long size) {
+  // The record's own name is no file of the app: a payload holding it is
+  // not one the packer wrote.
+  wchar_t record[sizeof cache_record::kName];
+  widen_bytes(cache_record::kName, record, sizeof cache_record::kName);
+  if (_wcsicmp(name, record) == 0) fail_message(msg::kDecode);
+  const size_t units = wcslen(name);
+  const unsigned char length[2] = {static_cast<unsigned char>(units), static_cast<unsigned char>(units >> 8)};
+  record_bytes(length, 2);
+  record_text(name, units);
+  for (int i = 0; i < 8; ++i) {
+    const unsigned char byte = static_cast<unsigned char>(size >> (8 * i));
+    record_bytes(&byte, 1);
+  }
+  ++g_record_files;
+}
+
+void publish_cache_folder() {
+  for (int i = 0; i < 4; ++i) g_record[g_record_count_at + i] = static_cast<unsigned char>(g_record_files >> (8 * i));
+  wchar_t path[kPathCapacity];
+  record_path(path, g_staging_folder);
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) fail_open_for_writing(path);
+  DWORD written = 0;
+  if (!WriteFile(file, g_record, static_cast<DWORD>(g_record_size), &written, nullptr))
+    fail_system(msg::kWrite, GetLastError());
+  if (written != g_record_size) fail_system(msg::kWrite, ERROR_DISK_FULL);
+  if (!CloseHandle(file)) fail_system(msg::kWrite, GetLastError());
+  free(g_record);
+  g_record = nullptr;
+
+  // From here on the staging folder is complete: no ending deletes it.
+  if (MoveFileExW(g_staging_folder, g_cache_folder, 0)) return use_cache_folder();
+  // Another first start won the rename: use its folder.
+  if (folder_is_complete(g_cache_folder, &g_record_in_use)) {
+    delete_tree_once(g_staging_folder);
+    return use_cache_folder();
+  }
+  // The folder in place is damaged: move it away and ours in. One in use
+  // cannot be moved; this run then uses the staging folder.
+  if (remove_folder(g_cache_folder) && MoveFileExW(g_staging_folder, g_cache_folder, 0)) return use_cache_folder();
+  if (folder_is_complete(g_cache_folder, &g_record_in_use)) {
+    delete_tree_once(g_staging_folder);
+    return use_cache_folder();
+  }
+}
+
+void sweep_cache_root() {
+  wchar_t pattern[kPathCapacity], path[kPathCapacity];
+  join(pattern, g_cache_root, L"*");
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      continue;
+    join(path, g_cache_root, found.cFileName);
+    // Staging folders of first starts that were killed.
+    const DWORD owner = staging_owner(found.cFileName);
+    if (owner != 0 && owner != GetCurrentProcessId() && !process_runs(owner)) delete_tree_once(path);
+    // Folders of older keys that no run uses.
+    if (is_hex_key(found.cFileName) && wcscmp(found.cFileName, onefile_cache_key) != 0 && key_folder_unused(path))
+      remove_folder(path);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
