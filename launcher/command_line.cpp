@@ -42,12 +42,14 @@ void reset_child_command_line() { g_child_command_line[0] = L'\0'; }
 //   a\\"b c    ->  "a\\\\\"b c"
 //   a\b c      ->  "a\b c"
 //   (empty)    ->  ""                 (so the child still receives it)
+//   *.txt      ->  "*.txt"            (the child's runtime expands only unquoted wildcards,
+//                                      and the parent's has expanded them already)
 void append_argument(const wchar_t* argument) {
   if (argument[0] == L'\0') {
     append_units(L"\"\"", 2);
     return;
   }
-  if (!wcspbrk(argument, L" \t\n\v\"")) {
+  if (!wcspbrk(argument, L" \t\n\v\"*?")) {
     append_units(argument, wcslen(argument));
     return;
   }

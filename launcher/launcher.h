@@ -8,11 +8,6 @@
 // directory only when it is set.
 extern volatile unsigned char g_unpack_started;
 
-// Set by the console handler before its clean-up deletes the target
-// directory; the entry loop then stops writing and leaves the end of the
-// process to the system.
-extern volatile unsigned char g_interrupted;
-
 // Child role: loads the main library and returns the result of its run_code.
 int hand_off_to_main_library();
 
@@ -35,6 +30,9 @@ void build_child_command_line(wchar_t** arguments, int count);
 // delete_tree.cpp: deletes the target directory with everything in it,
 // retrying for about two seconds while a file in it is still in use.
 void delete_target_directory();
+
+// One attempt of that deletion, without retries.
+void delete_target_directory_once();
 
 // child_process.cpp: waits for (up to 5 s), terminates and closes a running child; deletes the
 // target directory if unpacking has started.
