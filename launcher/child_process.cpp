@@ -57,11 +57,12 @@ DWORD launch_child() {
   startup.cb = sizeof(startup);
 
   int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  const wchar_t* command_line = GetCommandLineW();
+  wchar_t** arguments = CommandLineToArgvW(command_line, &count);
   if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
   fill_child_executable_path();
   arguments[0] = g_child_executable;
-  build_child_command_line(arguments, count);
+  build_child_command_line(arguments, count, command_line);
 
   // Started suspended: it runs only once the console handler holds a handle
   // of it, so Ctrl+C can never delete the directory under a running child.
