@@ -128,16 +128,22 @@ std::u16string fold_case(const std::u16string& name) {
   return folded;
 }
 
-bool may_be_short_alias_of(std::u16string_view alias, std::u16string_view long_name) {
-  const size_t dot = alias.find(u'.');
-  const std::u16string_view base = alias.substr(0, dot);
-  const std::u16string_view extension = dot == std::u16string_view::npos ? u"" : alias.substr(dot + 1);
+bool has_short_alias_form(std::u16string_view name) {
+  const size_t dot = name.find(u'.');
+  const std::u16string_view base = name.substr(0, dot);
+  const std::u16string_view extension = dot == std::u16string_view::npos ? u"" : name.substr(dot + 1);
   if (base.size() > 8 || extension.size() > 3 || extension.find(u'.') != std::u16string_view::npos) return false;
   const size_t tilde = base.find(u'~');
   if (tilde == 0 || tilde == std::u16string_view::npos || tilde + 1 == base.size()) return false;
   for (const char16_t c : base.substr(tilde + 1))
     if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'))) return false;
-  if (long_name.size() <= alias.size()) return false;
+  return true;
+}
+
+bool may_be_short_alias_of(std::u16string_view alias, std::u16string_view long_name) {
+  if (!has_short_alias_form(alias) || long_name.size() <= alias.size()) return false;
+  const size_t dot = alias.find(u'.');
+  const std::u16string_view extension = dot == std::u16string_view::npos ? u"" : alias.substr(dot + 1);
 
   const std::u16string upper_alias = fold_case(std::u16string(alias));
   const std::u16string upper_long = fold_case(std::u16string(long_name));

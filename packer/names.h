@@ -36,11 +36,15 @@ std::u16string payload_name(const std::string& relative_path, const std::string&
 // they are), for finding names that Windows would take for one.
 std::u16string fold_case(const std::u16string& name);
 
-// True when the path component `alias` has the form of a short (8.3) alias (at
-// most 8 units before its one dot, at most 3 after, a '~' followed by digits
-// or letters) and could be the alias Windows gives the longer sibling
-// `long_name`: it starts with the same character and its extension begins
-// that of the long name. Unpacked beside it, the alias would open the sibling.
+// True when the path component `name` has the form of a short (8.3) alias:
+// at most 8 units before its one dot, at most 3 after, a '~' followed by
+// digits or letters.
+bool has_short_alias_form(std::u16string_view name);
+
+// True when `alias`, of the short-alias form, could be the alias Windows gives
+// the longer sibling `long_name`: it starts with the same character and its
+// extension begins that of the long name. Unpacked beside it, the alias would
+// open the sibling.
 bool may_be_short_alias_of(std::u16string_view alias, std::u16string_view long_name);
 
 }  // namespace onefile_pack

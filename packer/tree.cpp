@@ -145,11 +145,13 @@ void check_short_aliases(const Tree& tree) {
     }
   }
   for (const auto& [folder, names] : children)
-    for (const auto& [alias, alias_file] : names)
+    for (const auto& [alias, alias_file] : names) {
+      if (!has_short_alias_form(alias)) continue;
       for (const auto& [name, file] : names)
         if (may_be_short_alias_of(alias, name))
           throw PackError(alias_file->path, "name has the form of a short (8.3) alias and could stand for '" +
                                                 file->relative + "' beside it; Windows would open that file");
+    }
 }
 
 }  // namespace
