@@ -5,6 +5,7 @@
 #include <psapi.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,6 @@
 #include "payload/unpack.h"
 
 volatile unsigned char g_unpack_started = 0;
-volatile unsigned char g_interrupted = 0;
 
 namespace {
 
@@ -59,6 +59,19 @@ bool parent_is_running_this_executable() {
   return same;
 }
 
+// A fatal stop of the parent once it has made its target directory: nothing
+// of the failed run may stay, so the directory is deleted (one attempt) before
+// the message. After Ctrl+C the console handler is deleting it already and
+// the system ends the process when it is done: no message, no exit here.
+void delete_target_on_fatal_stop() {
+  if (g_interrupted) Sleep(INFINITE);
+  close_file_being_written();
+  delete_target_directory_once();
+}
+
+// The runtime's abort (a violated bound) is a fatal stop too.
+void delete_target_on_abort(int) { delete_target_on_fatal_stop(); }
+
 }  // namespace
 
 int launcher_main() {
@@ -93,6 +106,12 @@ int launcher_main() {
     fail_message(msg::kHeader);
   }
   payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
+  // The parent makes its own, fresh target directory; from then on a fatal
+  // stop deletes it.
+  if (!child_role && create_target_directory()) {
+    g_before_fatal_stop = delete_target_on_fatal_stop;
+    signal(SIGABRT, delete_target_on_abort);
+  }
   g_unpack_started = 1;
 
   for (;;) {
@@ -103,6 +122,7 @@ int launcher_main() {
     if (g_interrupted) Sleep(INFINITE);
     switch (unpack_next_entry(child_role)) {
       case EntryOutcome::file_written:
+      case EntryOutcome::interrupted:
         continue;
       case EntryOutcome::main_library_reached:
         return hand_off_to_main_library();
@@ -114,6 +134,8 @@ int launcher_main() {
 
   // A payload without any file has no main library for the child to load.
   if (child_role) fail_system(msg::kLoadDll, ERROR_MOD_NOT_FOUND);
+  // A damaged frame must not reach the child: its checksum is checked first.
+  payload_finish();
   payload_close();
   return static_cast<int>(launch_child());
 }
