@@ -587,7 +587,7 @@ def prepare_payloads(args):
         if args.only and name != args.only:
             continue
         digest = hashlib.sha256()
-        for f in (os.path.join(TOP, "bench", "gen_tree.py"), args.main_dll):
+        for f in (os.path.join(TOP, "bench", "gen_tree.py"), args.main_dll, args.pack):
             with open(f, "rb") as fh:
                 digest.update(fh.read())
         digest.update(repr((kind, extra, args.level)).encode())

@@ -5,7 +5,18 @@
 
 #include "diag/messages.h"
 
+void (*g_before_fatal_stop)() = nullptr;
+
+namespace {
+
+void before_fatal_stop() {
+  if (g_before_fatal_stop) g_before_fatal_stop();
+}
+
+}  // namespace
+
 void fail_message(const char* text) {
+  before_fatal_stop();
   puts(text);
   exit(kFatalExitCode);
 }
@@ -18,6 +29,7 @@ void trim_line_breaks(char* text, DWORD length) {
 }
 
 void fail_system(const char* text, DWORD code) {
+  before_fatal_stop();
   char* system_text = nullptr;
   DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
@@ -31,11 +43,13 @@ void fail_system(const char* text, DWORD code) {
 }
 
 void fail_template(const wchar_t* path_template) {
+  before_fatal_stop();
   fprintf(stderr, msg::kTemplateFormat, path_template);
   abort();
 }
 
 void fail_open_for_writing(const wchar_t* path) {
+  before_fatal_stop();
   fprintf(stderr, msg::kOpenForWritingFormat, path);
   exit(kFatalExitCode);
 }

@@ -1,9 +1,13 @@
 // Fatal reporters. Every failure the launcher detects ends the process through
-// one of these, after at most one line on a standard stream; none returns and
-// none cleans up. Exit code 2, or the runtime's abort for template failures.
+// one of these, after at most one line on a standard stream; none returns.
+// Exit code 2, or the runtime's abort for template failures.
 #pragma once
 
 #include <windows.h>
+
+// Run by every reporter before it prints, when set: the parent role sets it
+// once it has created its target directory, to delete that directory.
+extern void (*g_before_fatal_stop)();
 
 // `text` and a newline on standard output (puts), then exit code 2.
 [[noreturn]] void fail_message(const char* text);

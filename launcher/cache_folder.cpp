@@ -15,6 +15,7 @@
 // the folder as in use for the removal of older keys.
 #include <windows.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
@@ -179,8 +180,11 @@ bool remove_folder(const wchar_t* folder) {
 
 HANDLE g_record_in_use = INVALID_HANDLE_VALUE;
 
-// The run goes on in the cache folder, which no ending deletes.
+// The run goes on in the cache folder, which no ending deletes, neither a
+// fatal stop nor an interruption.
 void use_cache_folder() {
+  g_before_fatal_stop = nullptr;
+  signal(SIGABRT, SIG_DFL);
   g_unpack_started = 0;
   bounded_copy(g_target_directory, kPathCapacity, g_cache_folder);
   if (g_record_in_use == INVALID_HANDLE_VALUE) folder_is_complete(g_cache_folder, &g_record_in_use);
@@ -250,13 +254,8 @@ bool choose_cache_folder(bool child_role) {
     bounded_copy(g_target_directory, kPathCapacity, g_cache_folder);
     return false;
   }
+  // The caller creates it fresh, as every target folder.
   bounded_copy(g_target_directory, kPathCapacity, g_staging_folder);
-  create_parent_directories(g_staging_folder);
-  // Fresh, as every target folder: one that exists may hold anyone's files.
-  if (!CreateDirectoryW(g_staging_folder, nullptr)) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS) fail_system(msg::kWrite, error);
-  }
   record_bytes(cache_record::kMagic, sizeof cache_record::kMagic);
   record_u32(static_cast<uint32_t>(wcslen(onefile_cache_key)));
   record_text(onefile_cache_key, wcslen(onefile_cache_key));

@@ -12,6 +12,7 @@
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/wide_path.h"
+#include "payload/system_calls.h"
 #include "payload/unpack.h"
 
 namespace {
@@ -56,24 +57,35 @@ DWORD launch_child() {
   startup.cb = sizeof(startup);
 
   int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  const wchar_t* command_line = GetCommandLineW();
+  wchar_t** arguments = CommandLineToArgvW(command_line, &count);
   if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
   fill_child_executable_path();
   arguments[0] = g_child_executable;
-  build_child_command_line(arguments, count);
+  build_child_command_line(arguments, count, command_line);
 
+  // Started suspended: it runs only once the console handler holds a handle
+  // of it, so Ctrl+C can never delete the directory under a running child.
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(g_child_executable, child_command_line(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
-                      nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(g_child_executable, child_command_line(), nullptr, nullptr, TRUE,
+                      NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     fail_system(msg::kLaunchChild, GetLastError());
   }
-  CloseHandle(process.hThread);
 
   DWORD exit_code = 0;
   HANDLE for_handler = nullptr;
-  DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0, FALSE,
-                  DUPLICATE_SAME_ACCESS);
+  if (!g_system_calls.duplicate_handle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0,
+                                       FALSE, DUPLICATE_SAME_ACCESS)) {
+    const DWORD error = GetLastError();
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    fail_system(msg::kLaunchChild, error);
+  }
   InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), for_handler);
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
   // While the child starts: leftovers of the cache root go.
   if (cache_mode()) sweep_cache_root();
   WaitForSingleObject(process.hProcess, INFINITE);

@@ -42,12 +42,14 @@ void reset_child_command_line() { g_child_command_line[0] = L'\0'; }
 //   a\\"b c    ->  "a\\\\\"b c"
 //   a\b c      ->  "a\b c"
 //   (empty)    ->  ""                 (so the child still receives it)
-void append_argument(const wchar_t* argument) {
+//   *.txt      ->  *.txt              (written without quotes: the child's runtime expands it)
+//   *.txt      ->  "*.txt"            (written in quotes: `literal_wildcards`, so it stays as it is)
+void append_argument(const wchar_t* argument, bool literal_wildcards) {
   if (argument[0] == L'\0') {
     append_units(L"\"\"", 2);
     return;
   }
-  if (!wcspbrk(argument, L" \t\n\v\"")) {
+  if (!wcspbrk(argument, L" \t\n\v\"") && !(literal_wildcards && wcspbrk(argument, L"*?"))) {
     append_units(argument, wcslen(argument));
     return;
   }
@@ -73,10 +75,48 @@ void append_argument(const wchar_t* argument) {
   append_units(L"\"", 1);
 }
 
-void build_child_command_line(wchar_t** arguments, int count) {
+namespace {
+
+// Moves past the argument at `p` in `command_line`, split as CommandLineToArgvW
+// splits it, and the blanks after it; `quoted` tells whether it held a double
+// quote that was not escaped. Argument 0 ends at its closing quote or blank.
+const wchar_t* skip_argument(const wchar_t* p, bool first, bool& quoted) {
+  quoted = false;
+  if (first && *p == L'"') {
+    quoted = true;
+    for (++p; *p && *p != L'"';) ++p;
+    if (*p) ++p;
+  } else {
+    bool in_quotes = false;
+    while (*p && (in_quotes || (*p != L' ' && *p != L'\t'))) {
+      size_t backslashes = 0;
+      while (*p == L'\\') ++backslashes, ++p;
+      if (*p != L'"') {
+        if (backslashes == 0 && *p) ++p;
+        continue;
+      }
+      ++p;
+      if (backslashes % 2 == 1) continue;  // an escaped, literal quote
+      quoted = true;
+      if (in_quotes && *p == L'"') ++p;    // "" inside quotes: a literal quote
+      else in_quotes = !in_quotes;
+    }
+  }
+  while (*p == L' ' || *p == L'\t') ++p;
+  return p;
+}
+
+}  // namespace
+
+void build_child_command_line(wchar_t** arguments, int count, const wchar_t* command_line) {
   reset_child_command_line();
+  // An argument with wildcards reaches the child as the parent received it:
+  // the runtime expands it there only when it was written without quotes.
+  const wchar_t* p = command_line;
   for (int i = 0; i < count; ++i) {
+    bool quoted = false;
+    p = skip_argument(p, i == 0, quoted);
     if (i > 0) append_units(L" ", 1);
-    append_argument(arguments[i]);
+    append_argument(arguments[i], quoted);
   }
 }

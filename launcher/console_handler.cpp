@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "launcher/launcher.h"
+#include "payload/unpack.h"
 
 BOOL WINAPI console_ctrl_handler(DWORD event) {
   switch (event) {

@@ -8,11 +8,6 @@
 // directory only when it is set.
 extern volatile unsigned char g_unpack_started;
 
-// Set by the console handler before its clean-up deletes the target
-// directory; the entry loop then stops writing and leaves the end of the
-// process to the system.
-extern volatile unsigned char g_interrupted;
-
 // Child role: loads the main library and returns the result of its run_code.
 int hand_off_to_main_library();
 
@@ -20,21 +15,27 @@ int hand_off_to_main_library();
 DWORD launch_child();
 
 // command_line.cpp: appends one argument to the child command line, quoted
-// so that CommandLineToArgvW gives it back unchanged.
-void append_argument(const wchar_t* argument);
+// so that CommandLineToArgvW gives it back unchanged; with
+// `literal_wildcards`, an argument holding * or ? is quoted too, so that the
+// child's runtime does not expand it.
+void append_argument(const wchar_t* argument, bool literal_wildcards = false);
 
 // The child command line being built (32768 units); it stays writable, since
 // CreateProcessW may write into it.
 wchar_t* child_command_line();
 void reset_child_command_line();
 
-// Empties the child command line and appends the arguments, separated by one
-// blank.
-void build_child_command_line(wchar_t** arguments, int count);
+// Empties the child command line and appends the arguments (`command_line`
+// split by CommandLineToArgvW), separated by one blank; wildcards stay
+// literal in the arguments that `command_line` writes with quotes.
+void build_child_command_line(wchar_t** arguments, int count, const wchar_t* command_line);
 
 // delete_tree.cpp: deletes the target directory with everything in it,
 // retrying for about two seconds while a file in it is still in use.
 void delete_target_directory();
+
+// One attempt of that deletion, without retries.
+void delete_target_directory_once();
 
 // Deletes one directory tree once, without retries (a directory in use
 // stays); links inside it are removed, never followed.

@@ -5,6 +5,7 @@
 #include <psapi.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,6 @@
 #include "payload/unpack.h"
 
 volatile unsigned char g_unpack_started = 0;
-volatile unsigned char g_interrupted = 0;
 
 namespace {
 
@@ -58,6 +58,19 @@ bool parent_is_running_this_executable() {
   CloseHandle(process);
   return same;
 }
+
+// A fatal stop of the parent once it has made its target directory: nothing
+// of the failed run may stay, so the directory is deleted (one attempt) before
+// the message. After Ctrl+C the console handler is deleting it already and
+// the system ends the process when it is done: no message, no exit here.
+void delete_target_on_fatal_stop() {
+  if (g_interrupted) Sleep(INFINITE);
+  close_file_being_written();
+  delete_target_directory_once();
+}
+
+// The runtime's abort (a violated bound) is a fatal stop too.
+void delete_target_on_abort(int) { delete_target_on_fatal_stop(); }
 
 }  // namespace
 
@@ -98,6 +111,12 @@ int launcher_main() {
   const bool cache = cache_mode();
   const bool write_files = cache ? choose_cache_folder(child_role) : !child_role;
   payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
+  // The parent makes its own, fresh target directory (in cache mode the
+  // staging folder); from then on a fatal stop deletes it.
+  if (write_files && create_target_directory()) {
+    g_before_fatal_stop = delete_target_on_fatal_stop;
+    signal(SIGABRT, delete_target_on_abort);
+  }
   if (write_files) g_unpack_started = 1;
 
   for (;;) {
@@ -110,6 +129,8 @@ int launcher_main() {
       case EntryOutcome::file_written:
         if (cache) note_cached_file(g_entry_name, g_entry_size);
         continue;
+      case EntryOutcome::interrupted:
+        continue;
       case EntryOutcome::main_library_reached:
         if (child_role) return hand_off_to_main_library();
         break;
@@ -121,6 +142,9 @@ int launcher_main() {
 
   // A payload without any file has no main library for the child to load.
   if (child_role) fail_system(msg::kLoadDll, ERROR_MOD_NOT_FOUND);
+  // A damaged frame must not reach the child: its checksum is checked first
+  // (a complete cache folder was checked when it was made).
+  if (write_files) payload_finish();
   payload_close();
   if (write_files && cache) publish_cache_folder();
   return static_cast<int>(launch_child());

@@ -51,8 +51,12 @@ Input:
                          are (a colon, a backslash, < > " | ? *, control
                          characters, a trailing dot or blank, device names
                          such as CON or NUL.txt, invalid UTF-8, more than 1023
-                         UTF-16 code units for the path below DIR), and names
-                         that differ only in case.
+                         UTF-16 code units for the path below DIR), names
+                         that differ only in case (in any script, as Windows
+                         compares them), and a name of the short-alias form
+                         (at most 8.3 characters with a ~ and digits or
+                         letters, such as ABCDEF~1.TXT) beside a longer name
+                         it could stand for, which Windows would overwrite.
   --main NAME            The application's main library: a 64-bit Windows DLL
                          exporting run_code (checked before packing; see
                          --no-checks). NAME is relative to DIR (or any

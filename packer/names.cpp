@@ -1,27 +1,18 @@
 #include "packer/names.h"
 
+#include <clocale>
 #include <cstdint>
+#include <cwctype>
+#include <locale.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "packer/pack_error.h"
+#include "payload/device_names.h"
 #include "payload/format.h"
 
 namespace onefile_pack {
-
-namespace {
-
-bool is_reserved_device_name(std::string_view component) {
-  // Windows maps these to devices whatever the extension: "nul.txt" is NUL.
-  std::string base(component.substr(0, component.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* name : kNames)
-    if (base == name) return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
-}  // namespace
 
 std::string component_problem(std::string_view component) {
   if (component.empty()) return "empty path component";
@@ -38,7 +29,10 @@ std::string component_problem(std::string_view component) {
   }
   if (component.back() == '.' || component.back() == ' ')
     return "file name ends in a dot or a blank, which Windows drops";
-  if (is_reserved_device_name(component)) return "file name is a reserved device name on Windows";
+  std::u16string units;
+  utf8_to_utf16(component, units);
+  if (payload_names::is_device_name(units.data(), units.size()))
+    return "file name is a reserved device name on Windows";
   return {};
 }
 
@@ -64,11 +58,62 @@ std::u16string payload_name(const std::string& relative_path, const std::string&
   return name;
 }
 
+#ifdef _WIN32
 std::u16string fold_case(const std::u16string& name) {
+  // The system's invariant upper-case mapping, unit by unit as below (the
+  // C library here has no UTF-8 locale to ask).
   std::u16string folded = name;
-  for (char16_t& c : folded)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  for (char16_t& c : folded) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    wchar_t unit = static_cast<wchar_t>(c), upper = unit;
+    if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &upper, 1) == 1) c = static_cast<char16_t>(upper);
+  }
   return folded;
+}
+#else
+std::u16string fold_case(const std::u16string& name) {
+  // The C library's upper-case mapping of the built-in UTF-8 locale: the same
+  // on every host, whatever locale the packer runs in.
+  static const locale_t kLocale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  std::u16string folded = name;
+  for (char16_t& c : folded) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    if (kLocale) {
+      const wint_t upper = towupper_l(c, kLocale);
+      if (upper <= 0xFFFF) c = static_cast<char16_t>(upper);
+    } else if (c >= u'a' && c <= u'z') {
+      c = static_cast<char16_t>(c - 32);
+    }
+  }
+  return folded;
+}
+#endif
+
+bool has_short_alias_form(std::u16string_view name) {
+  const size_t dot = name.find(u'.');
+  const std::u16string_view base = name.substr(0, dot);
+  const std::u16string_view extension = dot == std::u16string_view::npos ? u"" : name.substr(dot + 1);
+  if (base.size() > 8 || extension.size() > 3 || extension.find(u'.') != std::u16string_view::npos) return false;
+  const size_t tilde = base.find(u'~');
+  if (tilde == 0 || tilde == std::u16string_view::npos || tilde + 1 == base.size()) return false;
+  for (const char16_t c : base.substr(tilde + 1))
+    if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'))) return false;
+  return true;
+}
+
+bool may_be_short_alias_of(std::u16string_view alias, std::u16string_view long_name) {
+  if (!has_short_alias_form(alias) || long_name.size() <= alias.size()) return false;
+  const size_t dot = alias.find(u'.');
+  const std::u16string_view extension = dot == std::u16string_view::npos ? u"" : alias.substr(dot + 1);
+
+  const std::u16string upper_alias = fold_case(std::u16string(alias));
+  const std::u16string upper_long = fold_case(std::u16string(long_name));
+  if (upper_alias[0] != upper_long[0]) return false;
+  const size_t long_dot = upper_long.rfind(u'.');
+  const std::u16string_view long_extension =
+      long_dot == std::u16string::npos ? u"" : std::u16string_view(upper_long).substr(long_dot + 1);
+  return std::u16string_view(upper_alias).substr(dot == std::u16string_view::npos ? alias.size() : dot + 1) ==
+         long_extension.substr(0, extension.size());
 }
 
 }  // namespace onefile_pack

@@ -25,8 +25,20 @@ std::string component_problem(std::string_view component);
 // is longer than the launcher's name buffer allows.
 std::u16string payload_name(const std::string& relative_path, const std::string& display);
 
-// ASCII case folding of a payload name, for finding names that a
-// case-insensitive file system would merge.
+// The payload name with every UTF-16 unit mapped to upper case, one unit at a
+// time as the case table of a Windows file system maps it (surrogates stay as
+// they are), for finding names that Windows would take for one.
 std::u16string fold_case(const std::u16string& name);
+
+// True when the path component `name` has the form of a short (8.3) alias:
+// at most 8 units before its one dot, at most 3 after, a '~' followed by
+// digits or letters.
+bool has_short_alias_form(std::u16string_view name);
+
+// True when `alias`, of the short-alias form, could be the alias Windows gives
+// the longer sibling `long_name`: it starts with the same character and its
+// extension begins that of the long name. Unpacked beside it, the alias would
+// open the sibling.
+bool may_be_short_alias_of(std::u16string_view alias, std::u16string_view long_name);
 
 }  // namespace onefile_pack

@@ -42,7 +42,7 @@ FrameCompressor::FrameCompressor(OutputFile& out, const CompressionSettings& set
   check(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_compressionLevel, settings.level), "level");
   check(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_windowLog, payload_format::kWindowLog), "window");
   check(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_contentSizeFlag, 0), "content size flag");
-  check(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_checksumFlag, 0), "checksum flag");
+  check(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_checksumFlag, 1), "checksum flag");
   check(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_dictIDFlag, 0), "dictionary flag");
   if (settings.long_matching)
     check(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_enableLongDistanceMatching, 1), "long-distance matching");

@@ -3,7 +3,8 @@
 // a little-endian 64-bit number.
 //
 // The frame has a window of exactly 2^27 bytes (the launcher's decoder takes
-// no more), no dictionary, no content size and no checksum. It is written by
+// no more), no dictionary, no content size, and the content checksum, which
+// the launcher checks before it starts the app. It is written by
 // libzstd's worker threads; their output depends on the job size but not on
 // the number of workers, so the same tree gives the same bytes on any
 // machine.

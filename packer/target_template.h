@@ -9,8 +9,9 @@
 namespace onefile_pack {
 
 // The launcher's template when --target is absent: the fresh folder of each
-// run, or with --cache the cache root "{CACHE_DIR}\Vorlan Onefile\{COMPANY}\
-// {PRODUCT}" (without "{COMPANY}\" when the company text is empty).
+// run, or with --cache the cache root
+//   {CACHE_DIR}\Vorlan Onefile\{COMPANY}\{PRODUCT}
+// (without the company's level when the company text is empty).
 std::string default_target_template(bool cache, const BuildTexts& texts);
 
 // Throws PackError naming --target unless the launcher can expand `text`:

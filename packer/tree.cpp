@@ -108,6 +108,29 @@ void check_case_conflicts(const Tree& tree) {
   }
 }
 
+// A name of the short-alias form beside a longer name it could stand for
+// would, once unpacked, open that sibling through its alias and overwrite it.
+void check_short_aliases(const Tree& tree) {
+  std::map<std::u16string, std::map<std::u16string, const TreeFile*>> children;  // folder -> component -> a file
+  for (const TreeFile& file : tree.files) {
+    for (size_t start = 0;;) {
+      const size_t slash = file.name.find(u'\\', start);
+      const std::u16string folder = start == 0 ? u"" : file.name.substr(0, start - 1);
+      children[folder].emplace(file.name.substr(start, slash == std::u16string::npos ? slash : slash - start), &file);
+      if (slash == std::u16string::npos) break;
+      start = slash + 1;
+    }
+  }
+  for (const auto& [folder, names] : children)
+    for (const auto& [alias, alias_file] : names) {
+      if (!has_short_alias_form(alias)) continue;
+      for (const auto& [name, file] : names)
+        if (may_be_short_alias_of(alias, name))
+          throw PackError(alias_file->path, "name has the form of a short (8.3) alias and could stand for '" +
+                                                file->relative + "' beside it; Windows would open that file");
+    }
+}
+
 }  // namespace
 
 void check_root(const std::string& root) {
@@ -161,6 +184,7 @@ Tree collect_tree(const std::string& root, const std::string& main_name) {
   if (main == tree.files.end()) throw PackError(join(root, main_name), "main library not found in the tree");
   std::rotate(tree.files.begin(), main, main + 1);
   check_case_conflicts(tree);
+  check_short_aliases(tree);
   return tree;
 }
 

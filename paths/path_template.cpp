@@ -125,13 +125,19 @@ bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
   const Placeholder placeholder = find(name, wcslen(name));
   size_t length = 0;
   switch (placeholder) {
-    case kTemp:
-      // Written straight at the position; a path that does not fit (or a
-      // failure) leaves the output's terminator there: an empty value.
-      GetTempPathW(static_cast<DWORD>(cursor.remaining), cursor.position);
-      advance(cursor, bounded_length(cursor.position, cursor.remaining));
+    case kTemp: {
+      // Written straight at the position. A temp directory that cannot be
+      // read (0) or does not fit (the size it needs) fails the expansion:
+      // an empty value would put the folder in the current drive's root.
+      const DWORD length = GetTempPathW(static_cast<DWORD>(cursor.remaining), cursor.position);
+      if (length == 0 || length >= cursor.remaining) {
+        *cursor.position = L'\0';
+        return false;
+      }
+      advance(cursor, length);
       strip_trailing_backslashes(cursor);
       return true;
+    }
     case kProgram:
       if (__wargv == nullptr || __wargv[0] == nullptr) abort();
       append_value(cursor, __wargv[0]);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+// For ZSTD_getFrameHeader, stable in the static library that is linked.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include "diag/fail.h"
@@ -33,6 +35,18 @@ ZSTD_DCtx* g_decoder = nullptr;
 ZSTD_inBuffer g_input = {nullptr, 0, 0};
 ZSTD_outBuffer g_output = {nullptr, 0, 0};
 bool g_output_was_full = false;
+// The last decoder call finished the frame (and checked its checksum, if any).
+bool g_frame_complete = false;
+
+// One decoder call into the whole output buffer; any error is the decode error.
+void decode_into_buffer() {
+  g_output.size = kPayloadOutputBufferSize;
+  g_output.pos = 0;
+  const size_t result = ZSTD_decompressStream(g_decoder, &g_output, &g_input);
+  if (ZSTD_isError(result)) fail_message(msg::kDecode);
+  g_frame_complete = result == 0;
+  g_output_was_full = g_output.pos == kPayloadOutputBufferSize;
+}
 
 }  // namespace
 
@@ -44,6 +58,7 @@ void payload_open(const unsigned char* stored, size_t stored_length) {
 
   g_output = {buffer, 0, 0};
   g_output_was_full = false;
+  g_frame_complete = false;
   // The caller has checked the header, so the array holds at least its bytes.
   const size_t header = payload_format::kHeaderSize;
   g_input = {stored + header, stored_length > header ? stored_length - header : 0, 0};
@@ -63,16 +78,25 @@ void payload_read(void* dst, size_t count) {
     }
     if (g_input.pos >= g_input.size && !g_output_was_full) fail_message(msg::kDecode);
 
-    g_output.size = kPayloadOutputBufferSize;
-    g_output.pos = 0;
-    // The size hint in the result is of no use here: the whole input is there.
-    if (ZSTD_isError(ZSTD_decompressStream(g_decoder, &g_output, &g_input))) fail_message(msg::kDecode);
-    g_output_was_full = g_output.pos == kPayloadOutputBufferSize;
+    decode_into_buffer();
     // A call may produce nothing (it read only a frame or block header); the
     // next pass then calls again while input remains.
     g_output.size = g_output.pos;
     g_output.pos = 0;
   }
+}
+
+void payload_finish() {
+  ZSTD_frameHeader header;
+  if (ZSTD_getFrameHeader(&header, g_input.src, g_input.size) != 0 || !header.checksumFlag) return;
+  // Whatever the frame holds after the end marker is decoded and dropped; the
+  // decoder compares the checksum when it reaches the frame's end.
+  while (!g_frame_complete) {
+    if (g_input.pos >= g_input.size && !g_output_was_full) fail_message(msg::kDecode);
+    decode_into_buffer();
+  }
+  g_output.size = 0;
+  g_output.pos = 0;
 }
 
 void payload_close() {

@@ -13,5 +13,11 @@ void payload_open(const unsigned char* stored, size_t stored_length);
 // Copies exactly `count` (at least 1) next bytes of the entry stream to `dst`.
 void payload_read(void* dst, size_t count);
 
+// After the end marker: when the frame carries a content checksum, decodes it
+// to its end so that the checksum is compared; a mismatch, or input that ends
+// before the frame does, is the decode error. A frame without the checksum is
+// left as it is.
+void payload_finish();
+
 // Frees the decoder and then the output buffer.
 void payload_close();

@@ -8,18 +8,22 @@
 #include "diag/messages.h"
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
+#include "payload/device_names.h"
 #include "payload/format.h"
 #include "payload/reader.h"
+#include "payload/system_calls.h"
 
 wchar_t g_target_directory[kPathCapacity];
 wchar_t g_main_library_path[kPathCapacity];
 wchar_t g_entry_name[payload_format::kNameBufferUnits];
 wchar_t g_entry_path[kPathCapacity];
 unsigned long long g_entry_size = 0;
+volatile unsigned char g_interrupted = 0;
 
 namespace {
 
 unsigned char g_write_buffer[kWriteChunk];
+HANDLE g_file_being_written = INVALID_HANDLE_VALUE;
 
 // Heap copies of directories known to exist, seeded with the home directory.
 // Never emptied; once full, later directories are created but not remembered.
@@ -50,9 +54,9 @@ void read_entry_name() {
 // A name must stay below the target directory: no empty component, none
 // that ends in a dot or a blank (Windows drops those, so "..", ".. " and
 // "..." would all climb or fold into another component), no forward slash
-// (Windows reads it as a separator) and no colon (drives, streams). The
-// packer never writes such names; a damaged or crafted payload must not
-// write outside the directory.
+// (Windows reads it as a separator), no colon (drives, streams) and no device
+// name (its bytes would go to the device). The packer never writes such
+// names; a damaged or crafted payload must not write outside the directory.
 bool is_plain_relative_name(const wchar_t* name) {
   for (const wchar_t* start = name;;) {
     const wchar_t* end = start;
@@ -61,6 +65,7 @@ bool is_plain_relative_name(const wchar_t* name) {
       ++end;
     }
     if (end == start || end[-1] == L'.' || end[-1] == L' ') return false;
+    if (payload_names::is_device_name(start, static_cast<size_t>(end - start))) return false;
     if (!*end) return true;
     start = end + 1;
   }
@@ -82,11 +87,16 @@ EntryOutcome unpack_next_entry(bool child_role) {
     // The child needs the library's path only; the parent has written it.
     if (child_role) return EntryOutcome::main_library_reached;
   }
-  unpack_entry(g_entry_path);
-  return EntryOutcome::file_written;
+  return unpack_entry(g_entry_path) ? EntryOutcome::file_written : EntryOutcome::interrupted;
 }
 
-void unpack_entry(const wchar_t* entry_path) {
+void close_file_being_written() {
+  if (g_file_being_written == INVALID_HANDLE_VALUE) return;
+  CloseHandle(g_file_being_written);
+  g_file_being_written = INVALID_HANDLE_VALUE;
+}
+
+bool unpack_entry(const wchar_t* entry_path) {
   unsigned char size_bytes[8];
   payload_read(size_bytes, sizeof(size_bytes));
   uint64_t remaining = 0;
@@ -95,16 +105,44 @@ void unpack_entry(const wchar_t* entry_path) {
 
   create_parent_directories(entry_path);
   HANDLE file = CreateFileW(entry_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) fail_open_for_writing(entry_path);
+  // Interrupted: the console handler may already be deleting the directory,
+  // so a failed open is no failure of ours. A fatal stop closes the file
+  // before the directory is deleted.
+  g_file_being_written = file;
+  if (file == INVALID_HANDLE_VALUE && !g_interrupted) fail_open_for_writing(entry_path);
 
   while (remaining > 0) {
+    // Checked between chunks, so that a large file is closed at once and the
+    // handler's deletion can remove it.
+    if (g_interrupted) {
+      close_file_being_written();
+      return false;
+    }
     DWORD n = remaining < kWriteChunk ? static_cast<DWORD>(remaining) : static_cast<DWORD>(kWriteChunk);
     payload_read(g_write_buffer, n);
     DWORD written = 0;
-    if (!WriteFile(file, g_write_buffer, n, &written, nullptr)) fail_system(msg::kWrite, GetLastError());
+    if (!g_system_calls.write_file(file, g_write_buffer, n, &written, nullptr))
+      fail_system(msg::kWrite, GetLastError());
+    // A synchronous write to a file stops short only when the disk is full.
+    if (written != n) fail_system(msg::kWrite, ERROR_DISK_FULL);
     remaining -= n;
   }
-  CloseHandle(file);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  g_file_being_written = INVALID_HANDLE_VALUE;
+  // A close can report data that never reached the disk.
+  if (!g_system_calls.close_handle(file)) fail_system(msg::kWrite, GetLastError());
+  return true;
+}
+
+bool create_target_directory() {
+  create_parent_directories(g_target_directory);
+  if (!CreateDirectoryW(g_target_directory, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) fail_system(msg::kWrite, error);
+    return false;
+  }
+  remember_directory(g_target_directory);
+  return true;
 }
 
 bool ensure_directory(const wchar_t* path) {

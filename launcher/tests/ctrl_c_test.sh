@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# ctrl_c_test.sh WINE_RUN APP_EXE [--while-unpacking]
+# ctrl_c_test.sh WINE_RUN APP_EXE [--while-unpacking [FILE]]
 #
 # Ctrl+C (SIGINT to the Unix process under Wine) to a parent launcher.
 # Default: while its child runs. The parent gives the child up to 5 s,
 # terminates it, deletes the target directory and ends.
-# --while-unpacking: while it still unpacks a large payload. The target
+# --while-unpacking: while it still unpacks a large payload, as soon as FILE
+# (default data/blob1.bin) appears in the target directory. The target
 # directory is removed, and nothing outside it is touched.
 #
 # Wine hands SIGINT to a program's console handlers only when the program was
@@ -15,7 +16,7 @@ if [ "${1:-}" != --in-terminal ]; then
   exec script -qec "bash $(printf '%q' "$0") --in-terminal $(printf '%q ' "$@")" /dev/null </dev/null
 fi
 shift
-wine_run=$1 app=$2 mode=${3:-}
+wine_run=$1 app=$2 mode=${3:-} watched=${4:-data/blob1.bin}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" || exit 1
@@ -34,14 +35,14 @@ if [ "$mode" = --while-unpacking ]; then
   "$wine_run" "$app" exit 0 >"$scratch/log" 2>&1 &
   parent=$!
   # Other tests may unpack into the same temp directory meanwhile: the target
-  # is the new one that receives this payload's first data file.
+  # is the new one that receives the watched file of this payload.
   target=""
   for _ in $(seq 2000); do
     for name in $(comm -13 <(echo "$before") <(ls "$temp" | sort) | grep '^onefile_'); do
-      [ -e "$temp/$name/data/blob1.bin" ] && target="$temp/$name" && break
+      [ -e "$temp/$name/$watched" ] && target="$temp/$name" && break
     done
     [ -n "$target" ] && break
-    sleep 0.01
+    sleep 0.005
   done
   [ -n "$target" ] || { echo "no target directory appeared"; exit 1; }
 else

@@ -41,6 +41,25 @@ for ((offset = 3 + 8; offset < size; offset += 7)); do
 done
 cp "$tmp/corrupt" "$out/corrupt.payload"
 
+# Damaged inside the main library's bytes: a flipped bit that decodes
+# without error, so that only the frame's content checksum finds it. The
+# CLI writes the checksum by default.
+tail -c +4 "$tmp/valid" | zstd -q -d -c >"$tmp/valid.stream"
+first=$((18 + 8)) last=$((18 + 8 + $(stat -c %s "$dll")))
+found=""
+for ((offset = size / 3; offset < size - 16; offset += 97)); do
+  cp "$tmp/valid" "$tmp/damaged"
+  byte=$(od -An -tu1 -j "$offset" -N1 "$tmp/valid" | tr -d ' ')
+  printf "\\x$(printf %02x $((byte ^ 16)))" | dd of="$tmp/damaged" bs=1 seek="$offset" conv=notrunc status=none
+  tail -c +4 "$tmp/damaged" | zstd -q -d -c --no-check >"$tmp/damaged.stream" 2>/dev/null || continue
+  tail -c +4 "$tmp/damaged" | zstd -q -d -c >/dev/null 2>&1 && continue
+  [ "$(stat -c %s "$tmp/damaged.stream")" = "$(stat -c %s "$tmp/valid.stream")" ] || continue
+  at=$( (cmp "$tmp/valid.stream" "$tmp/damaged.stream" || true) | awk '{print $5}' | tr -d ,)
+  if [ -n "$at" ] && [ "$at" -gt "$first" ] && [ "$at" -le "$last" ]; then found=1; break; fi
+done
+[ -n "$found" ] || { echo "no bit flip found that only the checksum detects" >&2; exit 1; }
+cp "$tmp/damaged" "$out/damaged.payload"
+
 # "a" is a file, so "a\b" cannot be created.
 { record main.dll "$dll"; record a "$tmp/x"; record 'a\b' "$tmp/y"; end_marker; } | stored >"$out/unwritable.payload"
 

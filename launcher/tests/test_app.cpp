@@ -78,6 +78,10 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     out(L"VORLAN_ORIGINAL_ARGV0=" + env(L"VORLAN_ORIGINAL_ARGV0") + L"\n");
     return 0;
   }
+  if (action == L"command-line") {
+    out(GetCommandLineW());
+    return 0;
+  }
   if (action == L"env") {
     for (const wchar_t* name : {L"VORLAN_ONEFILE_PARENT", L"VORLAN_ONEFILE_DIRECTORY", L"VORLAN_ONEFILE_START",
                                 L"VORLAN_ONEFILE_TIME_US", L"VORLAN_ONEFILE_RANDOM"})

@@ -112,6 +112,18 @@ const BadInput kCases[] = {
        dir.write("root/README.txt", "");
      }),
      "/root/Readme.txt: name differs only in case from 'README.txt'"},
+    {"NamesDifferOnlyInNonAsciiCase",
+     with([](const ScratchDir& dir) {
+       dir.write("root/\xC3\x84/x", "");  // A and a with diaeresis
+       dir.write("root/\xC3\xA4/X", "");
+     }),
+     "/root/\xC3\xA4/X: name differs only in case from '\xC3\x84/x'"},
+    {"ShortAliasOfASibling",
+     with([](const ScratchDir& dir) {
+       dir.write("root/abcd~cmk.txt", "");
+       dir.write("root/abcdefghijkl.txt", "");
+     }),
+     "/root/abcd~cmk.txt: name has the form of a short (8.3) alias and could stand for 'abcdefghijkl.txt'"},
     {"FileNamedLikeAFolder",
      with([](const ScratchDir& dir) {
        dir.write("root/Data", "");

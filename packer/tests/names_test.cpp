@@ -34,8 +34,39 @@ TEST(ComponentProblem, AcceptsOrdinaryNames) {
 
 TEST(ComponentProblem, RefusesWhatWindowsCannotHold) {
   for (const char* bad : {"", ".", "..", "a:b", "a\\b", "tab\tx", "a?", "a*", "a<b", "a>b", "a|b", "a\"b", "a.",
-                          "a ", "NUL", "nul.txt", "Com1.log", "LPT9", "aux .x", "CON", "\xFF" "x"})
+                          "a ", "NUL", "nul.txt", "Com1.log", "LPT9", "aux .x", "CON", "\xFF" "x",
+                          "conin$", "CONOUT$.log", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "Nul .tar.gz"})
     EXPECT_NE(component_problem(bad), "") << bad;
+}
+
+TEST(FoldCase, MapsEveryUnitToUpperCaseAsWindowsDoes) {
+  EXPECT_EQ(fold_case(u"abc\\\u0436.txt"), fold_case(u"ABC\\\u0416.TXT"));   // Cyrillic zhe
+  EXPECT_EQ(fold_case(u"\u00e4\\x"), fold_case(u"\u00c4\\X"));                // a with diaeresis
+  EXPECT_EQ(fold_case(u"\uff41"), fold_case(u"\uff21"));                      // fullwidth a
+  EXPECT_EQ(fold_case(u"\u03c9"), fold_case(u"\u03a9"));                      // Greek omega
+  EXPECT_NE(fold_case(u"\xD801\xDC28"), fold_case(u"\xD801\xDC00"));          // surrogates stay apart
+}
+
+TEST(ShortAlias, AliasFormBesideALongerNameItCouldStandFor) {
+  struct Case {
+    const char16_t* alias;
+    const char16_t* sibling;
+    bool refused;
+  } cases[] = {
+      {u"abcd~cmk.txt", u"abcdefghijkl.txt", true},
+      {u"ABCDEF~1.TXT", u"abcdefghijkl.txt", true},
+      {u"ab~1", u"abcdefghijkl", true},
+      {u"prog~12.htm", u"program files.html", true},
+      {u"abcd~cmk.txt", u"abcdefghijkl.dat", false},  // another extension
+      {u"abcd~cmk.txt", u"xbcdefghijkl.txt", false},  // another first character
+      {u"abcdefghi~1.txt", u"abcdefghijkl.txt", false},  // too long for an alias
+      {u"abcd~.txt", u"abcdefghijkl.txt", false},   // nothing after the tilde
+      {u"abcd~c-k.txt", u"abcdefghijkl.txt", false},
+      {u"a~1.txt", u"a.txt", false},                // the sibling is not longer
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(may_be_short_alias_of(c.alias, c.sibling), c.refused)
+        << std::string(c.alias, c.alias + std::char_traits<char16_t>::length(c.alias));
 }
 
 TEST(PayloadName, JoinsWithBackslashesUpToTheLimit) {

@@ -81,7 +81,7 @@ TEST(StoredPayload, RoundTripKeepsEveryFileInOrder) {
   }
 }
 
-TEST(StoredPayload, FrameHasWindowLog27AndNoSizeChecksumOrDictionary) {
+TEST(StoredPayload, FrameHasWindowLog27AChecksumAndNoSizeOrDictionary) {
   ScratchDir dir;
   write_tree(dir, sample_tree());
   for (const std::vector<std::string>& options :
@@ -95,10 +95,10 @@ TEST(StoredPayload, FrameHasWindowLog27AndNoSizeChecksumOrDictionary) {
     EXPECT_EQ(header.windowSize, 1ull << 27);
     EXPECT_EQ(header.frameContentSize, ZSTD_CONTENTSIZE_UNKNOWN);
     EXPECT_EQ(header.dictID, 0u);
-    EXPECT_EQ(header.checksumFlag, 0u);
+    EXPECT_EQ(header.checksumFlag, 1u);
     // The descriptor byte itself: no content size field, not single-segment,
-    // no checksum, no dictionary ID; then window descriptor 2^(10+17) exactly.
-    EXPECT_EQ(static_cast<uint8_t>(payload.frame[4]), 0x00);
+    // the checksum, no dictionary ID; then window descriptor 2^(10+17) exactly.
+    EXPECT_EQ(static_cast<uint8_t>(payload.frame[4]), 0x04);
     EXPECT_EQ(static_cast<uint8_t>(payload.frame[5]), 17 << 3);
     EXPECT_EQ(payload.entries.size(), expected_order().size());
   }

@@ -243,18 +243,20 @@ TEST(Folders, TrailingBackslashesAreRemoved) {
   ASSERT_EQ(temp.back(), L'\\');
   EXPECT_EQ(expand(L"{TEMP}").text + L"\\", temp);
   EXPECT_EQ(expand(L"{TEMP}\\x").text, temp + L"x");
-  // A temporary path that does not fit gives the empty value; the rule then
-  // removes the backslashes that ended the text before it, never more.
+  // A temporary path that does not fit, or that the system cannot give (a
+  // TEMP of 259 units or more), fails the expansion: an empty value would
+  // put the folder in the root of the current drive.
   EXPECT_EQ(expand(L"{TEMP}", temp.size() + 1).text + L"\\", temp);
-  EXPECT_EQ(expand(L"{TEMP}", temp.size()).text, L"");
-  EXPECT_EQ(expand(L"a\\b\\\\\\{TEMP}", 7).text, L"a\\b");
-  auto e = expand(L"\\\\{TEMP}x", 3);
-  EXPECT_TRUE(e.ok);
-  EXPECT_EQ(e.text, L"x");
+  auto e = expand(L"\\\\{TEMP}x", temp.size() + 1);
+  EXPECT_FALSE(e.ok);
+  EXPECT_EQ(e.text, L"\\\\");
+  const std::wstring long_temp = L"C:\\" + std::wstring(300, L't');
+  auto r = run_mode(L"expand", {L"{TEMP}\\x"}, {L"TMP=" + long_temp, L"TEMP=" + long_temp});
+  EXPECT_EQ(r.out, "false|");
 
   // The system may fold the doubled backslashes of TMP itself; either way
   // none is left.
-  auto r = run_mode(L"expand", {L"{TEMP}|"}, {L"TMP=C:\\windows\\\\\\", L"TEMP=C:\\windows\\\\\\"});
+  r = run_mode(L"expand", {L"{TEMP}|"}, {L"TMP=C:\\windows\\\\\\", L"TEMP=C:\\windows\\\\\\"});
   EXPECT_EQ(r.out, "true|C:\\windows|");
 
   for (const wchar_t* folder : {L"{HOME}", L"{cache_dir}"}) {

@@ -72,6 +72,42 @@ std::string frame_that_fills_buffer_with_input_used_up() {
 
 }  // namespace
 
+ONEFILE_TEST_MODE(finish) {
+  // args: how the frame around the example stream is made.
+  const std::string stream = example_stream();
+  std::string frame = compress_frame(stream + "after the end marker", 20, true);
+  bool trailing = true;
+  if (args.at(0) == L"checksum_flipped") frame.back() ^= 1;
+  if (args.at(0) == L"checksum_missing") frame.resize(frame.size() - 4), trailing = false;
+  if (args.at(0) == L"unchecked_without_end") frame = frame_header(20) + raw_block(stream, false);
+  const std::string stored = stored_payload(frame, trailing);
+  open_stored(stored);
+  read_bytes(stream.size());
+  payload_finish();
+  payload_close();
+  std::printf("finished\n");
+  return 0;
+}
+
+TEST(PayloadReader, FinishChecksTheContentChecksumOfFramesThatCarryOne) {
+  const struct {
+    const wchar_t* frame;
+    const char* out;
+  } cases[] = {
+      {L"intact", "finished\n"},
+      {L"checksum_flipped", kDecodeLine},
+      {L"checksum_missing", kDecodeLine},
+      // Without the checksum flag nothing after the end marker is read, as
+      // for every payload written before the checksum.
+      {L"unchecked_without_end", "finished\n"},
+  };
+  for (const auto& c : cases) {
+    auto r = run_mode(L"finish", {c.frame});
+    EXPECT_EQ(r.out, c.out) << onefile_test::narrow(c.frame);
+    EXPECT_EQ(r.exit_code, std::string(c.out) == kDecodeLine ? 2u : 0u) << onefile_test::narrow(c.frame);
+  }
+}
+
 ONEFILE_TEST_MODE(read_past_end) {
   std::string stream = example_stream();
   std::string stored = stored_payload(compress_frame(stream, 20), args.at(0) == L"trailing");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "payload/reader.h"
+#include "payload/system_calls.h"
 #include "payload/tests/payload_streams.h"
 #include "payload/unpack.h"
 #include "tests/support/process.h"
@@ -75,6 +76,49 @@ ONEFILE_TEST_MODE(unpack) {
   while (unpack_next_entry(false) == EntryOutcome::file_written) {
   }
   std::printf("unpacked\n");
+  return 0;
+}
+
+// Writes that stop short or closes that fail, through the system-call table.
+BOOL WINAPI short_write(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  return WriteFile(file, data, size / 2, written, overlapped);
+}
+BOOL WINAPI failed_close(HANDLE handle) {
+  CloseHandle(handle);
+  SetLastError(ERROR_WRITE_FAULT);
+  return FALSE;
+}
+
+ONEFILE_TEST_MODE(system_call_fails) {
+  // args: target, "write" or "close".
+  if (args.at(1) == L"write") g_system_calls.write_file = short_write;
+  if (args.at(1) == L"close") g_system_calls.close_handle = failed_close;
+  wcscpy(g_target_directory, args.at(0).c_str());
+  std::string stored = stored_payload(compress_frame(entry_record(L"main.dll", "MZ data") + end_marker(), 20), true);
+  payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+  unpack_next_entry(false);
+  std::printf("unpacked\n");
+  return 0;
+}
+
+ONEFILE_TEST_MODE(create_target) {
+  wcscpy(g_target_directory, args.at(0).c_str());
+  std::printf("%s\n", create_target_directory() ? "created" : "not created");
+  return 0;
+}
+
+ONEFILE_TEST_MODE(interrupted_race) {
+  // The console handler's deletion starts between two records: the next
+  // record's open fails in a folder that is gone, which is no failure then.
+  wcscpy(g_target_directory, args.at(0).c_str());
+  std::string stored =
+      stored_payload(compress_frame(entry_record(L"main.dll", "MZ") + entry_record(L"b.txt", "b") + end_marker(), 20),
+                     true);
+  payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+  if (unpack_next_entry(false) != EntryOutcome::file_written) return 10;
+  g_interrupted = 1;
+  onefile_test::remove_tree(args.at(0));
+  std::printf("%s\n", unpack_next_entry(false) == EntryOutcome::interrupted ? "interrupted" : "written");
   return 0;
 }
 
@@ -168,20 +212,51 @@ TEST_F(Unpack, NameOf1024UnitsIsDecodeError) {
   EXPECT_FALSE(path_exists(target_ + L"\\" + long_name(200)));
 }
 
-TEST_F(Unpack, NamesThatWouldLeaveTheTargetAreDecodeErrors) {
+TEST_F(Unpack, NamesThatWouldLeaveTheTargetOrNameADeviceAreDecodeErrors) {
   for (const wchar_t* name : {L"..\\escaped.txt", L"sub\\..\\..\\escaped.txt", L".. \\escaped.txt", L"...\\x",
                               L".\\x", L"a\\\\b", L"\\x", L"x\\", L"b.\\x", L"a/../../escaped.txt", L"C:escaped.txt",
-                              L"x:stream"}) {
+                              L"x:stream", L"sub\\NUL.txt", L"COM1", L"con", L"Aux .x\\y", L"prn.a.b", L"lpt9",
+                              L"COM\u00b9", L"lpt\u00b3.log", L"CONIN$", L"conout$.txt", L"NUL .\\x"}) {
     SCOPED_TRACE(onefile_test::narrow(name));
     auto r = run_mode(L"unpack", {target_, L"name", name});
     EXPECT_EQ(r.exit_code, 2u);
     EXPECT_EQ(r.out, "Error, couldn't decode attached data.\n");
     EXPECT_FALSE(path_exists(base_ + L"\\escaped.txt"));
   }
-  // Dots elsewhere in a component are ordinary.
+  // Dots elsewhere in a component are ordinary, and so are names that only
+  // start like a device.
   auto r = run_mode(L"unpack", {target_, L"name", L"..a\\b..c\\.d"});
   EXPECT_EQ(r.out, "unpacked\n");
   EXPECT_EQ(read_file(target_ + L"\\..a\\b..c\\.d"), "x");
+  r = run_mode(L"unpack", {target_, L"name", L"console\\COM10\\lpt0.txt"});
+  EXPECT_EQ(r.out, "unpacked\n");
+}
+
+TEST_F(Unpack, ShortWriteAndFailedCloseAreWriteFailures) {
+  for (const auto& [call, code] : {std::pair{L"write", "112"}, std::pair{L"close", "29"}}) {
+    auto r = run_mode(L"system_call_fails", {target_, call});
+    EXPECT_EQ(r.exit_code, 2u);
+    EXPECT_EQ(r.err.rfind(std::string("Error, couldn't unpack file to target path. ([Error ") + code + "] ", 0), 0u)
+        << r.err;
+  }
+}
+
+TEST_F(Unpack, TargetDirectoryMustBeNew) {
+  auto r = run_mode(L"create_target", {target_});
+  EXPECT_EQ(r.out, "created\n");
+  onefile_test::write_file(target_ + L"\\planted.dll", "x");
+  r = run_mode(L"create_target", {target_});
+  EXPECT_EQ(r.exit_code, 2u);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("Error, couldn't unpack file to target path. ([Error 183] ", 0), 0u) << r.err;
+  EXPECT_EQ(read_file(target_ + L"\\planted.dll"), "x");
+}
+
+TEST_F(Unpack, InterruptedUnpackingNeitherFailsNorExitsWhenTheFolderIsGone) {
+  auto r = run_mode(L"interrupted_race", {target_});
+  EXPECT_EQ(r.exit_code, 0u);
+  EXPECT_EQ(r.out, "interrupted\n");
+  EXPECT_EQ(r.err, "");
 }
 
 TEST_F(Unpack, FileWhereADirectoryIsNeededCannotBeOpened) {
