@@ -117,6 +117,13 @@ bool folder_is_complete(const wchar_t* folder, HANDLE* keep) {
   wchar_t path[kPathCapacity];
   record_path(path, folder);
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  // Another start's sweep may hold the record for a moment to see whether
+  // it is in use: that is no damage.
+  for (int attempt = 0; file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION && attempt < 100;
+       ++attempt) {
+    Sleep(10);
+    file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
   if (file == INVALID_HANDLE_VALUE) return false;
   size_t size = 0;
   unsigned char* data = read_whole_file(file, size);

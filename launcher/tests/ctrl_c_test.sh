@@ -7,6 +7,8 @@
 # --while-unpacking: while it still unpacks a large payload, as soon as FILE
 # (default data/blob1.bin) appears in the target directory. The target
 # directory is removed, and nothing outside it is touched.
+# --cached: APP is a cached app, run from a copy in a folder of its own; its
+# cache folder must stay.
 #
 # Wine hands SIGINT to a program's console handlers only when the program was
 # started from a terminal, as a user at a console would start it; so the run
@@ -18,7 +20,12 @@ fi
 shift
 wine_run=$1 app=$2 mode=${3:-} watched=${4:-data/blob1.bin}
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+app_copy=$(mktemp -d)
+trap 'rm -rf "$scratch" "$app_copy"' EXIT
+if [ "$mode" = --cached ]; then
+  cp "$app" "$app_copy/app.exe"
+  app=$app_copy/app.exe
+fi
 cd "$scratch" || exit 1
 echo mine >here.txt
 
@@ -62,7 +69,9 @@ code=$?
 elapsed=$(($(date +%s) - start))
 echo "parent ended $elapsed s after SIGINT with exit code $code"
 status=0
-if [ -d "$target" ]; then echo "target directory $target left behind"; status=1; fi
+if [ "$mode" = --cached ]; then
+  [ -d "$target" ] && [ -n "$(ls "$target")" ] || { echo "cache folder $target removed"; status=1; }
+elif [ -d "$target" ]; then echo "target directory $target left behind"; status=1; fi
 [ "$(cat here.txt)" = mine ] && [ "$(cat "$temp/onefile_beside_$$.txt")" = mine ] || { echo "files of others changed"; status=1; }
 rm -f "$temp/onefile_beside_$$.txt"
 [ "$(ls "$scratch" | sort | tr '\n' ' ')" = "here.txt log " ] || { echo "current directory changed: $(ls "$scratch")"; status=1; }
