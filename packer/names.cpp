@@ -1,10 +1,8 @@
 #include "packer/names.h"
 
-#include <clocale>
 #include <cstdint>
-#include <cwctype>
-#include <locale.h>
 
+#include "packer/file_system.h"
 #include "packer/pack_error.h"
 #include "payload/device_names.h"
 #include "payload/format.h"
@@ -56,19 +54,8 @@ std::u16string payload_name(const std::string& relative_path, const std::string&
 }
 
 std::u16string fold_case(const std::u16string& name) {
-  // The C library's upper-case mapping of the built-in UTF-8 locale: the same
-  // on every host, whatever locale the packer runs in.
-  static const locale_t kLocale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   std::u16string folded = name;
-  for (char16_t& c : folded) {
-    if (c >= 0xD800 && c <= 0xDFFF) continue;
-    if (kLocale) {
-      const wint_t upper = towupper_l(c, kLocale);
-      if (upper <= 0xFFFF) c = static_cast<char16_t>(upper);
-    } else if (c >= u'a' && c <= u'z') {
-      c = static_cast<char16_t>(c - 32);
-    }
-  }
+  for (char16_t& c : folded) c = upper_case_unit(c);
   return folded;
 }
 
