@@ -18,6 +18,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
+#include <cwctype>
+#include <locale.h>
 #include <memory>
 #endif
 
@@ -74,6 +76,16 @@ std::string error_text(int error) {
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
     message.pop_back();
   return message;
+}
+
+char16_t upper_case_unit(char16_t unit) {
+  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+  // The invariant locale's mapping, the one the file systems' case tables
+  // are made from.
+  wchar_t in = static_cast<wchar_t>(unit);
+  wchar_t out = in;
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &in, 1, &out, 1, nullptr, nullptr, 0) != 1) return unit;
+  return static_cast<char16_t>(out);
 }
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -294,6 +306,16 @@ FileInfo file_info(const std::string& path, bool follow_links) {
 }
 
 std::string error_text(int error) { return std::strerror(error); }
+
+char16_t upper_case_unit(char16_t unit) {
+  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+  // The C library's mapping in its built-in UTF-8 locale: the same whatever
+  // locale the packer runs in.
+  static const locale_t kLocale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (!kLocale) return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit;
+  const wint_t upper = towupper_l(unit, kLocale);
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
+}
 
 bool same_file(const std::string& a, const std::string& b) {
   struct stat sa, sb;

@@ -26,6 +26,10 @@ FileInfo file_info(const std::string& path, bool follow_links);
 // The system's text for an error code of file_info or the calls below.
 std::string error_text(int error);
 
+// The upper-case form of one UTF-16 unit, as file names on Windows compare
+// ignoring case; surrogates and units without a single-unit upper case stay.
+char16_t upper_case_unit(char16_t unit);
+
 // True when both paths name the same existing file.
 bool same_file(const std::string& a, const std::string& b);
 

@@ -1,13 +1,8 @@
 #include "packer/names.h"
 
-#include <clocale>
 #include <cstdint>
-#include <cwctype>
-#include <locale.h>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
+#include "packer/file_system.h"
 #include "packer/pack_error.h"
 #include "payload/device_names.h"
 #include "payload/format.h"
@@ -58,36 +53,11 @@ std::u16string payload_name(const std::string& relative_path, const std::string&
   return name;
 }
 
-#ifdef _WIN32
 std::u16string fold_case(const std::u16string& name) {
-  // The system's invariant upper-case mapping, unit by unit as below (the
-  // C library here has no UTF-8 locale to ask).
   std::u16string folded = name;
-  for (char16_t& c : folded) {
-    if (c >= 0xD800 && c <= 0xDFFF) continue;
-    wchar_t unit = static_cast<wchar_t>(c), upper = unit;
-    if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &upper, 1) == 1) c = static_cast<char16_t>(upper);
-  }
+  for (char16_t& c : folded) c = upper_case_unit(c);
   return folded;
 }
-#else
-std::u16string fold_case(const std::u16string& name) {
-  // The C library's upper-case mapping of the built-in UTF-8 locale: the same
-  // on every host, whatever locale the packer runs in.
-  static const locale_t kLocale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  std::u16string folded = name;
-  for (char16_t& c : folded) {
-    if (c >= 0xD800 && c <= 0xDFFF) continue;
-    if (kLocale) {
-      const wint_t upper = towupper_l(c, kLocale);
-      if (upper <= 0xFFFF) c = static_cast<char16_t>(upper);
-    } else if (c >= u'a' && c <= u'z') {
-      c = static_cast<char16_t>(c - 32);
-    }
-  }
-  return folded;
-}
-#endif
 
 bool has_short_alias_form(std::u16string_view name) {
   const size_t dot = name.find(u'.');
