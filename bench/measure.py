@@ -180,6 +180,32 @@ def measure_launcher(args, exe, extra_args, runs, scratch, runner):
             "life": {k: median(v) for k, v in lifetimes.items()}, "hwm": hwms}
 
 
+def measure_cached(exe, one, runs, scratch, runner):
+    """Cached launcher (--cache, cache beside the exe): medians of the first
+    start (empty cache), the second start, and the one-file launcher's start
+    in the same rounds, all in the runner's Wine session."""
+    temp = fresh(os.path.join(scratch, "temp"))
+    cache = os.path.join(os.path.dirname(exe), "cache-" + os.path.basename(exe))
+    command = lambda e: '"%s" exit 0' % win_path(e)
+    first, second, single = [], [], []
+    for i in range(runs + 1):
+        if os.path.exists(cache):
+            shutil.rmtree(cache)
+        times = []
+        for e in (exe, exe, one):
+            code, seconds, _ = run_in_wine(runner, command(e), temp)
+            if code != 0:
+                raise SystemExit("measure: %s exited with %d" % (e, code))
+            times.append(seconds)
+        if i == 0:  # the first round warms the caches
+            continue
+        first.append(times[0])
+        second.append(times[1])
+        single.append(times[2])
+    shutil.rmtree(cache)
+    return {"first": median(first), "second": median(second), "one": median(single)}
+
+
 def measure_phases(args, payload, runs, scratch):
     results = {}
     for _ in range(runs):
@@ -209,6 +235,8 @@ def main():
     ap.add_argument("--one", required=True, help="launcher with a one-file payload")
     ap.add_argument("--case", nargs=6, action="append", default=[],
                     metavar=("NAME", "EXE", "PAYLOAD", "FRAME", "TAR", "TREE_BYTES"))
+    ap.add_argument("--cached", nargs=2, action="append", default=[], metavar=("NAME", "EXE"),
+                    help="a launcher packed with --cache --target {PROGRAM_DIR}\\cache-{PRODUCT}.exe")
     ap.add_argument("--out", help="also write the tables here")
     args = ap.parse_args()
     scratch = fresh(os.path.abspath(args.scratch))
@@ -238,6 +266,10 @@ def main():
         print("measure: start-up", file=sys.stderr, flush=True)
         one = measure_launcher(args, args.one, [], args.runs, scratch, runner)
         plain = measure_launcher(args, args.loader, [win_path(args.dll)], args.runs, scratch, runner)
+        cached_rows = []
+        for name, exe in args.cached:
+            print("measure: cached %s" % name, file=sys.stderr, flush=True)
+            cached_rows.append((name, measure_cached(exe, args.one, args.runs, scratch, runner)))
     finally:
         runner.stop()
 
@@ -271,6 +303,19 @@ def main():
             label, r["wall"], r["inside"], r["life"].get(0, float("nan")),
             "%.3f" % r["child_start"] if two else "-", "%.3f" % r["life"][1] if two else "-"))
     emit()
+    if cached_rows:
+        uncached = {name: l["inside"] for name, files, size, l, zstd, tar_time in rows}
+        emit("Cached starts (--cache; median of %d rounds of first start, second start, one-file payload):"
+             % args.runs)
+        emit()
+        emit("| Tree | uncached start (s) | first start (s) | second start (s) | one-file payload (s) "
+             "| first / uncached | second / one-file |")
+        emit("|---|---:|---:|---:|---:|---:|---:|")
+        for name, c in cached_rows:
+            base = uncached.get(name, float("nan"))
+            emit("| %s | %.3f | %.3f | %.3f | %.3f | %.2f | %.2f |" % (
+                name, base, c["first"], c["second"], c["one"], c["first"] / base, c["second"] / c["one"]))
+        emit()
     emit("Peak resident memory of the Wine processes in MB (largest of 2 runs; run_code waits 300 ms). Total is")
     emit("the kernel's high-water mark; anonymous (heap: decoder window and buffers) and file-backed (mapped")
     emit("executable, payload included, and libraries) are the largest values sampled:")

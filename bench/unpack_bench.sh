@@ -3,7 +3,8 @@
 # packed from the synthetic mixed tree (about 2,000 files, 200 MB) and from a
 # tree of many small files (20,000 files of 1 to 8 KB), timed next to
 # `zstd -d` of the same frame and `tar -x` of the same tree; where the
-# launcher's time goes; start-up against a plain loader; peak memory.
+# launcher's time goes; start-up against a plain loader; peak memory; the
+# first and second start of the same payloads packed with --cache.
 #
 #   bench/unpack_bench.sh
 #   BENCH_SCALE=0.1 BENCH_SMALL=2000 BENCH_RUNS=3 bench/unpack_bench.sh   quick
@@ -41,6 +42,7 @@ cp "$main_dll" "$one/"
 # the packer change), the launcher, the bare frame and a tar.
 packer_id=$(sha256sum "$pack" | cut -c1-16)
 cases=()
+cached=()
 for name in mixed small one; do
   case $name in
     mixed) root=$mixed ;;
@@ -57,6 +59,10 @@ for name in mixed small one; do
   "$pack" --stored-payload "$payload" --output "$work/$name.exe" --quiet
   python3 "$bench_src/payload_tools.py" frame "$payload" "$work/$name.zst"
   [ "$name" = one ] && continue
+  # The same payload as a cached app, its cache beside it.
+  "$pack" --stored-payload "$payload" --output "$work/cached-$name.exe" --cache \
+    --target "{PROGRAM_DIR}\\cache-{PRODUCT}.exe" --quiet
+  cached+=(--cached "$name ($(basename "$root"))" "$work/cached-$name.exe")
   tar -C "$root" --sort=name -cf "$work/$name.tar" .
   bytes=$(du -sb --apparent-size "$root" | cut -f1)
   cases+=(--case "$name ($(basename "$root"))" "$work/$name.exe" "$payload" "$work/$name.zst" "$work/$name.tar" "$bytes")
@@ -66,5 +72,5 @@ done
 cd "$work"
 python3 "$bench_src/measure.py" --runs "$runs" --scratch "$scratch" --runner "$bin/run_jobs.exe" \
   --loader "$bin/loader.exe" --phases "$bin/phases.exe" --dll "$main_dll" --one "$work/one.exe" \
-  "${cases[@]}" --out "$bench_dir/unpack_bench.md"
+  "${cases[@]}" "${cached[@]}" --out "$bench_dir/unpack_bench.md"
 rm -rf "$scratch" "$work"/*.tar
