@@ -96,12 +96,14 @@ void expect_consistent_headers(const std::string& exe, const std::vector<std::st
     const size_t entry = 16 + 16 * i;
     fields[get32(section, entry)] = section.substr(get32(section, entry + 4), get32(section, entry + 8));
   }
-  ASSERT_EQ(fields.size(), 6u);
+  ASSERT_EQ(fields.size(), 8u);
   EXPECT_EQ(fields[1].substr(0, 3), "VOY");
   EXPECT_EQ(parse_payload(fields[1]).entries.at(0).first, u16("app.dll"));
   EXPECT_EQ(fields[2], utf16z(texts[0]));
   EXPECT_EQ(fields[3], utf16z(texts[1]));
   for (uint32_t id : {4, 5, 6}) EXPECT_EQ(fields[id], utf16z(texts[2])) << id;
+  EXPECT_EQ(fields[7], utf16z("{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}"));
+  EXPECT_EQ(fields[8], utf16z(""));  // no cache key without --cache
 }
 
 }  // namespace
