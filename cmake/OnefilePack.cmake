@@ -3,7 +3,8 @@
 #     [ROOT <dir>]                further files of the app, packed with their folders
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
 #     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
-#     [LEVEL <n>] [STORED_PAYLOAD <file>])
+#     [LEVEL <n>] [STORED_PAYLOAD <file>]
+#     [CONSOLE])                  a console program (onefile-pack --console) instead of a windowed one
 #
 # Packs the app into one launcher executable after the main library is built,
 # and packs again whenever the library or any file below ROOT changes. The
@@ -17,7 +18,7 @@ if(NOT ONEFILE_PACK)
 endif()
 
 function(onefile_add_executable name)
-  cmake_parse_arguments(P "" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD" "" ${ARGN})
+  cmake_parse_arguments(P "CONSOLE" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD" "" ${ARGN})
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
@@ -30,6 +31,9 @@ function(onefile_add_executable name)
   set(stage ${CMAKE_CURRENT_BINARY_DIR}/${name}.root)
 
   set(options --output ${P_OUTPUT} --quiet)
+  if(P_CONSOLE)
+    list(APPEND options --console)
+  endif()
   if(ONEFILE_KIT_DIR)
     list(APPEND options --kit ${ONEFILE_KIT_DIR})
   endif()

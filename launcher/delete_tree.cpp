@@ -45,21 +45,23 @@ void delete_below(wchar_t* path, size_t length) {
   FindClose(search);
 }
 
-// Deletes the target directory with everything in it. Paths in the tree may
-// pass MAX_PATH, which the shell's file operation cannot handle (under Wine it
+}  // namespace
+
+// Deletes `directory` with everything in it. Paths in the tree may pass
+// MAX_PATH, which the shell's file operation cannot handle (under Wine it
 // then even deletes files of the current directory), so the walk uses
 // extended-length paths. Whatever cannot be deleted yet stays; the caller
 // retries. Both threads may run this at once: the buffer is per call.
-void delete_target_directory_once() {
+void delete_tree_once(const wchar_t* directory) {
   wchar_t* path = static_cast<wchar_t*>(malloc(kExtendedPathCapacity * sizeof(wchar_t)));
   if (!path) return;
   const wchar_t* prefix = L"\\\\?\\";
-  const wchar_t* rest = g_target_directory;
-  if (wcsncmp(g_target_directory, L"\\\\?\\", 4) == 0) {
+  const wchar_t* rest = directory;
+  if (wcsncmp(directory, L"\\\\?\\", 4) == 0) {
     prefix = L"";
-  } else if (wcsncmp(g_target_directory, L"\\\\", 2) == 0) {
+  } else if (wcsncmp(directory, L"\\\\", 2) == 0) {
     prefix = L"\\\\?\\UNC\\";
-    rest = g_target_directory + 2;
+    rest = directory + 2;
   }
   path[0] = L'\0';
   bounded_append(path, kExtendedPathCapacity, prefix);
@@ -69,16 +71,14 @@ void delete_target_directory_once() {
   free(path);
 }
 
-}  // namespace
-
 void delete_target_directory() {
   // The deletion fails while a file in the tree is still open (the child may
   // take a moment to release its files): retry for about two seconds.
-  delete_target_directory_once();
+  delete_tree_once(g_target_directory);
   for (int attempt = 0; attempt < kDeleteRetries; ++attempt) {
     DWORD attributes = GetFileAttributesW(g_target_directory);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     Sleep(kDeletePauseMs);
-    delete_target_directory_once();
+    delete_tree_once(g_target_directory);
   }
 }

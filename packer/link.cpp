@@ -14,8 +14,9 @@
 
 namespace onefile_pack {
 
-const char* const kKitFiles[6] = {"entry.obj",         "libonefile_launcher_core.a", "libonefile_payload.a",
-                                  "libonefile_paths.a", "libonefile_diag.a",          "libzstd.a"};
+const char* const kKitFiles[7] = {"entry.obj",          "console_entry.obj", "libonefile_launcher_core.a",
+                                  "libonefile_payload.a", "libonefile_paths.a", "libonefile_diag.a",
+                                  "libzstd.a"};
 
 namespace {
 
@@ -141,8 +142,16 @@ std::vector<std::string> link_command(const LinkInputs& inputs, const std::strin
                                       const std::string& output) {
   // -s drops symbols (and with them any temporary file name);
   // --no-insert-timestamp keeps the PE header the same from run to run.
-  std::vector<std::string> command = {inputs.compiler, "-municode", "-mwindows", "-static", "-s",
-                                      "-Wl,--no-insert-timestamp", "-o", output, inputs.kit + "/entry.obj",
+  // The two launcher kinds differ only in their entry object and subsystem.
+  std::vector<std::string> command = {inputs.compiler,
+                                      "-municode",
+                                      inputs.console ? "-mconsole" : "-mwindows",
+                                      "-static",
+                                      "-s",
+                                      "-Wl,--no-insert-timestamp",
+                                      "-o",
+                                      output,
+                                      inputs.kit + (inputs.console ? "/console_entry.obj" : "/entry.obj"),
                                       assembly};
   command.insert(command.end(), inputs.extra_objects.begin(), inputs.extra_objects.end());
   command.push_back("-L" + inputs.kit);

@@ -14,7 +14,7 @@ class OutputFile;
 class TempDir;
 
 // The launcher kit's files, all needed for every link.
-extern const char* const kKitFiles[6];
+extern const char* const kKitFiles[7];
 
 struct BuildTexts {
   std::string company;  // UTF-8
@@ -29,6 +29,7 @@ struct LinkInputs {
   std::string kit;       // folder holding kKitFiles
   std::string payload;   // the stored payload, linked byte for byte
   BuildTexts texts;
+  bool console = false;  // console subsystem and entry instead of the windowed ones
   std::vector<std::string> extra_objects;
 };
 

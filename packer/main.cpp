@@ -64,6 +64,16 @@ Output:
                          name beside FILE and renamed into place when complete,
                          so a failed run leaves nothing. It may not lie inside
                          DIR.
+  --console              Link a console program instead of a windowed one.
+                         Pick it for command-line tools: started from a
+                         console, the app shares it (its output appears
+                         there, it reads the keyboard, it sees Ctrl+C itself),
+                         cmd.exe waits for it and %ERRORLEVEL% holds its exit
+                         code; started from Explorer it opens a console
+                         window. Without it (the default) the launcher is a
+                         windowed program: no console window ever, and no
+                         console output, as an app with its own windows
+                         wants.
   --payload-only         Write only the stored payload ("VOY", one Zstandard
                          frame with a 2^27-byte window, padding and length);
                          link nothing.
@@ -104,7 +114,7 @@ Executable resources:
   6.0 and lists Windows Vista to Windows 10 as supported.
 
 Linking:
-  --kit DIR              The launcher kit: entry.obj and the launcher's static
+  --kit DIR              The launcher kit: the entry objects and the launcher's static
                          libraries, as the Windows build writes them. Default:
                          $ONEFILE_KIT, else lib/onefile beside the folder of
                          this program (build/bin -> build/lib/onefile).
@@ -129,7 +139,7 @@ struct UsageError {
 
 struct Options {
   std::string root, main, output, stored_payload, kit, icon;
-  bool payload_only = false, quiet = false, help = false, check_main = true;
+  bool payload_only = false, quiet = false, help = false, check_main = true, console = false;
   CompressionSettings compression;
   std::optional<std::string> company, product, version;
   bool level_given = false;
@@ -175,6 +185,7 @@ Options parse_options(int argc, char** argv) {
     else if (arg == "--version") options.version = value();
     else if (arg == "--level") options.compression.level = parse_level(value()), options.level_given = true;
     else if (arg == "--long") flag(), options.compression.long_matching = true;
+    else if (arg == "--console") flag(), options.console = true;
     else if (arg == "--payload-only") flag(), options.payload_only = true;
     else if (arg == "--quiet" || arg == "-q") flag(), options.quiet = true;
     else if (arg == "--help" || arg == "-h") flag(), options.help = true;
@@ -193,8 +204,10 @@ Options parse_options(int argc, char** argv) {
   if (options.root.empty()) throw UsageError{"--root: missing (see --help)"};
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
   if (options.payload_only &&
-      (!options.kit.empty() || options.company || options.product || options.version || !options.icon.empty()))
-    throw UsageError{"--payload-only: --kit, --icon, --company, --product and --version only apply to a launcher"};
+      (!options.kit.empty() || options.company || options.product || options.version || !options.icon.empty() ||
+       options.console))
+    throw UsageError{
+        "--payload-only: --kit, --icon, --company, --product, --version and --console only apply to a launcher"};
   return options;
 }
 
@@ -305,6 +318,7 @@ void run(const Options& options) {
     link.compiler = find_cross_compiler();
     link.kit = find_kit(options.kit);
     link.texts = texts;
+    link.console = options.console;
   }
 
   if (!options.stored_payload.empty()) {

@@ -102,6 +102,7 @@ class FakeKitLink : public ::testing::Test {
         "}\n");
     const std::string core = dir_.write("src/core.cpp", "int core_value() { return 7; }\n");
     ASSERT_EQ(run(compiler_, {"-municode", "-c", entry, "-o", kit + "/entry.obj"}).exit_code, 0);
+    std::filesystem::copy_file(kit + "/entry.obj", kit + "/console_entry.obj");
     ASSERT_EQ(run(compiler_, {"-c", core, "-o", dir_ / "src/core.o"}).exit_code, 0);
     std::string ar = compiler_.substr(0, compiler_.rfind("g++")) + "ar";
     ASSERT_EQ(run(ar, {"rcs", kit + "/libonefile_launcher_core.a", dir_ / "src/core.o"}).exit_code, 0);
