@@ -170,3 +170,32 @@ TEST(KilledParent, ChildEndsAndALaterRunSweepsOnlyItsDirectory) {
   DeleteFileW(shaped_file.c_str());
   onefile_test::remove_tree(in_use);
 }
+
+// Log-off of a windowed launcher whose app still runs: the launcher has no
+// console, so only its hidden window hears of it. Run as a mode, alone: the
+// end of the session reaches every window of the Wine prefix, those of other
+// tests' launchers too. Under Wine's null graphics driver (set in the test
+// prefix) wineboot sends WM_QUERYENDSESSION and WM_ENDSESSION to top-level
+// windows as Windows does at log-off.
+ONEFILE_TEST_MODE(log_off) {
+  const auto fail = [](const std::string& why) {
+    fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+  };
+  Started launcher;
+  start_app(L"app.exe", L"wait 60000", launcher);
+  const DWORD pid = launcher.process.dwProcessId;
+  if (wait_until_app_runs(pid).empty()) return fail("the app did not start");
+  auto ended = onefile_test::run_process(nullptr, L"wineboot.exe --end-session --force");
+  if (ended.exit_code != 0) return fail("wineboot failed: " + ended.err);
+  // The app ignores the end of the session: the parent gives it 5 s.
+  if (WaitForSingleObject(launcher.process.hProcess, 30000) != WAIT_OBJECT_0) return fail("the launcher still runs");
+  DWORD code = 0;
+  GetExitCodeProcess(launcher.process.hProcess, &code);
+  const bool left = !leftovers(pid).empty();
+  remove_leftovers(pid);
+  if (left) return fail("target directory left behind");
+  if (code != STATUS_CONTROL_C_EXIT) return fail("exit code " + std::to_string(code));
+  printf("ok\n");
+  return 0;
+}
