@@ -81,15 +81,17 @@ DWORD launch_child() {
                       NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     fail_system(msg::kLaunchChild, GetLastError());
   }
+  // Handed to the handler before it runs: a handler that takes it while the
+  // child is still suspended terminates it after the grace time.
+  HANDLE for_handler = nullptr;
+  DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), for_handler);
   put_child_in_job(process.hProcess);
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
 
   DWORD exit_code = 0;
-  HANDLE for_handler = nullptr;
-  DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0, FALSE,
-                  DUPLICATE_SAME_ACCESS);
-  InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), for_handler);
   HANDLE sweep = start_stale_folder_sweep();
   WaitForSingleObject(process.hProcess, INFINITE);
   if (!claim_ending()) Sleep(INFINITE);

@@ -22,7 +22,9 @@ constexpr ULONGLONG kMinimumAge = 60ull * 10000000;  // one minute, in 100 ns un
 constexpr wchar_t kPrefix[] = L"onefile_";
 constexpr size_t kPrefixLength = sizeof(kPrefix) / sizeof(wchar_t) - 1;
 
-ULONGLONG ticks(const FILETIME& time) { return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+ULONGLONG ticks(const FILETIME& time) {
+  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
 
 bool is_digit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 

@@ -71,9 +71,10 @@ Output:
                          cmd.exe waits for it and %ERRORLEVEL% holds its exit
                          code; started from Explorer it opens a console
                          window. Without it (the default) the launcher is a
-                         windowed program: no console window ever, and no
-                         console output, as an app with its own windows
-                         wants.
+                         windowed program, for apps with their own windows:
+                         it never opens a console window, and started from a
+                         console it gets none (no output there, and cmd.exe
+                         does not wait for it).
   --payload-only         Write only the stored payload ("VOY", one Zstandard
                          frame with a 2^27-byte window, padding and length);
                          link nothing.
@@ -114,10 +115,11 @@ Executable resources:
   6.0 and lists Windows Vista to Windows 10 as supported.
 
 Linking:
-  --kit DIR              The launcher kit: the entry objects and the launcher's static
-                         libraries, as the Windows build writes them. Default:
-                         $ONEFILE_KIT, else lib/onefile beside the folder of
-                         this program (build/bin -> build/lib/onefile).
+  --kit DIR              The launcher kit: the two entry objects and the
+                         launcher's static libraries, as the Windows build
+                         writes them. Default: $ONEFILE_KIT, else lib/onefile
+                         beside the folder of this program (build/bin ->
+                         build/lib/onefile).
   The cross compiler is $ONEFILE_CXX if set, else x86_64-w64-mingw32-g++-posix
   or x86_64-w64-mingw32-g++ from PATH; the resource compiler is
   $ONEFILE_WINDRES if set, else the windres of the same toolchain. The launcher's sources are not

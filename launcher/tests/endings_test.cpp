@@ -141,6 +141,8 @@ TEST(KilledParent, ChildEndsAndALaterRunSweepsOnlyItsDirectory) {
   const std::wstring look_alike = temp_dir() + L"\\onefile_" + dead + L"_12345_AAAAAAAAAAA";
   const std::wstring shaped_file = temp_dir() + L"\\onefile_" + dead + L"_123456_AAAAAAAAAAA";
   const std::wstring in_use = temp_dir() + L"\\onefile_" + dead + L"_123456_BBBBBBBBBBB";
+  const std::wstring young = temp_dir() + L"\\onefile_" + dead + L"_123456_CCCCCCCCCCC";  // not aged
+  CreateDirectoryW(young.c_str(), nullptr);
   CreateDirectoryW(look_alike.c_str(), nullptr);
   onefile_test::write_file(look_alike + L"\\keep.txt", "keep");
   onefile_test::write_file(shaped_file, "keep");
@@ -164,11 +166,13 @@ TEST(KilledParent, ChildEndsAndALaterRunSweepsOnlyItsDirectory) {
   // file there; the held file itself stays on both.
   EXPECT_TRUE(path_exists(in_use + L"\\held.txt"));
   EXPECT_TRUE(path_exists(live_target + L"\\test_app.dll"));
+  EXPECT_TRUE(path_exists(young));
 
   CloseHandle(held);
   onefile_test::remove_tree(look_alike);
   DeleteFileW(shaped_file.c_str());
   onefile_test::remove_tree(in_use);
+  onefile_test::remove_tree(young);
 }
 
 // Log-off of a windowed launcher whose app still runs: the launcher has no

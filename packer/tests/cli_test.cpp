@@ -226,8 +226,8 @@ TEST(Help, ExplainsEveryOption) {
   const RunResult result = run_pack({"--help"});
   EXPECT_EQ(result.exit_code, 0);
   for (const char* option : {"--root", "--main", "--output", "--payload-only", "--stored-payload", "--level",
-                             "--long", "--company", "--product", "--version", "--kit", "--quiet", "--help",
-                             "ONEFILE_CXX", "ONEFILE_KIT", "Default 19"})
+                             "--long", "--company", "--product", "--version", "--kit", "--console", "--quiet",
+                             "--help", "ONEFILE_CXX", "ONEFILE_KIT", "Default 19"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
 }
 
