@@ -90,6 +90,9 @@ DWORD launch_child() {
   put_child_in_job(process.hProcess);
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
+  // Made once the child runs: loading user32 holds the loader's lock, which
+  // the start of the child would otherwise wait for.
+  start_session_end_window();
 
   DWORD exit_code = 0;
   HANDLE sweep = start_stale_folder_sweep();

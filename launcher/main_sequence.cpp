@@ -87,7 +87,6 @@ int launcher_main() {
   if (!expanded) fail_template(kTargetDirectoryTemplate);
 
   if (!child_role && !SetConsoleCtrlHandler(console_ctrl_handler, TRUE)) fail_message(msg::kRegisterHandler);
-  if (!child_role) start_session_end_window();
 
   if (onefile_payload_size < payload_format::kHeaderSize ||
       memcmp(onefile_payload, payload_format::kHeader, payload_format::kHeaderSize) != 0) {

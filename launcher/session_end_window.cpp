@@ -5,8 +5,9 @@
 // receive no broadcasts) with WM_QUERYENDSESSION and WM_ENDSESSION; on the
 // latter the run ends as on a console event.
 //
-// user32 is loaded by the window's own thread, so neither the parent's
-// unpacking nor the child's start waits for it.
+// The parent makes it once its child runs, on a thread of its own that also
+// loads user32: the launcher does not import it, so neither the child nor
+// the parent's unpacking pays for loading it.
 #include <windows.h>
 
 #include "launcher/launcher.h"

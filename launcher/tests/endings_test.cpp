@@ -20,12 +20,14 @@ namespace {
 // A packed app started without waiting for it; its output goes nowhere.
 struct Started {
   PROCESS_INFORMATION process = {};
-  ~Started() {
+  void stop() {
     if (!process.hProcess) return;
     TerminateProcess(process.hProcess, 1);
     WaitForSingleObject(process.hProcess, 10000);
     CloseHandle(process.hProcess);
+    process.hProcess = nullptr;
   }
+  ~Started() { stop(); }
 };
 
 void start_app(const std::wstring& exe, const std::wstring& args, Started& started) {
@@ -168,6 +170,9 @@ TEST(KilledParent, ChildEndsAndALaterRunSweepsOnlyItsDirectory) {
   EXPECT_TRUE(path_exists(live_target + L"\\test_app.dll"));
   EXPECT_TRUE(path_exists(young));
 
+  live.stop();
+  Sleep(500);  // its child, ended by the job, lets go of the library
+  remove_leftovers(live.process.dwProcessId);
   CloseHandle(held);
   onefile_test::remove_tree(look_alike);
   DeleteFileW(shaped_file.c_str());
@@ -190,6 +195,18 @@ ONEFILE_TEST_MODE(log_off) {
   start_app(L"app.exe", L"wait 60000", launcher);
   const DWORD pid = launcher.process.dwProcessId;
   if (wait_until_app_runs(pid).empty()) return fail("the app did not start");
+  // Its hidden window: top-level (a message-only window is not listed here
+  // and would hear nothing), made once the child runs.
+  const auto has_window = [pid] {
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VorlanOnefileSessionEnd", nullptr));) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == pid) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 100 && !has_window(); ++i) Sleep(100);
+  if (!has_window()) return fail("no hidden top-level window");
   auto ended = onefile_test::run_process(nullptr, L"wineboot.exe --end-session --force");
   if (ended.exit_code != 0) return fail("wineboot failed: " + ended.err);
   // The app ignores the end of the session: the parent gives it 5 s.
