@@ -180,6 +180,22 @@ TEST(KilledParent, ChildEndsAndALaterRunSweepsOnlyItsDirectory) {
   onefile_test::remove_tree(young);
 }
 
+// Waits up to 10 s for the hidden window of launcher args[0]: top-level (a
+// message-only window is not listed here and would hear nothing). A process
+// of its own, with its output in files: under Wine the first window call of a
+// session starts the desktop process, which keeps the caller's output open.
+ONEFILE_TEST_MODE(wait_for_window) {
+  const DWORD pid = wcstoul(args.at(0).c_str(), nullptr, 10);
+  for (int i = 0; i < 100; ++i, Sleep(100)) {
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VorlanOnefileSessionEnd", nullptr));) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == pid) return 0;
+    }
+  }
+  return 1;
+}
+
 // Log-off of a windowed launcher whose app still runs: the launcher has no
 // console, so only its hidden window hears of it. Run as a mode, alone: the
 // end of the session reaches every window of the Wine prefix, those of other
@@ -195,18 +211,8 @@ ONEFILE_TEST_MODE(log_off) {
   start_app(L"app.exe", L"wait 60000", launcher);
   const DWORD pid = launcher.process.dwProcessId;
   if (wait_until_app_runs(pid).empty()) return fail("the app did not start");
-  // Its hidden window: top-level (a message-only window is not listed here
-  // and would hear nothing), made once the child runs.
-  const auto has_window = [pid] {
-    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VorlanOnefileSessionEnd", nullptr));) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == pid) return true;
-    }
-    return false;
-  };
-  for (int i = 0; i < 100 && !has_window(); ++i) Sleep(100);
-  if (!has_window()) return fail("no hidden top-level window");
+  if (onefile_test::run_mode(L"wait_for_window", {std::to_wstring(pid)}).exit_code != 0)
+    return fail("no hidden top-level window");
   auto ended = onefile_test::run_process(nullptr, L"wineboot.exe --end-session --force");
   if (ended.exit_code != 0) return fail("wineboot failed: " + ended.err);
   // The app ignores the end of the session: the parent gives it 5 s.
