@@ -3,7 +3,8 @@
 #     [ROOT <dir>]                further files of the app, packed with their folders
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
 #     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
-#     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED])
+#     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED]
+#     [CONSOLE])                  a console program (onefile-pack --console) instead of a windowed one
 #
 # Packs the app into one launcher executable after the main library is built,
 # and packs again whenever the library or any file below ROOT changes. The
@@ -20,7 +21,7 @@ if(NOT ONEFILE_PACK)
 endif()
 
 function(onefile_add_executable name)
-  cmake_parse_arguments(P "UNCHECKED" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD" "" ${ARGN})
+  cmake_parse_arguments(P "UNCHECKED;CONSOLE" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD" "" ${ARGN})
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
@@ -35,6 +36,9 @@ function(onefile_add_executable name)
   set(options --output ${P_OUTPUT} --quiet)
   if(P_UNCHECKED)
     list(APPEND options --no-checks)
+  endif()
+  if(P_CONSOLE)
+    list(APPEND options --console)
   endif()
   foreach(opt ICON COMPANY PRODUCT VERSION LEVEL)
     if(DEFINED P_${opt})

@@ -81,18 +81,18 @@ void delete_below(wchar_t* path, size_t length) {
   free(levels);
 }
 
-// The target directory in extended-length form, in a buffer of
-// kExtendedPathCapacity units; null without memory.
-wchar_t* extended_target_path() {
+// `directory` in extended-length form, in a buffer of kExtendedPathCapacity
+// units; null without memory.
+wchar_t* extended_path(const wchar_t* directory) {
   wchar_t* path = static_cast<wchar_t*>(malloc(kExtendedPathCapacity * sizeof(wchar_t)));
   if (!path) return nullptr;
   const wchar_t* prefix = L"\\\\?\\";
-  const wchar_t* rest = g_target_directory;
-  if (wcsncmp(g_target_directory, L"\\\\?\\", 4) == 0) {
+  const wchar_t* rest = directory;
+  if (wcsncmp(directory, L"\\\\?\\", 4) == 0) {
     prefix = L"";
-  } else if (wcsncmp(g_target_directory, L"\\\\", 2) == 0) {
+  } else if (wcsncmp(directory, L"\\\\", 2) == 0) {
     prefix = L"\\\\?\\UNC\\";
-    rest = g_target_directory + 2;
+    rest = directory + 2;
   }
   path[0] = L'\0';
   bounded_append(path, kExtendedPathCapacity, prefix);
@@ -113,15 +113,17 @@ void delete_tree(wchar_t* path) {
 }  // namespace
 
 // Both threads may run this at once: the buffer is per call.
-void delete_target_directory_once() {
-  wchar_t* path = extended_target_path();
+void delete_tree_once(const wchar_t* directory) {
+  wchar_t* path = extended_path(directory);
   if (!path) return;
   delete_tree(path);
   free(path);
 }
 
+void delete_target_directory_once() { delete_tree_once(g_target_directory); }
+
 void delete_target_directory() {
-  wchar_t* path = extended_target_path();
+  wchar_t* path = extended_path(g_target_directory);
   if (!path) return;
   // The deletion fails while a file in the tree is still open (the child may
   // take a moment to release its files): retry for about two seconds. The

@@ -80,6 +80,17 @@ Output:
                          FILE may not lie inside DIR, be one of the inputs,
                          or exist as anything but a regular file (a link, a
                          device such as /dev/stdout, a pipe, a folder).
+  --console              Make a console program instead of a windowed one.
+                         Pick it for command-line tools: started from a
+                         console, the app shares it (its output appears
+                         there, it reads the keyboard, it sees Ctrl+C itself),
+                         cmd.exe waits for it and %ERRORLEVEL% holds its exit
+                         code; started from Explorer it opens a console
+                         window. Without it (the default) the launcher is a
+                         windowed program, for apps with their own windows:
+                         it never opens a console window, and started from a
+                         console it gets none (no output there, and cmd.exe
+                         does not wait for it).
   --payload-only         Write only the stored payload ("VOY", one Zstandard
                          frame with a 2^27-byte window, padding and length);
                          no launcher.
@@ -143,7 +154,7 @@ struct UsageError {
 
 struct Options {
   std::string root, main, output, stored_payload, icon;
-  bool payload_only = false, quiet = false, help = false, check = true;
+  bool payload_only = false, quiet = false, help = false, check = true, console = false;
   CompressionSettings compression;
   std::optional<std::string> company, product, version;
   bool level_given = false;
@@ -194,6 +205,7 @@ Options parse_options(const std::vector<std::string>& argv) {
     else if (arg == "--version") options.version = value();
     else if (arg == "--level") options.compression.level = parse_level(value()), options.level_given = true;
     else if (arg == "--long") flag(), options.compression.long_matching = true;
+    else if (arg == "--console") flag(), options.console = true;
     else if (arg == "--payload-only") flag(), options.payload_only = true;
     else if (arg == "--quiet" || arg == "-q") flag(), options.quiet = true;
     else if (arg == "--help" || arg == "-h") flag(), options.help = true;
@@ -212,8 +224,8 @@ Options parse_options(const std::vector<std::string>& argv) {
   if (options.root.empty()) throw UsageError{"--root: missing (see --help)"};
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
   if (options.payload_only &&
-      (options.company || options.product || options.version || !options.icon.empty()))
-    throw UsageError{"--payload-only: --icon, --company, --product and --version only apply to a launcher"};
+      (options.company || options.product || options.version || !options.icon.empty() || options.console))
+    throw UsageError{"--payload-only: --icon, --company, --product, --version and --console only apply to a launcher"};
   return options;
 }
 
@@ -307,7 +319,7 @@ void write_app(const Options& options, const BuildTexts& texts,
   resource_texts.version = texts.version;
   resource_texts.original_filename = options.output.substr(options.output.find_last_of('/') + 1);
   LauncherInputs inputs;
-  inputs.template_image = launcher_template("windowed");
+  inputs.template_image = launcher_template(options.console ? "console" : "windowed");
   inputs.payload_path = payload;
   inputs.texts = texts;
   inputs.resources = [&](uint32_t rva) { return onefile_resources::make_resource_section(resource_texts, icon, rva); };
