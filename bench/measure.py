@@ -167,15 +167,21 @@ def measure_launcher(args, exe, extra_args, runs, scratch, runner):
         if code != 5:
             raise SystemExit("measure: %s wait 300 exited with %d" % (exe, code))
     # As a user starts it: Wine's start-up included, Wine's own TEMP.
+    # Output goes to a file, not a pipe: the desktop process that Wine starts
+    # for the launcher's hidden window inherits the launcher's output and
+    # outlives it while the runner's session lasts.
     walls = []
     cwd = fresh(os.path.join(scratch, "cwd"))
+    log = os.path.join(scratch, "wall.log")
     for i in range(runs):
         start = time.monotonic()
-        r = subprocess.run([WINE_RUN, exe] + extra_args + ["exit", "0"], cwd=cwd, stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT)
+        with open(log, "wb") as out:
+            r = subprocess.run([WINE_RUN, exe] + extra_args + ["exit", "0"], cwd=cwd, stdout=out,
+                               stderr=subprocess.STDOUT)
         walls.append(time.monotonic() - start)
         if r.returncode != 0:
-            raise SystemExit("measure: %s exited with %d: %s" % (exe, r.returncode, r.stdout))
+            with open(log, "rb") as out:
+                raise SystemExit("measure: %s exited with %d: %s" % (exe, r.returncode, out.read()))
     return {"inside": median(inside), "wall": median(walls), "child_start": median(starts),
             "life": {k: median(v) for k, v in lifetimes.items()}, "hwm": hwms}
 

@@ -185,10 +185,30 @@ void run_job(const std::vector<std::string>& f) {
   fflush(stdout);
 }
 
+// A launcher makes a hidden window, which needs the desktop window. Under
+// Wine the first program that asks for it starts the desktop process, which
+// would then run in that program's job (counted as left running, and killed)
+// and keep that job's output files: ask for it here, outside every job, with
+// the standard handles on NUL. This process then keeps the desktop in use.
+void start_desktop() {
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  const DWORD streams[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  HANDLE saved[3];
+  for (int i = 0; i < 3; ++i) {
+    saved[i] = GetStdHandle(streams[i]);
+    SetStdHandle(streams[i], nul);
+  }
+  GetDesktopWindow();
+  for (int i = 0; i < 3; ++i) SetStdHandle(streams[i], saved[i]);
+  CloseHandle(nul);
+}
+
 }  // namespace
 
 int wmain() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  start_desktop();
   std::string line;
   while (read_line(line)) {
     std::vector<std::string> fields = split_tabs(line);

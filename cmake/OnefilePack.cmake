@@ -4,7 +4,8 @@
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
 #     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
 #     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED]
-#     [CACHE] [TARGET <template>])
+#     [CACHE] [TARGET <template>]
+#     [CONSOLE])                  a console program (onefile-pack --console) instead of a windowed one
 #
 # Packs the app into one launcher executable after the main library is built,
 # and packs again whenever the library or any file below ROOT changes. The
@@ -25,8 +26,8 @@ if(NOT ONEFILE_PACK)
 endif()
 
 function(onefile_add_executable name)
-  cmake_parse_arguments(P "UNCHECKED;CACHE" "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET"
-                        "" ${ARGN})
+  cmake_parse_arguments(P "UNCHECKED;CACHE;CONSOLE"
+                        "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET" "" ${ARGN})
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
@@ -44,6 +45,9 @@ function(onefile_add_executable name)
   endif()
   if(P_CACHE)
     list(APPEND options --cache)
+  endif()
+  if(P_CONSOLE)
+    list(APPEND options --console)
   endif()
   foreach(opt ICON COMPANY PRODUCT VERSION LEVEL TARGET)
     if(DEFINED P_${opt})

@@ -3,4 +3,5 @@
 # kind and the packer embeds them all under their names; a new kind is one
 # more line here and the packer's option that picks it.
 set(ONEFILE_LAUNCHER_KINDS
-  "windowed entry.cpp -mwindows")
+  "windowed entry.cpp -mwindows"
+  "console console_entry.cpp -mconsole")

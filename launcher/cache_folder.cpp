@@ -204,24 +204,6 @@ bool is_hex_key(const wchar_t* name) {
   return n == kKeyUnits;
 }
 
-// Whether process `pid` still runs; one that may not be looked at counts as
-// running.
-bool process_runs(DWORD pid) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
-  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return runs;
-}
-
-// The process ID in a staging folder's name "onefile_<digits>_...", or 0.
-DWORD staging_owner(const wchar_t* name) {
-  if (wcsncmp(name, L"onefile_", 8) != 0) return 0;
-  wchar_t* end = nullptr;
-  const unsigned long pid = wcstoul(name + 8, &end, 10);
-  return end != name + 8 && *end == L'_' ? static_cast<DWORD>(pid) : 0;
-}
-
 // An older key's folder that no parent holds: its record opens without
 // sharing. One without a record is taken as unused once it can be moved.
 bool key_folder_unused(const wchar_t* folder) {
@@ -328,8 +310,11 @@ void sweep_cache_root() {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
       continue;
     join(path, g_cache_root, found.cFileName);
-    // Staging folders of first starts that were killed.
-    const DWORD owner = staging_owner(found.cFileName);
+    // Staging folders of first starts that were killed. They have the shape
+    // of a target folder, so the temp folder's sweep, should a cache root be
+    // the temp folder, treats them alike: removed only once their owner is
+    // gone. A key folder never has that shape.
+    const DWORD owner = target_directory_owner(found.cFileName);
     if (owner != 0 && owner != GetCurrentProcessId() && !process_runs(owner)) delete_tree_once(path);
     // Folders of older keys that no run uses.
     if (is_hex_key(found.cFileName) && wcscmp(found.cFileName, onefile_cache_key) != 0 && key_folder_unused(path))

@@ -18,6 +18,9 @@
 namespace {
 
 constexpr DWORD kChildGraceMs = 5000;
+// How long a run that has ended waits for the sweep of stale directories to
+// finish: a sweep cut short leaves a half-deleted directory to the next one.
+constexpr DWORD kSweepWaitMs = 30000;
 
 wchar_t g_child_executable[kPathCapacity];
 wchar_t g_launcher_directory[4097];
@@ -26,6 +29,14 @@ wchar_t g_launcher_directory[4097];
 // for its wait and puts a duplicate here; whoever takes the duplicate out with
 // the exchange is the only one to wait on, terminate and close it.
 HANDLE volatile g_child_handle = nullptr;
+
+// Set once by whoever ends the run: the main thread when the child ended
+// by itself, or the handler of an interruption or an ending session. The
+// other one then leaves the end of the process to it, so the exit code is
+// decided, not raced.
+LONG volatile g_ending_claimed = 0;
+
+bool claim_ending() { return InterlockedCompareExchange(&g_ending_claimed, 1, 0) == 0; }
 
 HANDLE take_child_handle() {
   return static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), nullptr));
@@ -64,15 +75,19 @@ DWORD launch_child() {
   arguments[0] = g_child_executable;
   build_child_command_line(arguments, count, command_line);
 
+  // Interrupted after unpacking: the handler is deleting the directory.
+  if (g_interrupted) Sleep(INFINITE);
   // Started suspended: it runs only once the console handler holds a handle
-  // of it, so Ctrl+C can never delete the directory under a running child.
+  // of it (so Ctrl+C can never delete the directory under a running child)
+  // and once it is in the job (so it cannot start anything outside it).
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(g_child_executable, child_command_line(), nullptr, nullptr, TRUE,
                       NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     fail_system(msg::kLaunchChild, GetLastError());
   }
 
-  DWORD exit_code = 0;
+  // Handed to the handler before it runs: a handler that takes it while the
+  // child is still suspended terminates it after the grace time.
   HANDLE for_handler = nullptr;
   if (!g_system_calls.duplicate_handle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0,
                                        FALSE, DUPLICATE_SAME_ACCESS)) {
@@ -84,23 +99,50 @@ DWORD launch_child() {
     fail_system(msg::kLaunchChild, error);
   }
   InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), for_handler);
+  put_child_in_job(process.hProcess);
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
+  // Made once the child runs: loading user32 holds the loader's lock, which
+  // the start of the child would otherwise wait for.
+  start_session_end_window();
+
+  DWORD exit_code = 0;
+  HANDLE sweep = start_stale_folder_sweep();
   // While the child starts: leftovers of the cache root go.
   if (cache_mode()) sweep_cache_root();
   WaitForSingleObject(process.hProcess, INFINITE);
+  if (!claim_ending()) Sleep(INFINITE);
   if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
   CloseHandle(process.hProcess);
   if (HANDLE left = take_child_handle()) CloseHandle(left);
 
   cleanup();
+  if (sweep) {
+    WaitForSingleObject(sweep, kSweepWaitMs);
+    CloseHandle(sweep);
+  }
   return exit_code;
 }
 
 void cleanup() {
+  if (g_unpack_started) delete_target_directory();
+}
+
+void end_interrupted_run() {
+  // The child has ended by itself and the main thread is ending the run
+  // with its exit code.
+  if (!claim_ending()) Sleep(INFINITE);
+  g_interrupted = 1;
+  DWORD exit_code = STATUS_CONTROL_C_EXIT;
   if (HANDLE child = take_child_handle()) {
-    if (WaitForSingleObject(child, kChildGraceMs) != WAIT_OBJECT_0) TerminateProcess(child, 0);
+    // An app that handles the event and ends within its grace time decides
+    // the exit code itself.
+    if (WaitForSingleObject(child, kChildGraceMs) != WAIT_OBJECT_0 || !GetExitCodeProcess(child, &exit_code)) {
+      TerminateProcess(child, STATUS_CONTROL_C_EXIT);
+      exit_code = STATUS_CONTROL_C_EXIT;
+    }
     CloseHandle(child);
   }
-  if (g_unpack_started) delete_target_directory();
+  cleanup();
+  ExitProcess(exit_code);
 }

@@ -12,12 +12,10 @@ BOOL WINAPI console_ctrl_handler(DWORD event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      g_interrupted = 1;
-      cleanup();
+      end_interrupted_run();
       break;
     default:
       break;
   }
-  // Let the next handler (by default the one that ends the process) run.
   return FALSE;
 }

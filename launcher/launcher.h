@@ -41,12 +41,43 @@ void delete_target_directory_once();
 // stays); links inside it are removed, never followed.
 void delete_tree_once(const wchar_t* directory);
 
-// child_process.cpp: waits for (up to 5 s), terminates and closes a running child; deletes the
-// target directory if unpacking has started.
+// child_process.cpp: deletes the target directory if unpacking has started.
 void cleanup();
 
-// console_handler.cpp: runs cleanup for console events that end the run.
+// child_process.cpp: ends the run on an interruption or an ending session:
+// gives a running child up to 5 s, terminates it if still running, cleans up
+// and ends the process with the child's exit code, or STATUS_CONTROL_C_EXIT
+// when the child had to be terminated or was not running yet. Called once
+// the main thread has taken the child's exit code, it waits for the main
+// thread to end the process instead.
+void end_interrupted_run();
+
+// console_handler.cpp: ends the run for console events that end a session.
 BOOL WINAPI console_ctrl_handler(DWORD event);
+
+// session_end_window.cpp: starts a thread with a hidden top-level window
+// that ends the run on WM_ENDSESSION, which a process without console
+// events (or with user32 loaded) gets at log-off and shut-down. A failure
+// leaves the app running without it.
+void start_session_end_window();
+
+// child_job.cpp: puts the child into a kill-on-close job that only this
+// process holds; without a job (not allowed here) the child runs all the same.
+void put_child_in_job(HANDLE process);
+
+// stale_folder_sweep.cpp: starts a thread that deletes target directories
+// left in the temp directory by parents that were killed, and returns it
+// (null if it could not start). Silent.
+HANDLE start_stale_folder_sweep();
+
+// The process ID in a name of the target directory's shape
+// "onefile_<digits>_<6 digits>_<11 URL-safe characters>", or 0 when `name`
+// has another shape.
+DWORD target_directory_owner(const wchar_t* name);
+
+// Whether process `pid` still runs; one that exists but may not be looked at
+// counts as running.
+bool process_runs(DWORD pid);
 
 // cache_folder.cpp: cache mode, when the launcher carries a cache key.
 bool cache_mode();

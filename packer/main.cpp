@@ -85,6 +85,17 @@ Output:
                          FILE may not lie inside DIR, be one of the inputs,
                          or exist as anything but a regular file (a link, a
                          device such as /dev/stdout, a pipe, a folder).
+  --console              Make a console program instead of a windowed one.
+                         Pick it for command-line tools: started from a
+                         console, the app shares it (its output appears
+                         there, it reads the keyboard, it sees Ctrl+C itself),
+                         cmd.exe waits for it and %ERRORLEVEL% holds its exit
+                         code; started from Explorer it opens a console
+                         window. Without it (the default) the launcher is a
+                         windowed program, for apps with their own windows:
+                         it never opens a console window, and started from a
+                         console it gets none (no output there, and cmd.exe
+                         does not wait for it).
   --payload-only         Write only the stored payload ("VOY", one Zstandard
                          frame with a 2^27-byte window, padding and length);
                          no launcher.
@@ -171,7 +182,7 @@ struct UsageError {
 
 struct Options {
   std::string root, main, output, stored_payload, icon;
-  bool payload_only = false, quiet = false, help = false, check = true;
+  bool payload_only = false, quiet = false, help = false, check = true, console = false;
   CompressionSettings compression;
   std::optional<std::string> company, product, version, target;
   bool cache = false;
@@ -225,6 +236,7 @@ Options parse_options(const std::vector<std::string>& argv) {
     else if (arg == "--cache") flag(), options.cache = true;
     else if (arg == "--level") options.compression.level = parse_level(value()), options.level_given = true;
     else if (arg == "--long") flag(), options.compression.long_matching = true;
+    else if (arg == "--console") flag(), options.console = true;
     else if (arg == "--payload-only") flag(), options.payload_only = true;
     else if (arg == "--quiet" || arg == "-q") flag(), options.quiet = true;
     else if (arg == "--help" || arg == "-h") flag(), options.help = true;
@@ -243,10 +255,10 @@ Options parse_options(const std::vector<std::string>& argv) {
   if (options.root.empty()) throw UsageError{"--root: missing (see --help)"};
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
   if (options.payload_only &&
-      (options.company || options.product || options.version || !options.icon.empty() || options.target ||
-       options.cache))
-    throw UsageError{"--payload-only: --icon, --company, --product, --version, --target and --cache only apply to "
-                     "a launcher"};
+      (options.company || options.product || options.version || !options.icon.empty() || options.console ||
+       options.target || options.cache))
+    throw UsageError{"--payload-only: --icon, --company, --product, --version, --console, --target and --cache only "
+                     "apply to a launcher"};
   return options;
 }
 
@@ -351,7 +363,7 @@ void write_app(const Options& options, BuildTexts texts, const std::optional<one
   resource_texts.version = texts.version;
   resource_texts.original_filename = options.output.substr(options.output.find_last_of('/') + 1);
   LauncherInputs inputs;
-  inputs.template_image = launcher_template("windowed");
+  inputs.template_image = launcher_template(options.console ? "console" : "windowed");
   inputs.payload_path = payload;
   inputs.texts = texts;
   inputs.resources = [&](uint32_t rva) { return onefile_resources::make_resource_section(resource_texts, icon, rva); };

@@ -8,7 +8,8 @@
 
 namespace onefile_pack {
 
-// The template of `kind` ("windowed"); throws PackError for an unknown kind.
+// The template of `kind` ("windowed" or "console"); throws PackError for an
+// unknown kind.
 std::string_view launcher_template(const std::string& kind);
 
 }  // namespace onefile_pack

@@ -97,3 +97,13 @@ if [ ! -f "$prefix/system.reg" ]; then
   WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$prefix" wineserver -w
 fi
+
+# Wine's null graphics driver: windows exist (the launcher's hidden window
+# receives the end-session messages), but nothing needs a display. Also set
+# in a prefix made before this setting was added.
+if ! grep -q '^"Graphics"="null"' "$prefix/user.reg"; then
+  log "selecting Wine's null graphics driver"
+  WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  WINEPREFIX="$prefix" wineserver -w
+fi

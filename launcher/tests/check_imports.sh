@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# check_imports.sh OBJDUMP EXE: the launcher must be a GUI program that
-# imports system libraries only (no C++ runtime, libgcc or winpthread DLLs).
+# check_imports.sh OBJDUMP EXE SUBSYSTEM: the launcher must have the PE
+# subsystem SUBSYSTEM (2 windowed, 3 console) and import system libraries only
+# (no C++ runtime, libgcc or winpthread DLLs).
 set -euo pipefail
-objdump=$1 exe=$2
+objdump=$1 exe=$2 subsystem=$3
 dump=$("$objdump" -p "$exe")
-grep -q 'Subsystem.*(Windows GUI)' <<<"$dump" || { echo "not a GUI subsystem program"; exit 1; }
+grep -qE "^Subsystem[[:space:]]+0*${subsystem}[[:space:]]" <<<"$dump" ||
+  { echo "subsystem is not $subsystem: $(grep '^Subsystem' <<<"$dump")"; exit 1; }
 imports=$(awk '/DLL Name:/ { print tolower($3) }' <<<"$dump" | sort -u)
 echo "imports: $(echo $imports)"
 allowed='^(kernel32|msvcrt|shell32|user32|advapi32|ntdll|ole32|shlwapi|api-ms-win-.*)\.dll$'

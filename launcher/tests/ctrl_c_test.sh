@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# ctrl_c_test.sh WINE_RUN APP_EXE [--while-unpacking [FILE]]
+# ctrl_c_test.sh WINE_RUN APP_EXE [--while-unpacking [FILE] | --console-returns REPORTER_EXE | --console-ignores REPORTER_EXE]
 #
 # Ctrl+C (SIGINT to the Unix process under Wine) to a parent launcher.
-# Default: while its child runs. The parent gives the child up to 5 s,
-# terminates it, deletes the target directory and ends.
+# Default: a windowed launcher while its child runs. The parent gives the
+# child up to 5 s, terminates it, deletes the target directory and ends.
 # --while-unpacking: while it still unpacks a large payload, as soon as FILE
 # (default data/blob1.bin) appears in the target directory. The target
 # directory is removed, and nothing outside it is touched.
 # --cached: APP is a cached app, run from a copy in a folder of its own; its
 # cache folder must stay.
+# --console-returns, --console-ignores: a console launcher and its app share
+# the terminal, and Ctrl+C goes to both, as a terminal sends SIGINT to its
+# foreground process group. An app that handles it and returns 130 ends the
+# run at once with 130; an app that ignores it is terminated after 5 s and
+# the run ends with STATUS_CONTROL_C_EXIT. REPORTER_EXE (a Windows test
+# program) runs the launcher and prints its 32-bit exit code, which the Unix
+# exit status cannot carry.
 #
 # Wine hands SIGINT to a program's console handlers only when the program was
 # started from a terminal, as a user at a console would start it; so the run
@@ -18,7 +25,7 @@ if [ "${1:-}" != --in-terminal ]; then
   exec script -qec "bash $(printf '%q' "$0") --in-terminal $(printf '%q ' "$@")" /dev/null </dev/null
 fi
 shift
-wine_run=$1 app=$2 mode=${3:-} watched=${4:-data/blob1.bin}
+wine_run=$1 app=$2 mode=${3:-} reporter=${4:-} watched=${4:-data/blob1.bin}
 scratch=$(mktemp -d)
 app_copy=$(mktemp -d)
 trap 'rm -rf "$scratch" "$app_copy"' EXIT
@@ -53,7 +60,17 @@ if [ "$mode" = --while-unpacking ]; then
   done
   [ -n "$target" ] || { echo "no target directory appeared"; exit 1; }
 else
-  "$wine_run" "$app" wait 60000 >"$scratch/log" 2>&1 &
+  case "$mode" in
+    --console-returns) reply=130 ;;
+    --console-ignores) reply=ignore ;;
+    *) reply="" ;;
+  esac
+  if [ -n "$reply" ]; then
+    win_app=$("$wine_run" winepath -w "$app" 2>/dev/null | tr -d '\r')
+    "$wine_run" "$reporter" --mode exit_code "$win_app" ctrl-c "$reply" >"$scratch/log" 2>&1 &
+  else
+    "$wine_run" "$app" wait 60000 >"$scratch/log" 2>&1 &
+  fi
   parent=$!
   for _ in $(seq 150); do grep -q '^ready ' "$scratch/log" && break; sleep 0.2; done
   win_target=$(sed -n 's/^ready \(.*\)$/\1/p' "$scratch/log" | tr -d '\r')
@@ -63,7 +80,7 @@ fi
 [ -d "$target" ] || { echo "target directory $target missing while the app runs"; exit 1; }
 
 start=$(date +%s)
-kill -INT "$parent"
+if [ -n "${reply:-}" ]; then kill -INT -- "-$parent"; else kill -INT "$parent"; fi
 wait "$parent"
 code=$?
 elapsed=$(($(date +%s) - start))
@@ -75,10 +92,22 @@ elif [ -d "$target" ]; then echo "target directory $target left behind"; status=
 [ "$(cat here.txt)" = mine ] && [ "$(cat "$temp/onefile_beside_$$.txt")" = mine ] || { echo "files of others changed"; status=1; }
 rm -f "$temp/onefile_beside_$$.txt"
 [ "$(ls "$scratch" | sort | tr '\n' ' ')" = "here.txt log " ] || { echo "current directory changed: $(ls "$scratch")"; status=1; }
-if [ "$mode" != --while-unpacking ]; then
-  # The child gets no signal under Wine: the parent waits its 5 s grace, then
-  # terminates it.
-  [ "$elapsed" -ge 4 ] && [ "$elapsed" -le 15 ] || { echo "expected about 5 s"; status=1; }
-fi
+expect_code() {
+  grep -q "^exit code $1" "$scratch/log" || { echo "expected exit code $1:"; cat "$scratch/log"; status=1; }
+}
+case "$mode" in
+  --console-returns)
+    grep -q '^caught Ctrl+C' "$scratch/log" || { echo "the app's own handler did not run"; status=1; }
+    expect_code 0x00000082
+    [ "$elapsed" -le 3 ] || { echo "expected the run to end with the app"; status=1; } ;;
+  --console-ignores)
+    expect_code 0xC000013A
+    [ "$elapsed" -ge 4 ] && [ "$elapsed" -le 15 ] || { echo "expected about 5 s"; status=1; } ;;
+  --while-unpacking) ;;
+  *)
+    # A windowed app has no console: the parent waits its 5 s grace, then
+    # terminates the child.
+    [ "$elapsed" -ge 4 ] && [ "$elapsed" -le 15 ] || { echo "expected about 5 s"; status=1; } ;;
+esac
 [ "$status" = 0 ] && echo ok
 exit "$status"

@@ -99,6 +99,36 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     Sleep(static_cast<DWORD>(wcstoul(argv[2], nullptr, 0)));
     return 5;
   }
+  if (action == L"stdin") {
+    // Echoes standard input, for the console launcher's shared streams.
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), stdin)) > 0;) text.append(buffer, n);
+    fputs(("read: " + text).c_str(), stdout);
+    fflush(stdout);
+    return 0;
+  }
+  if (action == L"ctrl-c") {
+    // argv[2] "ignore": Ctrl+C is ignored; a number: the exit code returned
+    // once Ctrl+C has reached this process's own handler.
+    static HANDLE interrupted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::wstring reply = argv[2];
+    if (reply == L"ignore") {
+      SetConsoleCtrlHandler(nullptr, TRUE);
+    } else {
+      SetConsoleCtrlHandler(
+          [](DWORD event) -> BOOL {
+            if (event != CTRL_C_EVENT) return FALSE;
+            SetEvent(interrupted);
+            return TRUE;
+          },
+          TRUE);
+    }
+    out(L"ready " + directory_of(library_path) + L"\n");
+    if (WaitForSingleObject(interrupted, 60000) != WAIT_OBJECT_0) return 98;
+    out(L"caught Ctrl+C\n");
+    return static_cast<int>(wcstoul(reply.c_str(), nullptr, 0));
+  }
   if (action == L"hold") {
     // A process of its own keeps a file in the target directory open after
     // this one has ended: argv[2] runs it, it sets the named event when the

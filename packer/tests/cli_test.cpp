@@ -294,8 +294,8 @@ TEST(Help, ExplainsEveryOption) {
   const RunResult result = run_pack({"--help"});
   EXPECT_EQ(result.exit_code, 0);
   for (const char* option : {"--root", "--main", "--output", "--payload-only", "--stored-payload", "--level",
-                             "--long", "--company", "--product", "--version", "--no-checks", "--quiet", "--help",
-                             "SIGKILL", "Default 19"})
+                             "--long", "--company", "--product", "--version", "--no-checks", "--console", "--quiet",
+                             "--help", "SIGKILL", "Default 19"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
 }
 

@@ -1,0 +1,72 @@
+// The hidden window that brings log-off and shut-down to a parent that gets
+// no console events: a windowed launcher has no console, and a console
+// program with user32 loaded is sent no log-off or shut-down event either.
+// The system asks every top-level window (not message-only windows, which
+// receive no broadcasts) with WM_QUERYENDSESSION and WM_ENDSESSION; on the
+// latter the run ends as on a console event.
+//
+// The parent makes it once its child runs, on a thread of its own that also
+// loads user32: the launcher does not import it, so neither the child nor
+// the parent's unpacking pays for loading it.
+#include <windows.h>
+
+#include "launcher/launcher.h"
+
+namespace {
+
+using DefWindowProcFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+using RegisterClassFn = ATOM(WINAPI*)(const WNDCLASSW*);
+using CreateWindowExFn = HWND(WINAPI*)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
+                                       LPVOID);
+using GetMessageFn = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT);
+using DispatchMessageFn = LRESULT(WINAPI*)(const MSG*);
+
+DefWindowProcFn g_default_window_procedure = nullptr;
+
+template <typename Fn>
+Fn user32_function(HMODULE user32, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
+}
+
+LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wparam) end_interrupted_run();
+      return 0;
+    default:
+      return g_default_window_procedure(window, message, wparam, lparam);
+  }
+}
+
+DWORD WINAPI run_window(void*) {
+  HMODULE user32 = LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!user32) return 0;
+  g_default_window_procedure = user32_function<DefWindowProcFn>(user32, "DefWindowProcW");
+  auto register_class = user32_function<RegisterClassFn>(user32, "RegisterClassW");
+  auto create_window = user32_function<CreateWindowExFn>(user32, "CreateWindowExW");
+  auto get_message = user32_function<GetMessageFn>(user32, "GetMessageW");
+  auto dispatch_message = user32_function<DispatchMessageFn>(user32, "DispatchMessageW");
+  if (!g_default_window_procedure || !register_class || !create_window || !get_message || !dispatch_message) return 0;
+
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = window_procedure;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"VorlanOnefileSessionEnd";
+  if (!register_class(&window_class)) return 0;
+  // Never shown: no WS_VISIBLE, no size, no taskbar entry.
+  if (!create_window(WS_EX_TOOLWINDOW, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                     window_class.hInstance, nullptr))
+    return 0;
+  MSG message;
+  while (get_message(&message, nullptr, 0, 0) > 0) dispatch_message(&message);
+  return 0;
+}
+
+}  // namespace
+
+void start_session_end_window() {
+  HANDLE thread = CreateThread(nullptr, 64 * 1024, run_window, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread) CloseHandle(thread);
+}

@@ -1,0 +1,109 @@
+// Sweeping stale target directories: a parent that was killed could not
+// delete its directory, so any later parent removes such leftovers while its
+// own child runs. Only directories directly in the temp directory whose name
+// has the target directory's exact shape, whose parent no longer runs, that
+// are older than a minute and that can be renamed (a directory holding a file
+// in use cannot) are deleted; links are never followed.
+#include <windows.h>
+
+#include <cwchar>
+
+#include "launcher/launcher.h"
+#include "paths/wide_path.h"
+#include "payload/unpack.h"
+
+namespace {
+
+// The temp directory (less than kPathCapacity units), a backslash, a found
+// name (less than MAX_PATH) and a suffix always fit, so the bounded copies
+// below never abort.
+constexpr size_t kSweepPathCapacity = kPathCapacity + 2 * MAX_PATH;
+constexpr ULONGLONG kMinimumAge = 60ull * 10000000;  // one minute, in 100 ns units
+constexpr wchar_t kPrefix[] = L"onefile_";
+constexpr size_t kPrefixLength = sizeof(kPrefix) / sizeof(wchar_t) - 1;
+
+ULONGLONG ticks(const FILETIME& time) {
+  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+bool is_digit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+bool is_url_safe(wchar_t c) {
+  return is_digit(c) || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'-' || c == L'_';
+}
+
+void sweep_entry(const wchar_t* temp, const WIN32_FIND_DATAW& found, ULONGLONG now) {
+  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return;
+  const DWORD pid = target_directory_owner(found.cFileName);
+  const ULONGLONG created = ticks(found.ftCreationTime);
+  if (pid == 0 || pid == GetCurrentProcessId() || now < created + kMinimumAge || process_runs(pid)) return;
+
+  wchar_t path[kSweepPathCapacity], moved[kSweepPathCapacity];
+  bounded_copy(path, kSweepPathCapacity, temp);
+  bounded_append(path, kSweepPathCapacity, L"\\");
+  bounded_append(path, kSweepPathCapacity, found.cFileName);
+  bounded_copy(moved, kSweepPathCapacity, path);
+  bounded_append(moved, kSweepPathCapacity, L".sweeping");
+  // The rename is the test that nothing in it is in use. Renamed back, the
+  // directory keeps its shape, so a sweep cut short is finished by the next.
+  if (!MoveFileExW(path, moved, 0)) return;
+  if (!MoveFileExW(moved, path, 0)) {
+    delete_tree_once(moved);
+    return;
+  }
+  delete_tree_once(path);
+}
+
+DWORD WINAPI sweep(void*) {
+  wchar_t temp[kPathCapacity];
+  const DWORD length = GetTempPathW(kPathCapacity, temp);
+  if (length == 0 || length >= kPathCapacity) return 0;
+  while (wchar_t* end = wcsrchr(temp, L'\\')) {
+    if (end[1] != L'\0') break;
+    *end = L'\0';
+  }
+  wchar_t pattern[kSweepPathCapacity];
+  bounded_copy(pattern, kSweepPathCapacity, temp);
+  bounded_append(pattern, kSweepPathCapacity, L"\\onefile_*");
+
+  FILETIME now_time;
+  GetSystemTimeAsFileTime(&now_time);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  do sweep_entry(temp, found, ticks(now_time));
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return 0;
+}
+
+}  // namespace
+
+bool process_runs(DWORD pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return runs;
+}
+
+DWORD target_directory_owner(const wchar_t* name) {
+  if (wcsncmp(name, kPrefix, kPrefixLength) != 0) return 0;
+  const wchar_t* p = name + kPrefixLength;
+  ULONGLONG pid = 0;
+  const wchar_t* digits = p;
+  while (is_digit(*p) && p - digits < 10) pid = pid * 10 + static_cast<ULONGLONG>(*p++ - L'0');
+  if (p == digits || *p++ != L'_' || pid == 0 || pid > 0xFFFFFFFFull) return 0;
+  for (int i = 0; i < 6; ++i)
+    if (!is_digit(*p++)) return 0;
+  if (*p++ != L'_') return 0;
+  for (int i = 0; i < 11; ++i)
+    if (!is_url_safe(*p++)) return 0;
+  return *p == L'\0' ? static_cast<DWORD>(pid) : 0;
+}
+
+HANDLE start_stale_folder_sweep() {
+  // A small stack: the sweep keeps a few paths, the walk's buffer is on the heap.
+  return CreateThread(nullptr, 128 * 1024, sweep, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+}
