@@ -79,21 +79,12 @@ uint64_t read_le(const unsigned char* p, int bytes) {
 }
 
 // `folder`, a backslash and `name` in `out` (kPathCapacity units).
-void join(wchar_t* out, const wchar_t* folder, const wchar_t* name) {
-  bounded_copy(out, kPathCapacity, folder);
-  bounded_append(out, kPathCapacity, L"\\");
-  bounded_append(out, kPathCapacity, name);
-}
+void join(wchar_t* out, const wchar_t* folder, const wchar_t* name) { bounded_join(out, kPathCapacity, folder, name); }
 
 void record_path(wchar_t* out, const wchar_t* folder) {
   wchar_t name[sizeof cache_record::kName];
   widen_bytes(cache_record::kName, name, sizeof cache_record::kName);
   join(out, folder, name);
-}
-
-bool is_directory(const wchar_t* path) {
-  const DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The whole file at `path` into a heap buffer; null when it cannot be read.
@@ -108,6 +99,103 @@ unsigned char* read_whole_file(HANDLE file, size_t& size) {
     return nullptr;
   }
   return data;
+}
+
+// One file the record lists: its name (directory part first, then the file
+// name at `file`) and its size.
+struct ListedFile {
+  const wchar_t* name;
+  size_t file;
+  uint64_t size;
+};
+
+// Orders files by directory, then by name, so that each directory's files
+// form one run that its listing can be matched against.
+int compare_listed(const void* a, const void* b) {
+  const auto& x = *static_cast<const ListedFile*>(a);
+  const auto& y = *static_cast<const ListedFile*>(b);
+  const int directories = wmemcmp(x.name, y.name, x.file < y.file ? x.file : y.file);
+  if (directories != 0) return directories;
+  if (x.file != y.file) return x.file < y.file ? -1 : 1;
+  return wcscmp(x.name + x.file, y.name + y.file);
+}
+
+// The files of one directory, `first` to `end`, sorted by name: true when
+// its listing holds each of them as a file of its size. One listing per
+// directory instead of one query per file: a listing does not open the files,
+// which on Windows every scanner would inspect.
+bool directory_holds(const wchar_t* folder, const ListedFile* first, const ListedFile* end) {
+  wchar_t pattern[kPathCapacity];
+  join(pattern, folder, first->name);
+  pattern[wcslen(folder) + 1 + first->file] = L'\0';
+  bounded_append(pattern, kPathCapacity, L"*");
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  size_t matched = 0;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const ListedFile* low = first;
+    const ListedFile* high = end;
+    while (low < high) {
+      const ListedFile* middle = low + (high - low) / 2;
+      const int order = wcscmp(middle->name + middle->file, found.cFileName);
+      if (order == 0) {
+        matched += ((uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow) == middle->size;
+        break;
+      }
+      if (order < 0) low = middle + 1;
+      else high = middle;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return matched == static_cast<size_t>(end - first);
+}
+
+// Whether every file of the record's list (`data`, `size` bytes from the
+// count on) is in `folder` with its size.
+bool files_are_present(const wchar_t* folder, const unsigned char* data, size_t size) {
+  if (size < 4) return false;
+  const uint64_t count = read_le(data, 4);
+  // Each file takes at least 12 bytes: a count beyond that is damage.
+  if (count > (size - 4) / 12) return false;
+  auto* files = static_cast<ListedFile*>(malloc((count ? count : 1) * sizeof(ListedFile)));
+  // The names, each with a terminator, take no more units than the record
+  // has bytes.
+  auto* names = static_cast<wchar_t*>(malloc(size * sizeof(wchar_t)));
+  bool complete = files && names;
+  size_t at = 4, used = 0;
+  for (uint64_t i = 0; complete && i < count; ++i) {
+    const size_t units = size - at >= 2 ? static_cast<size_t>(read_le(data + at, 2)) : 0;
+    at += 2;
+    complete = units > 0 && size - at >= units * 2 + 8;
+    if (!complete) break;
+    ListedFile& file = files[i];
+    file.name = names + used;
+    file.file = 0;
+    for (size_t u = 0; u < units; ++u) {
+      names[used] = static_cast<wchar_t>(read_le(data + at + 2 * u, 2));
+      if (names[used++] == L'\\') file.file = u + 1;
+    }
+    names[used++] = L'\0';
+    at += units * 2;
+    file.size = read_le(data + at, 8);
+    at += 8;
+  }
+  complete = complete && at == size;
+  if (complete) qsort(files, static_cast<size_t>(count), sizeof(ListedFile), compare_listed);
+  for (size_t first = 0; complete && first < count;) {
+    size_t end = first + 1;
+    while (end < count && files[end].file == files[first].file &&
+           wmemcmp(files[end].name, files[first].name, files[first].file) == 0)
+      ++end;
+    complete = directory_holds(folder, files + first, files + end);
+    first = end;
+  }
+  free(names);
+  free(files);
+  return complete;
 }
 
 // The cheap check: the record names our key, and every file it lists is
@@ -132,31 +220,12 @@ bool folder_is_complete(const wchar_t* folder, HANDLE* keep) {
   if (complete) {
     const uint64_t key_units = read_le(data + at, 4);
     at += 4;
-    complete = key_units == wcslen(onefile_cache_key) && size - at >= key_units * 2 + 4;
+    complete = key_units == wcslen(onefile_cache_key) && size - at >= key_units * 2;
     for (size_t i = 0; complete && i < key_units; ++i)
       complete = read_le(data + at + 2 * i, 2) == static_cast<uint64_t>(onefile_cache_key[i]);
     at += static_cast<size_t>(key_units) * 2;
   }
-  uint64_t files = complete ? read_le(data + at, 4) : 0;
-  at += 4;
-  wchar_t name[1024];
-  for (; complete && files > 0; --files) {
-    if (size - at < 2) break;
-    const size_t units = static_cast<size_t>(read_le(data + at, 2));
-    at += 2;
-    if (units == 0 || units >= 1024 || size - at < units * 2 + 8) break;
-    for (size_t i = 0; i < units; ++i) name[i] = static_cast<wchar_t>(read_le(data + at + 2 * i, 2));
-    name[units] = L'\0';
-    at += units * 2;
-    const uint64_t expected = read_le(data + at, 8);
-    at += 8;
-    join(path, folder, name);
-    WIN32_FILE_ATTRIBUTE_DATA found;
-    complete = GetFileAttributesExW(path, GetFileExInfoStandard, &found) &&
-               !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-               ((uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow) == expected;
-  }
-  complete = complete && files == 0 && at == size;
+  complete = complete && files_are_present(folder, data + at, size - at);
   free(data);
   if (complete && keep) *keep = file;
   else CloseHandle(file);
@@ -215,6 +284,19 @@ bool key_folder_unused(const wchar_t* folder) {
     return true;
   }
   return GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// One folder in the cache root, after the child has started.
+void sweep_cache_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void*) {
+  // Staging folders of first starts that were killed. They have the shape
+  // of a target folder, so the temp folder's sweep, should a cache root be
+  // the temp folder, treats them alike: removed only once their owner is
+  // gone. A key folder never has that shape.
+  const DWORD owner = target_directory_owner(found.cFileName);
+  if (owner != 0 && owner != GetCurrentProcessId() && !process_runs(owner)) delete_tree_once(path);
+  // Folders of older keys that no run uses.
+  if (is_hex_key(found.cFileName) && wcscmp(found.cFileName, onefile_cache_key) != 0 && key_folder_unused(path))
+    remove_folder(path);
 }
 
 }  // namespace
@@ -301,24 +383,5 @@ void publish_cache_folder() {
 }
 
 void sweep_cache_root() {
-  wchar_t pattern[kPathCapacity], path[kPathCapacity];
-  join(pattern, g_cache_root, L"*");
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileExW(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      continue;
-    join(path, g_cache_root, found.cFileName);
-    // Staging folders of first starts that were killed. They have the shape
-    // of a target folder, so the temp folder's sweep, should a cache root be
-    // the temp folder, treats them alike: removed only once their owner is
-    // gone. A key folder never has that shape.
-    const DWORD owner = target_directory_owner(found.cFileName);
-    if (owner != 0 && owner != GetCurrentProcessId() && !process_runs(owner)) delete_tree_once(path);
-    // Folders of older keys that no run uses.
-    if (is_hex_key(found.cFileName) && wcscmp(found.cFileName, onefile_cache_key) != 0 && key_folder_unused(path))
-      remove_folder(path);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  for_each_folder(g_cache_root, L"*", sweep_cache_entry, nullptr);
 }

@@ -130,9 +130,7 @@ void delete_target_directory() {
   // presence is checked through the same extended path, which works where the
   // plain one is too long.
   delete_tree(path);
-  for (int attempt = 0; attempt < kDeleteRetries; ++attempt) {
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) break;
+  for (int attempt = 0; attempt < kDeleteRetries && is_directory(path); ++attempt) {
     Sleep(kDeletePauseMs);
     delete_tree(path);
   }

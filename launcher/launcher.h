@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "payload/unpack.h"
+
 // Set to 1 right before the first entry is read; cleanup deletes the target
 // directory only when it is set.
 extern volatile unsigned char g_unpack_started;
@@ -69,6 +71,16 @@ void put_child_in_job(HANDLE process);
 // left in the temp directory by parents that were killed, and returns it
 // (null if it could not start). Silent.
 HANDLE start_stale_folder_sweep();
+
+// A folder found directly in a folder being swept: its path (in a buffer of
+// kFolderPathCapacity units) and what the search found.
+inline constexpr size_t kFolderPathCapacity = kPathCapacity + 2 * MAX_PATH;
+using FolderVisitor = void (*)(const wchar_t* path, const WIN32_FIND_DATAW& found, void* context);
+
+// Calls `visit` for each folder directly in `parent` (less than kPathCapacity units)
+// whose name matches `pattern`; links to folders are left out, and "." and
+// "..".
+void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisitor visit, void* context);
 
 // The process ID in a name of the target directory's shape
 // "onefile_<digits>_<6 digits>_<11 URL-safe characters>", or 0 when `name`

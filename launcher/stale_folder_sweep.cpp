@@ -14,10 +14,6 @@
 
 namespace {
 
-// The temp directory (less than kPathCapacity units), a backslash, a found
-// name (less than MAX_PATH) and a suffix always fit, so the bounded copies
-// below never abort.
-constexpr size_t kSweepPathCapacity = kPathCapacity + 2 * MAX_PATH;
 constexpr ULONGLONG kMinimumAge = 60ull * 10000000;  // one minute, in 100 ns units
 constexpr wchar_t kPrefix[] = L"onefile_";
 constexpr size_t kPrefixLength = sizeof(kPrefix) / sizeof(wchar_t) - 1;
@@ -32,19 +28,16 @@ bool is_url_safe(wchar_t c) {
   return is_digit(c) || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'-' || c == L'_';
 }
 
-void sweep_entry(const wchar_t* temp, const WIN32_FIND_DATAW& found, ULONGLONG now) {
-  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return;
+void sweep_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void* now) {
   const DWORD pid = target_directory_owner(found.cFileName);
   const ULONGLONG created = ticks(found.ftCreationTime);
-  if (pid == 0 || pid == GetCurrentProcessId() || now < created + kMinimumAge || process_runs(pid)) return;
+  if (pid == 0 || pid == GetCurrentProcessId() || *static_cast<ULONGLONG*>(now) < created + kMinimumAge ||
+      process_runs(pid))
+    return;
 
-  wchar_t path[kSweepPathCapacity], moved[kSweepPathCapacity];
-  bounded_copy(path, kSweepPathCapacity, temp);
-  bounded_append(path, kSweepPathCapacity, L"\\");
-  bounded_append(path, kSweepPathCapacity, found.cFileName);
-  bounded_copy(moved, kSweepPathCapacity, path);
-  bounded_append(moved, kSweepPathCapacity, L".sweeping");
+  wchar_t moved[kFolderPathCapacity];
+  bounded_copy(moved, kFolderPathCapacity, path);
+  bounded_append(moved, kFolderPathCapacity, L".sweeping");
   // The rename is the test that nothing in it is in use. Renamed back, the
   // directory keeps its shape, so a sweep cut short is finished by the next.
   if (!MoveFileExW(path, moved, 0)) return;
@@ -63,22 +56,30 @@ DWORD WINAPI sweep(void*) {
     if (end[1] != L'\0') break;
     *end = L'\0';
   }
-  wchar_t pattern[kSweepPathCapacity];
-  bounded_copy(pattern, kSweepPathCapacity, temp);
-  bounded_append(pattern, kSweepPathCapacity, L"\\onefile_*");
-
   FILETIME now_time;
   GetSystemTimeAsFileTime(&now_time);
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileExW(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  do sweep_entry(temp, found, ticks(now_time));
-  while (FindNextFileW(search, &found));
-  FindClose(search);
+  ULONGLONG now = ticks(now_time);
+  for_each_folder(temp, L"onefile_*", sweep_entry, &now);
   return 0;
 }
 
 }  // namespace
+
+void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisitor visit, void* context) {
+  wchar_t path[kFolderPathCapacity];
+  bounded_join(path, kFolderPathCapacity, parent, pattern);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(path, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
+      continue;
+    bounded_join(path, kFolderPathCapacity, parent, found.cFileName);
+    visit(path, found, context);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
 
 bool process_runs(DWORD pid) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);

@@ -1,5 +1,7 @@
 #include "paths/wide_path.h"
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -19,4 +21,15 @@ void bounded_copy(wchar_t* dst, size_t capacity, const wchar_t* src) {
 void bounded_append(wchar_t* dst, size_t capacity, const wchar_t* src) {
   size_t used = bounded_length(dst, capacity);
   bounded_copy(dst + used, capacity - used, src);
+}
+
+void bounded_join(wchar_t* dst, size_t capacity, const wchar_t* folder, const wchar_t* name) {
+  bounded_copy(dst, capacity, folder);
+  bounded_append(dst, capacity, L"\\");
+  bounded_append(dst, capacity, name);
+}
+
+bool is_directory(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

@@ -14,3 +14,9 @@ void bounded_copy(wchar_t* dst, size_t capacity, const wchar_t* src);
 
 // dst += src, bounded by `capacity`.
 void bounded_append(wchar_t* dst, size_t capacity, const wchar_t* src);
+
+// dst = folder, a backslash and name, bounded by `capacity`.
+void bounded_join(wchar_t* dst, size_t capacity, const wchar_t* folder, const wchar_t* name);
+
+// Whether `path` names an existing directory.
+bool is_directory(const wchar_t* path);

@@ -69,12 +69,18 @@ struct CachedApp {
     CopyFileW((here() + L"\\" + app).c_str(), exe.c_str(), FALSE);
   }
   ~CachedApp() { onefile_test::remove_tree(dir); }
-  void replace_with(const wchar_t* app) const { CopyFileW((here() + L"\\" + app).c_str(), exe.c_str(), FALSE); }
+  // Another build beside the first, sharing its cache root; returns its path.
+  std::wstring add_build(const wchar_t* app, const wchar_t* name) const {
+    const std::wstring other = dir + L"\\" + name;
+    CopyFileW((here() + L"\\" + app).c_str(), other.c_str(), FALSE);
+    return other;
+  }
   std::wstring cache() const { return dir + L"\\cache"; }
-  onefile_test::ProcessResult run(const std::vector<std::wstring>& args) const {
-    std::wstring cmd = onefile_test::quote_argument(exe);
+  onefile_test::ProcessResult run(const std::vector<std::wstring>& args, const std::wstring& build = L"") const {
+    const std::wstring& program = build.empty() ? exe : build;
+    std::wstring cmd = onefile_test::quote_argument(program);
     for (const auto& a : args) cmd += L" " + onefile_test::quote_argument(a);
-    return onefile_test::run_process(exe.c_str(), cmd);
+    return onefile_test::run_process(program.c_str(), cmd);
   }
 };
 
@@ -172,14 +178,35 @@ TEST(Cache, RebuiltAppGetsItsOwnFolderAndTheOldOneGoesOnceUnused) {
   ASSERT_EQ(old_run.exit_code, 0u) << old_run.out << old_run.err;
   const std::wstring old_folder = library_folder(old_run);
 
-  app.replace_with(L"cache_local_v2_app.exe");
-  auto new_run = app.run({L"env"});
+  // A run of the old build holds its folder: its parent keeps the record
+  // open, which a probe without sharing then cannot open.
+  onefile_test::ProcessResult holding;
+  std::thread old_running([&] { holding = app.run({L"wait", L"3000"}); });
+  const std::wstring record = old_folder + L"\\" + kRecord;
+  bool held = false;
+  for (int i = 0; i < 400 && !held; ++i) {
+    HANDLE probe = CreateFileW(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    held = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+    if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+    if (!held) Sleep(25);
+  }
+  EXPECT_TRUE(held);
+
+  // A new build beside it, same name and cache root: its own folder; the old
+  // one, in use, stays.
+  const std::wstring rebuilt = app.add_build(L"cache_local_v2_app.exe", L"app-v2.exe");
+  auto new_run = app.run({L"env"}, rebuilt);
   ASSERT_EQ(new_run.exit_code, 0u) << new_run.out << new_run.err;
   const std::wstring new_folder = library_folder(new_run);
   EXPECT_NE(new_folder, old_folder);
   EXPECT_EQ(cached_tree(new_folder), packed_tree(L"cache_local_v2_app.root"));
+  EXPECT_EQ(cached_tree(old_folder), packed_tree());
+  old_running.join();
+  EXPECT_EQ(holding.exit_code, 5u) << holding.out << holding.err;
 
-  // Unused, it is gone after the new build's run, and never the new one.
+  // Unused, it is gone after the new build's next run, and never the new one.
+  auto later_run = app.run({L"env"}, rebuilt);
+  ASSERT_EQ(later_run.exit_code, 0u) << later_run.out << later_run.err;
   EXPECT_FALSE(onefile_test::path_exists(old_folder));
   EXPECT_EQ(subfolders(app.cache()), std::vector<std::wstring>{new_folder.substr(app.cache().size() + 1)});
 }
