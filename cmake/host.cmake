@@ -3,6 +3,7 @@ enable_language(ASM)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
 find_package(Threads REQUIRED)
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 set(ONEFILE_PACKER_ZSTD PkgConfig::ZSTD)
 
 add_subdirectory(${ONEFILE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

@@ -21,7 +21,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   libzstd-dev zstd googletest libstb-dev python3 xz-utils gzip
-  dpkg-dev osslsigncode openssl
+  dpkg-dev osslsigncode openssl libssl-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,9 @@
 # same_bytes_test.sh WINE_RUN LINUX_PACK WINDOWS_PACK MAIN_DLL: packs one
 # tree (folders, a non-ASCII name, an empty file, a file larger than a
 # compression job) with the same options on Linux and with onefile-pack.exe
-# under Wine; the executables and the stored payloads must be identical.
+# under Wine; the executables and the stored payloads must be identical. The
+# app is a cached one, so both packers' cache keys (from the system's SHA-256
+# on each side) must agree too.
 set -euo pipefail
 wine_run=$1 linux_pack=$2 windows_pack=$3 dll=$4
 work=$(mktemp -d)
@@ -17,7 +19,7 @@ head -c 9000000 /dev/urandom >"$root/data/random.bin"
 seq 1 400000 >"$root/data/numbers.txt"
 mkdir -p "$work/linux" "$work/windows"
 
-options=(--main app.dll --company "Vorlan Ä" --product "Same Bytes" --version 3.1.4.1 --level 5)
+options=(--main app.dll --company "Vorlan Ä" --product "Same Bytes" --version 3.1.4.1 --level 5 --cache)
 "$linux_pack" --root "$root" --output "$work/linux/App.exe" "${options[@]}" --quiet
 "$linux_pack" --root "$root" --output "$work/linux/payload.bin" --payload-only --main app.dll --level 5 --quiet
 win() { winepath -w "$1" 2>/dev/null; }
