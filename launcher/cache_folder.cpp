@@ -198,10 +198,9 @@ bool files_are_present(const wchar_t* folder, const unsigned char* data, size_t 
   return complete;
 }
 
-// The cheap check: the record names our key, and every file it lists is
-// there with its size. Contents are not read. With `keep`, a complete
-// folder's record stays open (the in-use mark) in *keep.
-bool folder_is_complete(const wchar_t* folder, HANDLE* keep) {
+// The record of `folder`, opened for reading without delete sharing (held
+// open, that is the in-use mark); INVALID_HANDLE_VALUE when it cannot be.
+HANDLE open_record(const wchar_t* folder) {
   wchar_t path[kPathCapacity];
   record_path(path, folder);
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -212,6 +211,14 @@ bool folder_is_complete(const wchar_t* folder, HANDLE* keep) {
     Sleep(10);
     file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   }
+  return file;
+}
+
+// The cheap check: the record names our key, and every file it lists is
+// there with its size. Contents are not read. With `keep`, a complete
+// folder's record stays open (the in-use mark) in *keep.
+bool folder_is_complete(const wchar_t* folder, HANDLE* keep) {
+  HANDLE file = open_record(folder);
   if (file == INVALID_HANDLE_VALUE) return false;
   size_t size = 0;
   unsigned char* data = read_whole_file(file, size);
@@ -263,7 +270,8 @@ void use_cache_folder() {
   signal(SIGABRT, SIG_DFL);
   g_unpack_started = 0;
   bounded_copy(g_target_directory, kPathCapacity, g_cache_folder);
-  if (g_record_in_use == INVALID_HANDLE_VALUE) folder_is_complete(g_cache_folder, &g_record_in_use);
+  // A folder this run has just renamed into place needs no check.
+  if (g_record_in_use == INVALID_HANDLE_VALUE) g_record_in_use = open_record(g_cache_folder);
 }
 
 bool is_hex_key(const wchar_t* name) {
