@@ -63,8 +63,9 @@ using onefile_pack::get32;
 
 // The headers agree with the sections: the data section comes last, after
 // the resources the resource directory names; SizeOfImage ends at the data
-// section; the checksum is the PE checksum of the file; the data section's
-// fields hold the texts and a stored payload.
+// section, whose data starts on a page boundary of the file (so that a
+// loader maps it instead of copying it); the checksum is the PE checksum of
+// the file; the data section's fields hold the texts and a stored payload.
 void expect_consistent_headers(const std::string& exe, const std::vector<std::string>& texts) {
   const size_t pe = get32(exe, 0x3c);
   const size_t optional = pe + 24;
@@ -81,6 +82,8 @@ void expect_consistent_headers(const std::string& exe, const std::vector<std::st
   EXPECT_EQ(get32(exe, optional + 112 + 16), get32(exe, rsrc + 12));
   EXPECT_EQ(get32(exe, data + 36), 0x40000040u);  // read-only initialized data
   EXPECT_EQ(get32(exe, data + 20) + get32(exe, data + 16), exe.size());
+  EXPECT_EQ(get32(exe, data + 20) % 4096, 0u);
+  EXPECT_EQ(get32(exe, rsrc + 20) + get32(exe, rsrc + 16), get32(exe, data + 20));
 
   uint64_t sum = 0;
   for (size_t i = 0; i < exe.size(); i += 2)
