@@ -59,17 +59,9 @@ void record_bytes(const void* data, size_t size) {
   g_record_size += size;
 }
 
-void record_u32(uint32_t value) {
-  const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                  static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-  record_bytes(bytes, 4);
-}
-
-void record_text(const wchar_t* text, size_t units) {
-  for (size_t i = 0; i < units; ++i) {
-    const unsigned char bytes[2] = {static_cast<unsigned char>(text[i]), static_cast<unsigned char>(text[i] >> 8)};
-    record_bytes(bytes, 2);
-  }
+// The record's numbers and text units are little-endian, `bytes` wide.
+void put_le(unsigned char* p, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 uint64_t read_le(const unsigned char* p, int bytes) {
@@ -78,16 +70,29 @@ uint64_t read_le(const unsigned char* p, int bytes) {
   return value;
 }
 
+void record_le(uint64_t value, int bytes) {
+  unsigned char buffer[8];
+  put_le(buffer, value, bytes);
+  record_bytes(buffer, static_cast<size_t>(bytes));
+}
+
+void record_text(const wchar_t* text, size_t units) {
+  for (size_t i = 0; i < units; ++i) record_le(static_cast<uint16_t>(text[i]), 2);
+}
+
 // `folder`, a backslash and `name` in `out` (kPathCapacity units).
 void join(wchar_t* out, const wchar_t* folder, const wchar_t* name) { bounded_join(out, kPathCapacity, folder, name); }
 
-void record_path(wchar_t* out, const wchar_t* folder) {
-  wchar_t name[sizeof cache_record::kName];
-  widen_bytes(cache_record::kName, name, sizeof cache_record::kName);
-  join(out, folder, name);
+// The record's file name, widened once.
+const wchar_t* record_name() {
+  static wchar_t name[sizeof cache_record::kName];
+  if (!name[0]) widen_bytes(cache_record::kName, name, sizeof cache_record::kName);
+  return name;
 }
 
-// The whole file at `path` into a heap buffer; null when it cannot be read.
+void record_path(wchar_t* out, const wchar_t* folder) { join(out, folder, record_name()); }
+
+// The whole of the open `file` into a heap buffer; null when it cannot be read.
 unsigned char* read_whole_file(HANDLE file, size_t& size) {
   LARGE_INTEGER length;
   if (!GetFileSizeEx(file, &length) || length.QuadPart > 0x7fffffff) return nullptr;
@@ -336,32 +341,26 @@ bool choose_cache_folder(bool child_role) {
   // The caller creates it fresh, as every target folder.
   bounded_copy(g_target_directory, kPathCapacity, g_staging_folder);
   record_bytes(cache_record::kMagic, sizeof cache_record::kMagic);
-  record_u32(static_cast<uint32_t>(wcslen(onefile_cache_key)));
+  record_le(wcslen(onefile_cache_key), 4);
   record_text(onefile_cache_key, wcslen(onefile_cache_key));
   g_record_count_at = g_record_size;
-  record_u32(0);
+  record_le(0, 4);
   return true;
 }
 
 void note_cached_file(const wchar_t* name, unsigned long long size) {
   // The record's own name is no file of the app: a payload holding it is
   // not one the packer wrote.
-  wchar_t record[sizeof cache_record::kName];
-  widen_bytes(cache_record::kName, record, sizeof cache_record::kName);
-  if (_wcsicmp(name, record) == 0) fail_message(msg::kDecode);
+  if (_wcsicmp(name, record_name()) == 0) fail_message(msg::kDecode);
   const size_t units = wcslen(name);
-  const unsigned char length[2] = {static_cast<unsigned char>(units), static_cast<unsigned char>(units >> 8)};
-  record_bytes(length, 2);
+  record_le(units, 2);
   record_text(name, units);
-  for (int i = 0; i < 8; ++i) {
-    const unsigned char byte = static_cast<unsigned char>(size >> (8 * i));
-    record_bytes(&byte, 1);
-  }
+  record_le(size, 8);
   ++g_record_files;
 }
 
 void publish_cache_folder() {
-  for (int i = 0; i < 4; ++i) g_record[g_record_count_at + i] = static_cast<unsigned char>(g_record_files >> (8 * i));
+  put_le(g_record + g_record_count_at, g_record_files, 4);
   wchar_t path[kPathCapacity];
   record_path(path, g_staging_folder);
   HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
