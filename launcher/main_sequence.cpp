@@ -110,6 +110,9 @@ int launcher_main() {
   // nothing to unpack.
   const bool cache = cache_mode();
   const bool write_files = cache ? choose_cache_folder(child_role) : !child_role;
+  // A parent whose cache folder is complete reads nothing of the payload:
+  // the child finds the main library itself.
+  if (!child_role && !write_files) return static_cast<int>(launch_child());
   payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
   // The parent makes its own, fresh target directory (in cache mode the
   // staging folder); from then on a fatal stop deletes it.
@@ -125,15 +128,14 @@ int launcher_main() {
     // middle of that deletion. The system ends the process once the handler
     // is done.
     if (g_interrupted) Sleep(INFINITE);
-    switch (unpack_next_entry(!write_files)) {
+    switch (unpack_next_entry(child_role)) {
       case EntryOutcome::file_written:
         if (cache) note_cached_file(g_entry_name, g_entry_size);
         continue;
       case EntryOutcome::interrupted:
         continue;
       case EntryOutcome::main_library_reached:
-        if (child_role) return hand_off_to_main_library();
-        break;
+        return hand_off_to_main_library();
       case EntryOutcome::end_of_list:
         break;
     }
@@ -142,10 +144,9 @@ int launcher_main() {
 
   // A payload without any file has no main library for the child to load.
   if (child_role) fail_system(msg::kLoadDll, ERROR_MOD_NOT_FOUND);
-  // A damaged frame must not reach the child: its checksum is checked first
-  // (a complete cache folder was checked when it was made).
-  if (write_files) payload_finish();
+  // A damaged frame must not reach the child: its checksum is checked first.
+  payload_finish();
   payload_close();
-  if (write_files && cache) publish_cache_folder();
+  if (cache) publish_cache_folder();
   return static_cast<int>(launch_child());
 }
