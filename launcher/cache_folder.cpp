@@ -305,8 +305,7 @@ void sweep_cache_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void*
   // of a target folder, so the temp folder's sweep, should a cache root be
   // the temp folder, treats them alike: removed only once their owner is
   // gone. A key folder never has that shape.
-  const DWORD owner = target_directory_owner(found.cFileName);
-  if (owner != 0 && owner != GetCurrentProcessId() && !process_runs(owner)) delete_tree_once(path);
+  if (owner_is_gone(found.cFileName)) delete_tree_once(path);
   // Folders of older keys that no run uses.
   if (is_hex_key(found.cFileName) && wcscmp(found.cFileName, onefile_cache_key) != 0 && key_folder_unused(path))
     remove_folder(path);

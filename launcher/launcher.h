@@ -87,9 +87,10 @@ void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisito
 // has another shape.
 DWORD target_directory_owner(const wchar_t* name);
 
-// Whether process `pid` still runs; one that exists but may not be looked at
-// counts as running.
-bool process_runs(DWORD pid);
+// Whether `name` has that shape and names as its owner another process that
+// no longer runs (one that exists but may not be looked at counts as
+// running): a folder its owner can no longer delete.
+bool owner_is_gone(const wchar_t* name);
 
 // cache_folder.cpp: cache mode, when the launcher carries a cache key.
 bool cache_mode();

@@ -28,11 +28,16 @@ bool is_url_safe(wchar_t c) {
   return is_digit(c) || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'-' || c == L'_';
 }
 
+bool process_runs(DWORD pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return runs;
+}
+
 void sweep_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void* now) {
-  const DWORD pid = target_directory_owner(found.cFileName);
-  const ULONGLONG created = ticks(found.ftCreationTime);
-  if (pid == 0 || pid == GetCurrentProcessId() || *static_cast<ULONGLONG*>(now) < created + kMinimumAge ||
-      process_runs(pid))
+  if (*static_cast<ULONGLONG*>(now) < ticks(found.ftCreationTime) + kMinimumAge || !owner_is_gone(found.cFileName))
     return;
 
   wchar_t moved[kFolderPathCapacity];
@@ -81,12 +86,9 @@ void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisito
   FindClose(search);
 }
 
-bool process_runs(DWORD pid) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
-  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return runs;
+bool owner_is_gone(const wchar_t* name) {
+  const DWORD owner = target_directory_owner(name);
+  return owner != 0 && owner != GetCurrentProcessId() && !process_runs(owner);
 }
 
 DWORD target_directory_owner(const wchar_t* name) {
