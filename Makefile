@@ -56,10 +56,11 @@ install: build
 	@cmake --install build/host --prefix $(PREFIX)
 
 package: build
-	@rm -rf build/packages
-	@cd build/host && cpack >/dev/null
-	@cd build/win && cpack >/dev/null
-	@ls build/packages
+	@rm -rf build/packages build/cpack
+	@cd build/host && cpack -B $(TOP)/build/cpack/host >/dev/null
+	@cd build/win && cpack -B $(TOP)/build/cpack/win >/dev/null
+	@mkdir -p build/packages && mv build/cpack/*/vorlan-onefile[-_]* build/packages/ && rm -rf build/cpack
+	@ls -1 build/packages
 
 clean:
 	rm -rf build/host build/win build/bin
