@@ -1,6 +1,9 @@
 # Vorlan Onefile: `make demo` packs the example app and runs it under Wine,
 # `make test` builds everything and runs every test. Both set up the machine
 # first (packages, Windows libzstd, Wine prefix) and skip what is already there.
+# `make install PREFIX=DIR` installs the Linux packer with its header, CMake
+# package and documents; `make package` writes the .deb, the Linux tarball
+# and the Windows zip to build/packages.
 #
 # Build order: the Windows build's template launchers, then the host packer
 # that embeds them (build/bin/onefile-pack), then the rest of the Windows
@@ -9,8 +12,12 @@ SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
 TOP := $(CURDIR)
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+# Every date in a build (the Debian changelog, the packages' file times) is
+# the last commit's time, so that one commit gives the same packages.
+export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
 
-.PHONY: all setup configure-windows templates host windows build demo test clean
+.PHONY: all setup configure-windows templates host windows build demo test install package clean
 
 all: build
 
@@ -44,6 +51,16 @@ test: build
 	@scripts/wine-run cmd /c exit 0
 	@cd build/host && ctest --output-on-failure --no-tests=error -j$(JOBS)
 	@cd build/win && ctest --output-on-failure --no-tests=error -j$(JOBS)
+
+install: build
+	@cmake --install build/host --prefix $(PREFIX)
+
+package: build
+	@rm -rf build/packages build/cpack
+	@cd build/host && cpack -B $(TOP)/build/cpack/host >/dev/null
+	@cd build/win && cpack -B $(TOP)/build/cpack/win >/dev/null
+	@mkdir -p build/packages && mv build/cpack/*/vorlan-onefile[-_]* build/packages/ && rm -rf build/cpack
+	@ls -1 build/packages
 
 clean:
 	rm -rf build/host build/win build/bin

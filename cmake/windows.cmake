@@ -51,3 +51,8 @@ set(ONEFILE_WINDOWS_FOLDERS diag paths payload launcher packer examples/hello be
 foreach(part IN LISTS ONEFILE_WINDOWS_FOLDERS)
   add_subdirectory(${part})
 endforeach()
+
+# The install and the packages, tested as a user gets them.
+if(TARGET onefile-pack AND TARGET hello_dll)
+  add_subdirectory(tests)
+endif()

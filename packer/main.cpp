@@ -26,11 +26,14 @@
 #include "packer/tree.h"
 #include "payload/cache_record.h"
 #include "payload/format.h"
+#include "paths/placeholders.h"
 
 using namespace onefile_pack;
 
 namespace {
 
+// The help text. Every default and limit is written as @NAME@ and filled in
+// by usage_text() from the constant that enforces it.
 const char kUsage[] = R"(Usage: onefile-pack --root DIR --main NAME --output APP.exe [options]
        onefile-pack --root DIR --main NAME --payload-only --output FILE [options]
        onefile-pack --stored-payload FILE --output APP.exe [options]
@@ -50,8 +53,8 @@ Input:
                          unreadable files, names Windows cannot hold as they
                          are (a colon, a backslash, < > " | ? *, control
                          characters, a trailing dot or blank, device names
-                         such as CON or NUL.txt, invalid UTF-8, more than 1023
-                         UTF-16 code units for the path below DIR), names
+                         such as CON or NUL.txt, invalid UTF-8, more than
+                         @MAX_NAME@ UTF-16 code units for the path below DIR), names
                          that differ only in case (in any script, as Windows
                          compares them), and a name of the short-alias form
                          (at most 8.3 characters with a ~ and digits or
@@ -97,42 +100,41 @@ Output:
                          console it gets none (no output there, and cmd.exe
                          does not wait for it).
   --payload-only         Write only the stored payload ("VOY", one Zstandard
-                         frame with a 2^27-byte window, padding and length);
-                         no launcher.
+                         frame with a 2^@WINDOW_LOG@-byte window, padding and
+                         length); no launcher.
 
 Target folder:
   --target TEMPLATE      Where the files go at run time, a path with
-                         placeholders: {TEMP}, {HOME}, {CACHE_DIR} (the
-                         user's local application data), {PROGRAM},
-                         {PROGRAM_BASE}, {PROGRAM_DIR}, {COMPANY}, {PRODUCT},
-                         {VERSION}, {FILE_VERSION}, {PRODUCT_VERSION}, {PID},
-                         {TIME}, {TIME_US}, {RANDOM}. Default:
-                         {TEMP}\onefile_{PID}_{TIME_US}_{RANDOM}. An unknown
-                         placeholder or an unclosed brace is refused here.
+                         placeholders, matched ignoring case:
+@PLACEHOLDERS@
+                         ({CACHE_DIR} is the user's local application data).
+                         Default: @DEFAULT_TARGET@
+                         At most @MAX_TEMPLATE@ UTF-16 units. An unknown placeholder
+                         or an unclosed brace is refused here.
   --cache                Extract once, reuse on later starts: the files go
                          into <root>\<key>, where <key> names the payload's
                          content (32 hex digits of its SHA-256), and stay
                          there after the app ends. TEMPLATE then names the
-                         root and may not use {PID}, {TIME}, {TIME_US} or
-                         {RANDOM}; default root: {CACHE_DIR}\Vorlan
-                         Onefile\{COMPANY}\{PRODUCT} (without {COMPANY}\
-                         when the company is empty). Give each app a root of
-                         its own: folders of other keys in it are removed.
+                         root and may not use the placeholders that change
+                         from run to run, @PER_RUN@.
+                         Default root (without {COMPANY}\ when the company
+                         is empty):
+                         @DEFAULT_CACHE@
+                         Give each app a root of its own: folders of other
+                         keys in it are removed.
                          A later start checks that every file is there with
                          its size (not its contents) and extracts again
                          when one is not. The root may not hold a file
                          named ".onefile-complete" in DIR's top folder.
 
 Compression:
-  --level N              Zstandard level from 1 (fastest) to 22 (smallest).
-                         Default 19, chosen by measurement on the benchmark's
-                         205 MB mixed tree on two cores: level 19 gave
-                         100.7 MB in about 40 s, 15 % less than level 9
-                         (118.6 MB, 2.5 s) and 21 % less than level 3
-                         (126.8 MB, 0.7 s). Unpacking is as fast at any
-                         level. Use 3 to 9 for quick test builds.
-  --long                 Long-distance matching over the whole 128 MiB
-                         window, for levels 1 to 15 (levels 16 and up use it
+  --level N              Zstandard level from @MIN_LEVEL@ (fastest) to @MAX_LEVEL@ (smallest).
+                         Default @DEFAULT_LEVEL@, chosen by measurement (the
+                         project's bench/README.md): it packs markedly
+                         smaller than 3 to 9, and unpacking is as fast at
+                         any level. Use 3 to 9 for quick test builds.
+  --long                 Long-distance matching over the whole window,
+                         for levels 1 to 15 (levels 16 and up use it
                          anyway with this window): smaller payloads when
                          large files repeat, slower.
   The same tree and options give the same bytes whatever the number of
@@ -143,14 +145,15 @@ Build-time texts (what the launcher's {COMPANY}, {PRODUCT}, {VERSION},
   --company TEXT         Default: empty.
   --product TEXT         Default: the output's file name without ".exe".
   --version TEXT         The version, file version and product version text.
-                         Default: 1.0.0.0.
-  Each text holds at most 255 UTF-16 units (a character beyond U+FFFF
+                         Default: @DEFAULT_VERSION@.
+  Each text holds at most @MAX_TEXT@ UTF-16 units (a character beyond U+FFFF
   counts as two) and no control characters.
 
 Executable resources:
   --icon FILE            The app's icon: a square PNG (256x256 or larger is
-                         best) or an .ico; it is resampled to 16, 24, 32, 48,
-                         64, 128 and 256 pixels, kept as 32-bit PNG images.
+                         best) or an .ico, at most @MAX_ICON@ pixels wide; it
+                         is resampled to @ICON_SIZES@
+                         pixels, kept as 32-bit PNG images.
                          Default: the project's own icon.
   The version information carries the texts above (CompanyName,
   ProductName, FileVersion, ProductVersion; the numeric version when the
@@ -163,12 +166,15 @@ Launcher:
   executable, and completes a copy of it: the stored payload and the texts
   go into a read-only data section of their own, the icon, version
   information and manifest into a resource section. No compiler or linker
-  is needed. The stored payload may take up to 2,130,706,432 bytes (2 GiB
-  minus 16 MiB): a Windows image stays below 2 GiB.
+  is needed. The templates carried: @TEMPLATES@
+  (--console picks the console one). The stored payload may take up to
+  @MAX_PAYLOAD@ bytes (2 GiB minus 16 MiB): a Windows image stays below
+  2 GiB.
 
 Other:
   -q, --quiet            No progress and no summary on standard error.
   -h, --help             Show this text.
+  --version              Alone: print the packer's version (@PACKER_VERSION@).
 
 Exit status: 0 on success, 1 when packing fails, 2 for a wrong command
 line (an unknown or repeated option, a missing value). A failure is
@@ -176,13 +182,95 @@ reported as one line on standard error that names the file or option and
 the reason.
 )";
 
+// The version of the whole project, from the top-level project() of CMake.
+const char kPackerVersion[] = ONEFILE_VERSION;
+
+// The version text when --version is not given.
+const char kDefaultVersionText[] = "1.0.0.0";
+
+// `n` with a comma between groups of three digits.
+std::string grouped(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
+// `items` as "a, b, c".
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+// `text` broken at blanks into lines that start at column 25, as the option
+// texts do.
+std::string indented(const std::string& text) {
+  const std::string indent(25, ' ');
+  std::string out, line;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(at, end - at);
+    if (!line.empty() && indent.size() + line.size() + 1 + word.size() > 78) {
+      out += indent + line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    at = end + 1;
+  }
+  return out + indent + line;
+}
+
+std::string usage_text() {
+  std::vector<std::string> placeholders, per_run, icon_sizes;
+  for (int p = path_placeholders::kTemp; p < path_placeholders::kUnknown; ++p) {
+    const std::string name = std::string("{") + path_placeholders::kNames[p] + "}";
+    placeholders.push_back(name);
+    if (path_placeholders::varies_per_run(static_cast<path_placeholders::Placeholder>(p))) per_run.push_back(name);
+  }
+  for (const int size : onefile_resources::kIconSizes) icon_sizes.push_back(std::to_string(size));
+  std::string per_run_text, templates;
+  for (size_t i = 0; i < per_run.size(); ++i) per_run_text += (i ? i + 1 == per_run.size() ? " or " : ", " : "") + per_run[i];
+  for (const std::string& kind : launcher_template_kinds())
+    templates += (templates.empty() ? "" : ", ") + kind + (kind == "windowed" ? " (the default)" : "");
+  BuildTexts with_company;
+  with_company.company = "-";
+  const std::pair<const char*, std::string> values[] = {
+      {"MAX_NAME", std::to_string(payload_format::kMaxNameUnits)},
+      {"WINDOW_LOG", std::to_string(payload_format::kWindowLog)},
+      {"PLACEHOLDERS", indented(joined(placeholders))},
+      {"DEFAULT_TARGET", default_target_template(false, BuildTexts{})},
+      {"MAX_TEMPLATE", std::to_string(kMaxTemplateUnits)},
+      {"PER_RUN", per_run_text},
+      {"DEFAULT_CACHE", default_target_template(true, with_company)},
+      {"MIN_LEVEL", std::to_string(kMinLevel)},
+      {"MAX_LEVEL", std::to_string(kMaxLevel)},
+      {"DEFAULT_LEVEL", std::to_string(kDefaultLevel)},
+      {"DEFAULT_VERSION", kDefaultVersionText},
+      {"MAX_TEXT", std::to_string(onefile_resources::kMaxVersionTextLength)},
+      {"MAX_ICON", std::to_string(onefile_resources::kMaxIconSourceSize)},
+      {"ICON_SIZES", joined(icon_sizes)},
+      {"TEMPLATES", templates},
+      {"MAX_PAYLOAD", grouped(kMaxPayloadSize)},
+      {"PACKER_VERSION", kPackerVersion},
+  };
+  std::string text = kUsage;
+  for (const auto& [name, value] : values) {
+    const std::string token = std::string("@") + name + "@";
+    for (size_t at = text.find(token); at != std::string::npos; at = text.find(token, at + value.size()))
+      text.replace(at, token.size(), value);
+  }
+  return text;
+}
+
 struct UsageError {
   std::string text;
 };
 
 struct Options {
   std::string root, main, output, stored_payload, icon;
-  bool payload_only = false, quiet = false, help = false, check = true, console = false;
+  bool payload_only = false, quiet = false, help = false, check = true, console = false, show_version = false;
   CompressionSettings compression;
   std::optional<std::string> company, product, version, target;
   bool cache = false;
@@ -194,13 +282,20 @@ int parse_level(const std::string& value) {
   errno = 0;
   const long level = std::strtol(value.c_str(), &end, 10);
   if (value.empty() || *end != '\0' || errno != 0 || level < kMinLevel || level > kMaxLevel)
-    throw UsageError{"--level: expected a whole number from 1 to 22, got '" + value + "'"};
+    throw UsageError{"--level: expected a whole number from " + std::to_string(kMinLevel) + " to " +
+                     std::to_string(kMaxLevel) + ", got '" + value + "'"};
   return static_cast<int>(level);
 }
 
 Options parse_options(const std::vector<std::string>& argv) {
   const int argc = static_cast<int>(argv.size());
   Options options;
+  // --version alone asks for the packer's own version; with a value it is
+  // the app's version text.
+  if (argc == 2 && argv[1] == "--version") {
+    options.show_version = true;
+    return options;
+  }
   std::set<std::string> seen;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -376,7 +471,7 @@ void run(const Options& options) {
   BuildTexts texts;
   texts.company = options.company.value_or("");
   texts.product = options.product.value_or(default_product(options.output));
-  texts.version = options.version.value_or("1.0.0.0");
+  texts.version = options.version.value_or(kDefaultVersionText);
 
   // Everything the user gave is checked before any work is done.
   std::optional<onefile_resources::IconImage> icon;
@@ -444,7 +539,11 @@ int pack_main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(usage_text().c_str(), stdout);
+    return 0;
+  }
+  if (options.show_version) {
+    std::printf("onefile-pack %s\n", kPackerVersion);
     return 0;
   }
   try {

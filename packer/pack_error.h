@@ -1,7 +1,8 @@
-// Failures of the packer, its resources and its PE reader: the one error
-// type of every refusal, reported as a single line
-// "onefile-pack: <subject>: <reason>", where the subject is the file, folder
-// or option at fault.
+// Failures of the packer and its resources: the one error type of every
+// refusal, reported as a single line "onefile-pack: <subject>: <reason>",
+// where the subject is the file, folder or option at fault. The PE reader
+// throws its own PeError (packer/pe/pe_file.h); check_main_library turns it
+// into a PackError naming the library.
 #pragma once
 
 #include <stdexcept>

@@ -24,10 +24,9 @@ namespace onefile_pack {
 
 class OutputFile;
 
-// Chosen by measurement (bench/pack_bench.sh, the 205 MB mixed tree, two
-// cores): level 19 gave 100.7 MB in about 40 s, level 9 118.6 MB in 2.5 s,
-// level 3 126.8 MB in 0.7 s. Decoding takes the same time at every level,
-// so the size wins.
+// Chosen by measurement (bench/pack_bench.sh; the figures are in
+// bench/README.md): level 19 packs markedly smaller than 9 or 3, and
+// decoding takes the same time at every level, so the size wins.
 inline constexpr int kDefaultLevel = 19;
 inline constexpr int kMinLevel = 1;
 inline constexpr int kMaxLevel = 22;

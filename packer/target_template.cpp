@@ -6,12 +6,6 @@
 
 namespace onefile_pack {
 
-namespace {
-
-constexpr size_t kMaxTemplateUnits = 1023;
-
-}  // namespace
-
 std::string default_target_template(bool cache, const BuildTexts& texts) {
   if (!cache) return "{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
   return texts.company.empty() ? "{CACHE_DIR}\\Vorlan Onefile\\{PRODUCT}"

@@ -2,11 +2,14 @@
 // that a launcher never meets a template it cannot expand.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "packer/launcher_image.h"
 
 namespace onefile_pack {
+
+inline constexpr size_t kMaxTemplateUnits = 1023;
 
 // The launcher's template when --target is absent: the fresh folder of each
 // run, or with --cache the cache root
@@ -15,7 +18,7 @@ namespace onefile_pack {
 std::string default_target_template(bool cache, const BuildTexts& texts);
 
 // Throws PackError naming --target unless the launcher can expand `text`:
-// valid UTF-8 of at most 1023 UTF-16 units without control characters,
+// valid UTF-8 of at most kMaxTemplateUnits UTF-16 units without control characters,
 // every brace closed, every placeholder a known one. With `cache`, a
 // placeholder that changes from run to run ({PID}, {TIME}, {TIME_US},
 // {RANDOM}) is refused as well. When the template uses {COMPANY} or

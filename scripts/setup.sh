@@ -21,7 +21,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   libzstd-dev zstd googletest libstb-dev python3 xz-utils gzip
-  dpkg-dev osslsigncode openssl libssl-dev
+  dpkg-dev osslsigncode openssl libssl-dev lintian
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -60,13 +60,15 @@ if ! have_deb_src; then
   as_root apt-get update -qq
 fi
 
-# --- libzstd for Windows, from Debian's source package ------------------------
-# Two builds: single-threaded for the launcher (it only decodes), and with
-# worker threads for onefile-pack.exe, whose frames must match the Linux
-# packer's byte for byte (libzstd's output with workers differs from its
-# single-threaded output, but not between worker counts).
-build_zstd() {  # build_zstd PREFIX MULTITHREAD
-  local prefix=$1 threads=$2
+# --- Static libzstd, from Debian's source package ------------------------------
+# Three builds: for Windows single-threaded for the launcher (it only
+# decodes), and with worker threads for onefile-pack.exe, whose frames must
+# match the Linux packer's byte for byte (libzstd's output with workers
+# differs from its single-threaded output, but not between worker counts);
+# for Linux with worker threads, linked into onefile-pack so that it needs no
+# library beyond the C runtime (Debian's own libzstd.a has no workers).
+build_zstd() {  # build_zstd PREFIX MULTITHREAD [windows]
+  local prefix=$1 threads=$2 target=${3:-}
   [ -f "$prefix/lib/libzstd.a" ] && return 0
   local src="$build/deps/src"
   mkdir -p "$src"
@@ -76,9 +78,10 @@ build_zstd() {  # build_zstd PREFIX MULTITHREAD
   fi
   local zsrc
   zsrc=$(ls -d "$src"/libzstd-*/ | head -n 1)
-  log "building static libzstd for 64-bit Windows from $(basename "$zsrc") (multithreading $threads)"
-  cmake -S "$zsrc/build/cmake" -B "$prefix-build" \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
+  local toolchain=()
+  [ "$target" = windows ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake")
+  log "building static libzstd for ${target:-linux} from $(basename "$zsrc") (multithreading $threads)"
+  cmake -S "$zsrc/build/cmake" -B "$prefix-build" "${toolchain[@]}" \
     -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON \
@@ -87,8 +90,9 @@ build_zstd() {  # build_zstd PREFIX MULTITHREAD
   cmake --build "$prefix-build" -j"$(nproc)" >/dev/null
   cmake --install "$prefix-build" >/dev/null
 }
-build_zstd "$build/deps/zstd-win64" OFF
-build_zstd "$build/deps/zstd-win64-mt" ON
+build_zstd "$build/deps/zstd-win64" OFF windows
+build_zstd "$build/deps/zstd-win64-mt" ON windows
+build_zstd "$build/deps/zstd-linux-mt" ON
 
 # --- Private Wine prefix -------------------------------------------------------
 prefix="$build/wineprefix"

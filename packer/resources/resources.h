@@ -2,8 +2,8 @@
 // information and an application manifest, written as the resource section
 // that the packer adds to the launcher.
 //
-// Every error is a std::runtime_error whose message is one line naming the
-// option or file and the reason. Everything written is reproducible: the
+// Every error is a onefile_pack::PackError naming the option or file and
+// the reason. Everything written is reproducible: the
 // same inputs give the same bytes.
 #pragma once
 

@@ -8,7 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include "packer/launcher_image.h"
+#include "packer/payload_writer.h"
+#include "packer/resources/resources.h"
+#include "packer/target_template.h"
 #include "packer/tests/test_util.h"
+#include "payload/format.h"
+#include "paths/placeholders.h"
 
 using namespace pack_test;
 
@@ -297,6 +303,58 @@ TEST(Help, ExplainsEveryOption) {
                              "--long", "--company", "--product", "--version", "--no-checks", "--console", "--quiet",
                              "--help", "SIGKILL", "Default 19"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
+}
+
+// Every default and limit in --help comes from the constant that enforces
+// it; a figure typed into the text would drift from the code.
+TEST(Help, PrintsEveryFigureFromItsConstant) {
+  using onefile_pack::BuildTexts;
+  const std::string help = run_pack({"--help"}).out;
+  // The help wraps long lists at blanks; compare with the blanks folded.
+  std::string flat;
+  for (const char c : help)
+    if (c != ' ' && c != '\n') flat += c;
+  const auto unblanked = [](std::string text) {
+    std::string out;
+    for (const char c : text)
+      if (c != ' ') out += c;
+    return out;
+  };
+  BuildTexts company;
+  company.company = "x";
+  const std::string expected[] = {
+      "Default" + std::to_string(onefile_pack::kDefaultLevel),
+      "from" + std::to_string(onefile_pack::kMinLevel) + "(fastest)to" + std::to_string(onefile_pack::kMaxLevel),
+      "upto2,130,706,432bytes",  // kMaxPayloadSize, checked below
+      "atmost" + std::to_string(onefile_resources::kMaxVersionTextLength) + "UTF-16units",
+      "Atmost" + std::to_string(onefile_pack::kMaxTemplateUnits) + "UTF-16units",
+      "morethan" + std::to_string(payload_format::kMaxNameUnits) + "UTF-16",
+      "Default:" + unblanked(onefile_pack::default_target_template(false, BuildTexts{})),
+      "isempty):" + unblanked(onefile_pack::default_target_template(true, company)),
+      "Default:" + std::string("1.0.0.0"),
+      "windowed(thedefault),console",
+      "fromruntorun,{PID},{RANDOM},{TIME_US}or{TIME}.",
+  };
+  EXPECT_EQ(onefile_pack::kMaxPayloadSize, 2130706432u);
+  for (const std::string& text : expected) EXPECT_NE(flat.find(text), std::string::npos) << text;
+  for (const char* name : path_placeholders::kNames)
+    EXPECT_NE(flat.find(std::string("{") + name + "}"), std::string::npos) << name;
+  EXPECT_EQ(help.find('@'), std::string::npos) << "a token left unfilled";
+  size_t start = 0;
+  for (size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
+    EXPECT_LE(end - start, 81u) << help.substr(start, end - start);  // the usage lines' width
+}
+
+// --version alone is the packer's version; followed by a text it stays the
+// app's version text, so an ordinary pack command is unchanged.
+TEST(Version, AlonePrintsThePackersVersion) {
+  const RunResult alone = run_pack({"--version"});
+  EXPECT_EQ(alone.exit_code, 0);
+  EXPECT_EQ(alone.out, std::string("onefile-pack ") + ONEFILE_VERSION + "\n");
+  EXPECT_EQ(alone.err, "");
+  const RunResult with_output = run_pack({"--output", "x.exe", "--version"});
+  EXPECT_EQ(with_output.exit_code, 2);
+  EXPECT_EQ(with_output.err, "onefile-pack: --version: needs a value\n");
 }
 
 TEST(Summary, PrintedUnlessQuietAndNeverOnStdout) {
