@@ -362,7 +362,7 @@ void write_app(const Options& options, BuildTexts texts, const std::optional<one
   resource_texts.company = texts.company;
   resource_texts.product = texts.product;
   resource_texts.version = texts.version;
-  resource_texts.original_filename = options.output.substr(options.output.find_last_of('/') + 1);
+  resource_texts.original_filename = output_file_name(options.output);
   LauncherInputs inputs;
   inputs.template_image = launcher_template(options.console ? "console" : "windowed");
   inputs.payload_path = payload;
