@@ -149,7 +149,10 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     // A process of its own keeps a file in the target directory open after
     // this one has ended: argv[2] runs it, it sets the named event when the
     // file is open. The event's name is this process's own: tests running at
-    // the same time must not see each other's signal.
+    // the same time must not see each other's signal. It breaks away from
+    // the launcher's job, as a scanner holding the file is no process of the
+    // app's: the launcher then deletes the folder, retrying, instead of
+    // leaving it to a helper.
     std::wstring event_name = L"onefile_test_file_held_" + std::to_wstring(GetCurrentProcessId());
     HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
     std::wstring held = directory_of(library_path) + L"\\held.txt";
@@ -158,7 +161,9 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 90;
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &si,
+                        &pi))
+      return 90;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     if (WaitForSingleObject(opened, 20000) != WAIT_OBJECT_0) return 91;
