@@ -1,5 +1,6 @@
 // Parent role after unpacking: start this executable again as the child, wait
-// for it, delete the target directory, and pass the child's exit code on.
+// for it, delete the target directory (unless processes the app started still
+// run), and pass the child's exit code on.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr DWORD kChildGraceMs = 5000;
 // How long a run that has ended waits for the sweep of stale directories to
 // finish: a sweep cut short leaves a half-deleted directory to the next one.
 constexpr DWORD kSweepWaitMs = 30000;
@@ -35,6 +35,10 @@ HANDLE volatile g_child_handle = nullptr;
 // other one then leaves the end of the process to it, so the exit code is
 // decided, not raced.
 LONG volatile g_ending_claimed = 0;
+
+// Set once the child runs: from then on a console launcher leaves Ctrl+C to
+// the app.
+LONG volatile g_child_resumed = 0;
 
 bool claim_ending() { return InterlockedCompareExchange(&g_ending_claimed, 1, 0) == 0; }
 
@@ -99,9 +103,10 @@ DWORD launch_child() {
     fail_system(msg::kLaunchChild, error);
   }
   InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), for_handler);
-  put_child_in_job(process.hProcess);
+  HANDLE job = put_child_in_job(process.hProcess);
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
+  InterlockedExchange(&g_child_resumed, 1);
   // Made once the child runs: loading user32 holds the loader's lock, which
   // the start of the child would otherwise wait for.
   start_session_end_window();
@@ -113,10 +118,14 @@ DWORD launch_child() {
   WaitForSingleObject(process.hProcess, INFINITE);
   if (!claim_ending()) Sleep(INFINITE);
   if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
+  // Processes the app started and left running may still read from the
+  // folder: they outlive the launcher, which ends at once and leaves the
+  // folder to a later run's sweep.
+  const bool helpers_run = release_helpers(job, process.dwProcessId);
   CloseHandle(process.hProcess);
   if (HANDLE left = take_child_handle()) CloseHandle(left);
 
-  cleanup();
+  if (!helpers_run) cleanup();
   if (sweep) {
     WaitForSingleObject(sweep, kSweepWaitMs);
     CloseHandle(sweep);
@@ -128,7 +137,9 @@ void cleanup() {
   if (g_unpack_started) delete_target_directory();
 }
 
-void end_interrupted_run() {
+bool child_has_started() { return InterlockedCompareExchange(&g_child_resumed, 0, 0) != 0; }
+
+void end_interrupted_run(DWORD grace_ms) {
   // The child has ended by itself and the main thread is ending the run
   // with its exit code.
   if (!claim_ending()) Sleep(INFINITE);
@@ -137,7 +148,7 @@ void end_interrupted_run() {
   if (HANDLE child = take_child_handle()) {
     // An app that handles the event and ends within its grace time decides
     // the exit code itself.
-    if (WaitForSingleObject(child, kChildGraceMs) != WAIT_OBJECT_0 || !GetExitCodeProcess(child, &exit_code)) {
+    if (WaitForSingleObject(child, grace_ms) != WAIT_OBJECT_0 || !GetExitCodeProcess(child, &exit_code)) {
       TerminateProcess(child, STATUS_CONTROL_C_EXIT);
       exit_code = STATUS_CONTROL_C_EXIT;
     }

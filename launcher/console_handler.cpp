@@ -1,18 +1,40 @@
 // The parent's console control handler: an interrupted, closed or ending
-// session still gets its clean-up.
+// session still gets its clean-up; a console app's own Ctrl+C stays its own.
 #include <windows.h>
 
 #include "launcher/launcher.h"
 #include "payload/unpack.h"
 
+namespace {
+
+// Ctrl+C and Ctrl+Break reach a console launcher's app through the console
+// they share. The app decides what they mean, as it would without the
+// launcher: a REPL goes on, a tool ends (with STATUS_CONTROL_C_EXIT when the
+// event ended it), and the launcher keeps waiting for it. Before the app
+// runs, while unpacking, and in the windowed kind, which shares no console
+// with its app, the event ends the run.
+bool interruption_is_the_apps() { return is_console_launcher() && child_has_started(); }
+
+}  // namespace
+
+bool is_console_launcher() {
+  const auto* image = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
 BOOL WINAPI console_ctrl_handler(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
+      if (interruption_is_the_apps()) return TRUE;
+      end_interrupted_run(kInterruptionGraceMs);
+      break;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      end_interrupted_run();
+      end_interrupted_run(kSessionEndGraceMs);
       break;
     default:
       break;

@@ -46,16 +46,32 @@ void delete_tree_once(const wchar_t* directory);
 // child_process.cpp: deletes the target directory if unpacking has started.
 void cleanup();
 
-// child_process.cpp: ends the run on an interruption or an ending session:
-// gives a running child up to 5 s, terminates it if still running, cleans up
-// and ends the process with the child's exit code, or STATUS_CONTROL_C_EXIT
-// when the child had to be terminated or was not running yet. Called once
-// the main thread has taken the child's exit code, it waits for the main
-// thread to end the process instead.
-void end_interrupted_run();
+// How long an ending run gives a running child before terminating it. An
+// interruption: 5 s. The end of the console or of the session: 3 s, so that
+// with the deletion's retries (about 2 s) the run is over within the 5 s the
+// system allows before it ends the process itself.
+inline constexpr DWORD kInterruptionGraceMs = 5000;
+inline constexpr DWORD kSessionEndGraceMs = 3000;
 
-// console_handler.cpp: ends the run for console events that end a session.
+// child_process.cpp: ends the run on an interruption or an ending session:
+// gives a running child up to `grace_ms`, terminates it if still running,
+// cleans up and ends the process with the child's exit code, or
+// STATUS_CONTROL_C_EXIT when the child had to be terminated or was not
+// running yet. Called once the main thread has taken the child's exit code,
+// it waits for the main thread to end the process instead.
+void end_interrupted_run(DWORD grace_ms);
+
+// Whether the child has been resumed, so that the app runs.
+bool child_has_started();
+
+// console_handler.cpp: the parent's console handler. Ctrl+C and Ctrl+Break
+// of a console launcher whose app runs are the app's (see
+// interruption_is_the_apps); every other event ends the run.
 BOOL WINAPI console_ctrl_handler(DWORD event);
+
+// Whether this launcher is the console kind (subsystem 3), which shares its
+// console with the app.
+bool is_console_launcher();
 
 // session_end_window.cpp: starts a thread with a hidden top-level window
 // that ends the run on WM_ENDSESSION, which a process without console
@@ -64,8 +80,15 @@ BOOL WINAPI console_ctrl_handler(DWORD event);
 void start_session_end_window();
 
 // child_job.cpp: puts the child into a kill-on-close job that only this
-// process holds; without a job (not allowed here) the child runs all the same.
-void put_child_in_job(HANDLE process);
+// process holds and returns the job; null without a job (not allowed here),
+// and the child runs all the same.
+HANDLE put_child_in_job(HANDLE process);
+
+// Once the child (process ID `child_id`) has ended by itself: when processes
+// it started still run in `job`, lifts kill-on-close so that they outlive the
+// launcher (breakaway stays allowed), and returns true: the target directory
+// must then stay, as they may still use it. False for no job, or no helper.
+bool release_helpers(HANDLE job, DWORD child_id);
 
 // stale_folder_sweep.cpp: starts a thread that deletes target directories
 // left in the temp directory by parents that were killed, and returns it

@@ -93,12 +93,14 @@ int launcher_main() {
   }
 
   const wchar_t* target_template = target_folder_template();
-  const bool expanded = expand_path_template(g_target_directory, target_template, kPathCapacity);
+  // Checked before the full path is taken: a failed expansion leaves an
+  // empty or partial text, whose full path may fail and abort without the
+  // message.
+  if (!expand_path_template(g_target_directory, target_template, kPathCapacity)) fail_template(target_template);
   static wchar_t full_path[kPathCapacity];
   DWORD full_length = GetFullPathNameW(g_target_directory, kPathCapacity, full_path, nullptr);
   if (full_length == 0 || full_length > kPathCapacity - 1) abort();
   bounded_copy(g_target_directory, kPathCapacity, full_path);
-  if (!expanded) fail_template(target_template);
 
   if (!child_role && !SetConsoleCtrlHandler(console_ctrl_handler, TRUE)) fail_message(msg::kRegisterHandler);
 

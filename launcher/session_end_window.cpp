@@ -33,7 +33,7 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:
-      if (wparam) end_interrupted_run();
+      if (wparam) end_interrupted_run(kSessionEndGraceMs);
       return 0;
     default:
       return g_default_window_procedure(window, message, wparam, lparam);

@@ -153,8 +153,16 @@ struct ImageWriter {
 
 }  // namespace
 
+std::string output_file_name(const std::string& output_path) {
+#ifdef _WIN32
+  return output_path.substr(output_path.find_last_of("/:") + 1);
+#else
+  return output_path.substr(output_path.find_last_of('/') + 1);
+#endif
+}
+
 std::string default_product(const std::string& output_path) {
-  std::string name = output_path.substr(output_path.find_last_of('/') + 1);
+  std::string name = output_file_name(output_path);
   if (name.size() > 4) {
     std::string tail = name.substr(name.size() - 4);
     for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);

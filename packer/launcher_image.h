@@ -27,6 +27,10 @@ struct BuildTexts {
   std::string cache_key;        // empty: no cache
 };
 
+// The file name of an output path: what follows the last '/' (on Windows,
+// where '\' has become '/' already, also a drive's ':', as in "C:App.exe").
+std::string output_file_name(const std::string& output_path);
+
 // The product text used when --product is absent: the output's file name
 // without a final ".exe" (any case).
 std::string default_product(const std::string& output_path);

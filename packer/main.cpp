@@ -14,6 +14,7 @@
 
 #include "packer/content_key.h"
 #include "packer/file_system.h"
+#include "packer/full_path_placeholders.h"
 #include "packer/launcher_image.h"
 #include "packer/names.h"
 #include "packer/pe/pe_file.h"
@@ -456,7 +457,7 @@ void write_app(const Options& options, BuildTexts texts, const std::optional<one
   resource_texts.company = texts.company;
   resource_texts.product = texts.product;
   resource_texts.version = texts.version;
-  resource_texts.original_filename = options.output.substr(options.output.find_last_of('/') + 1);
+  resource_texts.original_filename = output_file_name(options.output);
   LauncherInputs inputs;
   inputs.template_image = launcher_template(options.console ? "console" : "windowed");
   inputs.payload_path = payload;
@@ -481,6 +482,7 @@ void run(const Options& options) {
     onefile_resources::check_version_text("--version", texts.version);
     texts.target_template = options.target.value_or(default_target_template(options.cache, texts));
     check_target_template(texts.target_template, options.cache, texts);
+    check_full_path_placeholders(texts.target_template);
     if (!options.icon.empty()) icon = onefile_resources::load_icon_source(std::filesystem::u8path(options.icon));
   }
 

@@ -10,6 +10,7 @@
 
 #include "paths/build_texts.h"
 #include "paths/env.h"
+#include "paths/own_path.h"
 #include "paths/placeholders.h"
 #include "paths/wide_path.h"
 
@@ -139,8 +140,10 @@ bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
       return true;
     }
     case kProgram:
-      if (__wargv == nullptr || __wargv[0] == nullptr) abort();
-      append_value(cursor, __wargv[0]);
+      // The full path the launcher was loaded from, never argument 0 as
+      // typed: parent and child must expand the same folder, and the child
+      // is started by that path.
+      append_value(cursor, get_own_executable_path(false));
       return true;
     case kProgramBase:
       if (!append_program(cursor, length)) return false;

@@ -11,8 +11,9 @@ inline constexpr wchar_t kHomeTemplate[] = L"{HOME}";
 // Expands `path_template` into `output` (capacity in code units, at least 1).
 // False: an unknown or empty placeholder, a failed folder lookup, or a literal
 // character that does not fit; `output` then holds the text produced so far.
-// A value that does not fit, a null argv[0], a non-digit in a present
-// VORLAN_ONEFILE_PARENT abort the process.
+// A value that does not fit or a non-digit in a present
+// VORLAN_ONEFILE_PARENT abort the process. {PROGRAM}, {PROGRAM_BASE} and
+// {PROGRAM_DIR} come from the launcher's full module path, not argument 0.
 bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity);
 
 // The 11-character random text for `seed` (the xorshift bytes in URL-safe

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# ctrl_c_test.sh WINE_RUN APP_EXE [--while-unpacking [FILE] | --console-returns REPORTER_EXE | --console-ignores REPORTER_EXE]
+# ctrl_c_test.sh WINE_RUN APP_EXE [--while-unpacking [FILE] | --console-goes-on REPORTER_EXE | --console-default REPORTER_EXE]
 #
 # Ctrl+C (SIGINT to the Unix process under Wine) to a parent launcher.
 # Default: a windowed launcher while its child runs. The parent gives the
@@ -9,13 +9,14 @@
 # directory is removed, and nothing outside it is touched.
 # --cached: APP is a cached app, run from a copy in a folder of its own; its
 # cache folder must stay.
-# --console-returns, --console-ignores: a console launcher and its app share
+# --console-goes-on, --console-default: a console launcher and its app share
 # the terminal, and Ctrl+C goes to both, as a terminal sends SIGINT to its
-# foreground process group. An app that handles it and returns 130 ends the
-# run at once with 130; an app that ignores it is terminated after 5 s and
-# the run ends with STATUS_CONTROL_C_EXIT. REPORTER_EXE (a Windows test
-# program) runs the launcher and prints its 32-bit exit code, which the Unix
-# exit status cannot carry.
+# foreground process group. The launcher leaves it to the app: an app that
+# handles it and goes on (a REPL) ends by itself 9 s later with its own code;
+# an app without a handler ends at once with the code the system's default
+# handling gives it. Either way the target directory is removed. REPORTER_EXE (a Windows test program)
+# runs the launcher and prints its 32-bit exit code, which the Unix exit
+# status cannot carry.
 #
 # Wine hands SIGINT to a program's console handlers only when the program was
 # started from a terminal, as a user at a console would start it; so the run
@@ -26,6 +27,7 @@ if [ "${1:-}" != --in-terminal ]; then
 fi
 shift
 wine_run=$1 app=$2 mode=${3:-} reporter=${4:-} watched=${4:-data/blob1.bin}
+action=()
 scratch=$(mktemp -d)
 app_copy=$(mktemp -d)
 trap 'rm -rf "$scratch" "$app_copy"' EXIT
@@ -61,13 +63,13 @@ if [ "$mode" = --while-unpacking ]; then
   [ -n "$target" ] || { echo "no target directory appeared"; exit 1; }
 else
   case "$mode" in
-    --console-returns) reply=130 ;;
-    --console-ignores) reply=ignore ;;
-    *) reply="" ;;
+    --console-goes-on) action=(ctrl-c-goes-on 9000 0x8000002A) ;;
+    --console-default) action=(ctrl-c-default) ;;
+    *) action=() ;;
   esac
-  if [ -n "$reply" ]; then
+  if [ "${#action[@]}" -gt 0 ]; then
     win_app=$("$wine_run" winepath -w "$app" 2>/dev/null | tr -d '\r')
-    "$wine_run" "$reporter" --mode exit_code "$win_app" ctrl-c "$reply" >"$scratch/log" 2>&1 &
+    "$wine_run" "$reporter" --mode exit_code "$win_app" "${action[@]}" >"$scratch/log" 2>&1 &
   else
     "$wine_run" "$app" wait 60000 >"$scratch/log" 2>&1 &
   fi
@@ -80,7 +82,7 @@ fi
 [ -d "$target" ] || { echo "target directory $target missing while the app runs"; exit 1; }
 
 start=$(date +%s)
-if [ -n "${reply:-}" ]; then kill -INT -- "-$parent"; else kill -INT "$parent"; fi
+if [ "${#action[@]}" -gt 0 ]; then kill -INT -- "-$parent"; else kill -INT "$parent"; fi
 wait "$parent"
 code=$?
 elapsed=$(($(date +%s) - start))
@@ -96,13 +98,17 @@ expect_code() {
   grep -q "^exit code $1" "$scratch/log" || { echo "expected exit code $1:"; cat "$scratch/log"; status=1; }
 }
 case "$mode" in
-  --console-returns)
-    grep -q '^caught Ctrl+C' "$scratch/log" || { echo "the app's own handler did not run"; status=1; }
-    expect_code 0x00000082
+  --console-goes-on)
+    # The app went on past the 5 s after which the launcher used to end it.
+    grep -q '^caught Ctrl+C and went on' "$scratch/log" || { echo "the app did not go on"; status=1; }
+    expect_code 0x8000002A
+    [ "$elapsed" -ge 6 ] || { echo "expected the run to last as long as the app"; status=1; } ;;
+  --console-default)
+    # The code the system's default handling gave the app: on Windows
+    # STATUS_CONTROL_C_EXIT (0xC000013A); Wine's default handler ends the
+    # process with 0 instead. The launcher passes on whichever it got.
+    expect_code 0x00000000
     [ "$elapsed" -le 3 ] || { echo "expected the run to end with the app"; status=1; } ;;
-  --console-ignores)
-    expect_code 0xC000013A
-    [ "$elapsed" -ge 4 ] && [ "$elapsed" -le 15 ] || { echo "expected about 5 s"; status=1; } ;;
   --while-unpacking) ;;
   *)
     # A windowed app has no console: the parent waits its 5 s grace, then

@@ -162,6 +162,24 @@ TEST(Launcher, SecondInstanceStartedByTheAppTakesTheChildRole) {
   EXPECT_TRUE(leftovers(r.pid).empty());
 }
 
+TEST(Launcher, ProgramPlaceholdersAreItsFullPathInBothRoles) {
+  // Started by a bare name from another folder: both roles expand
+  // {PROGRAM_DIR} to the launcher's own folder, not to argument 0.
+  const std::wstring cwd = onefile_test::make_temp_dir(L"bare_name");
+  auto r = run_app(L"program_dir_app.exe", {L"env"}, {}, cwd.c_str(), L"program_dir_app.exe");
+  EXPECT_EQ(r.exit_code, 0u) << r.out << r.err;
+  const std::string library = lines(r.out)["library"];
+  const std::string expected = narrow(here()) + "\\run_" + std::to_string(r.pid) + "_";
+  EXPECT_EQ(library.rfind(expected, 0), 0u) << library;
+  const std::wstring target = widen(library.substr(0, library.rfind('\\')));
+  EXPECT_FALSE(onefile_test::path_exists(target));
+  std::map<std::wstring, std::string> written;
+  read_tree(cwd, L"", written);
+  EXPECT_TRUE(written.empty());
+  if (library.rfind(expected, 0) == 0) onefile_test::remove_tree(target);
+  onefile_test::remove_tree(cwd);
+}
+
 struct Failure {
   const wchar_t* exe;
   const char* out;        // exact standard output

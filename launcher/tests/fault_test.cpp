@@ -1,7 +1,8 @@
-// Launchers in unfriendly conditions: an unusable temp directory, several
-// instances at once, and files of others next to their own.
+// Launchers in unfriendly conditions: an unusable temp or cache folder,
+// several instances at once, and files of others next to their own.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "launcher/tests/packed_apps.h"
@@ -23,6 +24,42 @@ TEST(Faults, TempDirectoryUnderAFileFailsWithTheOpenMessage) {
       << r.err;
   EXPECT_EQ(read_file(scratch + L"\\file"), "x");
   onefile_test::remove_tree(scratch);
+}
+
+TEST(Faults, UnusableTempFolderSaysTheTemplate) {
+  // A temp directory the system cannot give (longer than MAX_PATH).
+  const std::wstring long_temp = L"C:\\" + std::wstring(300, L't');
+  auto r = run_app(L"app.exe", {L"exit", L"0"}, {L"TMP=" + long_temp, L"TEMP=" + long_temp});
+  EXPECT_EQ(r.exit_code, 3u);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Error, couldn't runtime expand spec '{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}'.\n");
+}
+
+// A local application data folder that does not exist (its profile is
+// gone): the cache root's template in the message. The folder's place is
+// the user's registry setting, which every program of the prefix reads, so
+// CTest runs this alone; the setting is put back before the mode returns.
+ONEFILE_TEST_MODE(missing_local_app_data) {
+  HKEY key = nullptr;
+  const wchar_t* name = L"Local AppData";
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                    0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return 90;
+  BYTE saved[2048];
+  DWORD saved_type = 0, saved_size = sizeof(saved);
+  if (RegQueryValueExW(key, name, nullptr, &saved_type, saved, &saved_size) != ERROR_SUCCESS) return 91;
+  const wchar_t missing[] = L"C:\\no such profile\\AppData\\Local";
+  RegSetValueExW(key, name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(missing), sizeof(missing));
+  auto r = run_app(L"cache_app.exe", {L"exit", L"0"});
+  RegSetValueExW(key, name, 0, saved_type, saved, saved_size);
+  RegCloseKey(key);
+  const std::string expected = "Error, couldn't runtime expand spec '{CACHE_DIR}\\Vorlan Onefile\\{PRODUCT}'.\n";
+  if (r.exit_code != 3 || !r.out.empty() || r.err != expected) {
+    fprintf(stderr, "exit code %lu, output '%s', error '%s'\n", r.exit_code, r.out.c_str(), r.err.c_str());
+    return 1;
+  }
+  printf("ok\n");
+  return 0;
 }
 
 TEST(Faults, TwoLaunchersAtOnceKeepToTheirOwnDirectories) {

@@ -108,32 +108,51 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     fflush(stdout);
     return 0;
   }
-  if (action == L"ctrl-c") {
-    // argv[2] "ignore": Ctrl+C is ignored; a number: the exit code returned
-    // once Ctrl+C has reached this process's own handler.
-    static HANDLE interrupted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::wstring reply = argv[2];
-    if (reply == L"ignore") {
-      SetConsoleCtrlHandler(nullptr, TRUE);
-    } else {
-      SetConsoleCtrlHandler(
-          [](DWORD event) -> BOOL {
-            if (event != CTRL_C_EVENT) return FALSE;
-            SetEvent(interrupted);
-            return TRUE;
-          },
-          TRUE);
-    }
+  if (action == L"ctrl-c-default") {
+    // No handler of its own: Ctrl+C ends the process with STATUS_CONTROL_C_EXIT.
     out(L"ready " + directory_of(library_path) + L"\n");
-    if (WaitForSingleObject(interrupted, 60000) != WAIT_OBJECT_0) return 98;
-    out(L"caught Ctrl+C\n");
-    return static_cast<int>(wcstoul(reply.c_str(), nullptr, 0));
+    Sleep(60000);
+    return 98;
+  }
+  if (action == L"ctrl-c-goes-on") {
+    // Handles Ctrl+C and goes on, as a REPL does: after argv[2] ms it
+    // returns argv[3] if Ctrl+C reached it, else 98.
+    static LONG volatile caught = 0;
+    SetConsoleCtrlHandler(
+        [](DWORD event) -> BOOL {
+          if (event != CTRL_C_EVENT) return FALSE;
+          InterlockedExchange(&caught, 1);
+          return TRUE;
+        },
+        TRUE);
+    out(L"ready " + directory_of(library_path) + L"\n");
+    Sleep(static_cast<DWORD>(wcstoul(argv[2], nullptr, 0)));
+    if (!caught) return 98;
+    out(L"caught Ctrl+C and went on\n");
+    return static_cast<int>(wcstoul(argv[3], nullptr, 0));
+  }
+  if (action == L"start-helper") {
+    // Starts the command line argv[3]... without waiting for it and without
+    // handing it any handle, then returns argv[2].
+    std::wstring cmd;
+    for (int i = 3; i < argc; ++i) cmd += (i > 3 ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 90;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    out(L"ready " + directory_of(library_path) + L"\n");
+    return static_cast<int>(wcstoul(argv[2], nullptr, 0));
   }
   if (action == L"hold") {
     // A process of its own keeps a file in the target directory open after
     // this one has ended: argv[2] runs it, it sets the named event when the
     // file is open. The event's name is this process's own: tests running at
-    // the same time must not see each other's signal.
+    // the same time must not see each other's signal. It breaks away from
+    // the launcher's job, as a scanner holding the file is no process of the
+    // app's: the launcher then deletes the folder, retrying, instead of
+    // leaving it to a helper.
     std::wstring event_name = L"onefile_test_file_held_" + std::to_wstring(GetCurrentProcessId());
     HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
     std::wstring held = directory_of(library_path) + L"\\held.txt";
@@ -142,7 +161,9 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 90;
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &si,
+                        &pi))
+      return 90;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     if (WaitForSingleObject(opened, 20000) != WAIT_OBJECT_0) return 91;

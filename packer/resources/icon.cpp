@@ -58,18 +58,57 @@ struct Decoded {
   std::vector<uint8_t> rgba;
 };
 
-Decoded decode_png(const std::string& bytes) {
-  if (bytes.size() > INT32_MAX) throw IconError("is too large");
+Decoded decode_png_pixels(const std::string& bytes) {
   const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
-  // The size comes first, in the IHDR chunk, so a huge image is refused
-  // before anything is decoded.
-  if (bytes.size() < 24 || bytes.compare(12, 4, "IHDR") != 0) throw IconError("is not a readable PNG (no header)");
-  check_dimensions(get32_big(bytes, 16), get32_big(bytes, 20));
   int width = 0, height = 0, channels = 0;
   stbi_uc* pixels = stbi_load_from_memory(data, static_cast<int>(bytes.size()), &width, &height, &channels, 4);
   if (!pixels) throw IconError(std::string("is not a readable PNG (") + stbi_failure_reason() + ")");
   Decoded d{width, height, std::vector<uint8_t>(pixels, pixels + size_t{4} * width * height)};
   stbi_image_free(pixels);
+  return d;
+}
+
+// `png` with the data of its first PLTE chunk filled up to 256 entries of
+// `fill`, and the number of entries it had; empty when it has no such chunk
+// of whole entries (the decoder refuses it then). The chunk's CRC is left
+// as it was: the decoder does not check CRCs.
+std::string with_full_palette(const std::string& png, char fill, size_t& entries) {
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const uint32_t length = get32_big(png, at);
+    if (length > png.size() - at - 12) break;
+    if (png.compare(at + 4, 4, "PLTE") == 0) {
+      if (length == 0 || length % 3 != 0 || length > 768) break;
+      entries = length / 3;
+      std::string full = png.substr(0, at);
+      full += {'\0', '\0', '\x03', '\0'};  // 768, big-endian
+      full += png.substr(at + 4, 4 + length);
+      full.append(768 - length, fill);
+      full += png.substr(at + 8 + length);
+      return full;
+    }
+    at += 12 + size_t{length};
+  }
+  return {};
+}
+
+Decoded decode_png(const std::string& bytes) {
+  if (bytes.size() > INT32_MAX) throw IconError("is too large");
+  // The size comes first, in the IHDR chunk, so a huge image is refused
+  // before anything is decoded.
+  if (bytes.size() < 26 || bytes.compare(12, 4, "IHDR") != 0) throw IconError("is not a readable PNG (no header)");
+  check_dimensions(get32_big(bytes, 16), get32_big(bytes, 20));
+  Decoded d = decode_png_pixels(bytes);
+  // A palette image (colour type 3) whose pixels use indexes beyond its
+  // palette would take those colours from entries the decoder leaves
+  // undefined: the icon, and so the packed executable, would change from
+  // pack to pack. With the palette filled up to 256 entries in black and
+  // then in white, such a pixel decodes differently.
+  size_t entries = 0;
+  const std::string dark = bytes[25] == 3 ? with_full_palette(bytes, '\0', entries) : std::string();
+  if (!dark.empty() &&
+      decode_png_pixels(dark).rgba != decode_png_pixels(with_full_palette(bytes, '\xff', entries)).rgba)
+    throw IconError("has pixels whose colour index lies beyond its palette (" + std::to_string(entries) +
+                    " entries)");
   return d;
 }
 

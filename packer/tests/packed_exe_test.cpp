@@ -5,6 +5,7 @@
 // tools for a test DLL lack.
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "packer/le_bytes.h"
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
+#include "packer/resources/tests/test_files.h"
 #include "packer/tests/test_util.h"
 
 using namespace pack_test;
@@ -145,6 +147,32 @@ TEST_F(PackedExe, CarriesIconVersionAndManifestAndIsReproducible) {
   const onefile_pe::Resource* manifest = onefile_pe::find_resource(resources, onefile_pe::kResourceManifest, 1);
   ASSERT_NE(manifest, nullptr);
   EXPECT_EQ(manifest->data, onefile_resources::make_manifest());
+}
+
+TEST_F(PackedExe, PaletteIconPacksTheSameEveryTimeOrIsRefused) {
+  // Three colours; the refused icon's last pixel takes a fourth, undefined one.
+  const std::string palette("\xff\0\0\0\xff\0\0\0\xff", 9);
+  for (const char* folder : {"one", "two", "three"}) dir_.mkdir(folder);
+  for (const unsigned last : {2u, 3u}) {
+    dir_.write("palette.png", onefile_resources::palette_png(
+                                  64, 8, palette, [&](int x, int y) { return x == 63 && y == 63 ? last : x % 3u; }));
+    std::vector<RunResult> runs;
+    for (const char* folder : {"one", "two", "three"})
+      runs.push_back(pack(dir_ / folder + "/App.exe", {"--icon", dir_ / "palette.png"}));
+    if (last == 2) {
+      for (const RunResult& r : runs) EXPECT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_TRUE(read_file(dir_ / "one/App.exe") == read_file(dir_ / "two/App.exe"));
+      EXPECT_TRUE(read_file(dir_ / "one/App.exe") == read_file(dir_ / "three/App.exe"));
+      for (const char* folder : {"one", "two", "three"}) std::remove((dir_ / folder + "/App.exe").c_str());
+      continue;
+    }
+    for (const RunResult& r : runs) {
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(r.err, "onefile-pack: " + (dir_ / "palette.png") +
+                           ": icon has pixels whose colour index lies beyond its palette (3 entries)\n");
+    }
+    EXPECT_NE(access((dir_ / "one/App.exe").c_str(), F_OK), 0);
+  }
 }
 
 TEST_F(PackedExe, DefaultsGiveTheProjectIconAndOutputNameAsProduct) {

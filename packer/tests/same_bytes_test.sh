@@ -4,7 +4,8 @@
 # compression job) with the same options on Linux and with onefile-pack.exe
 # under Wine; the executables and the stored payloads must be identical. The
 # app is a cached one, so both packers' cache keys (from the system's SHA-256
-# on each side) must agree too.
+# on each side) must agree too. A launcher packed without --product takes its
+# product from the output's name on both.
 set -euo pipefail
 wine_run=$1 linux_pack=$2 windows_pack=$3 dll=$4
 work=$(mktemp -d)
@@ -30,3 +31,12 @@ win() { winepath -w "$1" 2>/dev/null; }
 cmp "$work/linux/payload.bin" "$work/windows/payload.bin"
 cmp "$work/linux/App.exe" "$work/windows/App.exe"
 echo "identical: App.exe ($(stat -c %s "$work/linux/App.exe") bytes) and its payload"
+
+# Without --product the product is the output's file name, also when the
+# Windows path names it after a drive ("Z:Åpp.exe": Åpp.exe in the current
+# folder of drive Z:, where Wine puts the working folder).
+"$linux_pack" --stored-payload "$work/linux/payload.bin" --output "$work/linux/Åpp.exe" --quiet
+(cd "$work/windows" &&
+  "$wine_run" "$windows_pack" --stored-payload "$(win "$work/windows/payload.bin")" --output 'Z:Åpp.exe' --quiet)
+cmp "$work/linux/Åpp.exe" "$work/windows/Åpp.exe"
+echo "identical: Åpp.exe, packed as Z:Åpp.exe on Windows"

@@ -79,13 +79,6 @@ ONEFILE_TEST_MODE(own_pid_short_by_one) {
   return 0;
 }
 
-ONEFILE_TEST_MODE(null_argv0) {
-  __wargv[0] = nullptr;
-  wchar_t buf[64];
-  expand_path_template(buf, L"{PROGRAM}", 64);
-  return 0;
-}
-
 TEST(RandomText, KnownSeedsAndShape) {
   wchar_t text[12];
   random_text_from_seed(1, text);
@@ -189,15 +182,15 @@ TEST(Pid, ParentVariableOrCurrentProcess) {
   EXPECT_EQ(run_mode(L"expand", {L"{PID}"}, {L"VORLAN_ONEFILE_PARENT=-12"}).exit_code, kAbortExit);
 }
 
-TEST(Program, BaseAndDirectoryOfArgumentZero) {
-  const wchar_t* parts = L"{PROGRAM}|{PROGRAM_BASE}|{PROGRAM_DIR}|x\\{program_dir}";
-  EXPECT_EQ(expand_with_argv0(L"C:\\dir\\app.EXE", parts),
-            "true|C:\\dir\\app.EXE|C:\\dir\\app|C:\\dir|x\\C:\\dir");
-  EXPECT_EQ(expand_with_argv0(L"app.exe", parts), "true|app.exe|app|app.exe|x\\app.exe");
-  EXPECT_EQ(expand_with_argv0(L".exe", parts), "true|.exe||.exe|x\\.exe");
-  EXPECT_EQ(expand_with_argv0(L"app", parts), "true|app|app|app|x\\app");
-  EXPECT_EQ(expand_with_argv0(L"C:\\my apps\\e.exe", L"{PROGRAM_BASE}"), "true|C:\\my apps\\e");
-  EXPECT_EQ(run_mode(L"null_argv0").exit_code, kAbortExit);
+TEST(Program, BaseAndDirectoryOfTheModulePathWhateverArgumentZeroSays) {
+  // Parent and child must expand the same folder: argument 0 as typed (a
+  // bare name, a relative path) never counts, the full module path does.
+  const std::wstring exe = onefile_test::own_exe_path();
+  const std::wstring base = exe.substr(0, exe.size() - 4), dir = exe.substr(0, exe.rfind(L'\\'));
+  const std::string expected = "true|" + narrow(exe + L"|" + base + L"|" + dir + L"|x\\" + dir);
+  for (const wchar_t* typed : {L"app.exe", L"..\\x\\app.EXE", L"C:\\dir\\other.exe", L""})
+    EXPECT_EQ(expand_with_argv0(typed, L"{PROGRAM}|{PROGRAM_BASE}|{PROGRAM_DIR}|x\\{program_dir}"), expected)
+        << narrow(typed);
 }
 
 TEST(Names, WholeNamesIgnoringCaseOnly) {
@@ -229,13 +222,12 @@ TEST(Capacity, LiteralOverflowFailsValueOverflowAborts) {
   EXPECT_EQ(expand(L"x{PRODUCT}", n + 3).text, std::wstring(L"x") + onefile_product);
   EXPECT_EQ(expand(L"x{PRODUCT}", n + 2).text, std::wstring(L"x") + onefile_product);
   EXPECT_EQ(run_mode(L"expand", {L"x{PRODUCT}", std::to_wstring(n + 1)}).exit_code, kAbortExit);
-  // The nested "{PROGRAM}" needs room for the whole name even when part of it
-  // is cut off afterwards.
+  // The nested "{PROGRAM}" needs room for the whole path even when part of
+  // it is cut off afterwards.
   const std::wstring exe = onefile_test::own_exe_path();
-  auto r = run_process(exe.c_str(), L"C:\\dir\\app.exe --mode expand {PROGRAM_DIR} 14");
-  EXPECT_EQ(r.exit_code, kAbortExit);
-  r = run_process(exe.c_str(), L"C:\\dir\\app.exe --mode expand {PROGRAM_DIR} 15");
-  EXPECT_EQ(r.out, "true|C:\\dir");
+  const std::wstring room = std::to_wstring(exe.size() + 1), short_by_one = std::to_wstring(exe.size());
+  EXPECT_EQ(run_mode(L"expand", {L"{PROGRAM_DIR}", short_by_one}).exit_code, kAbortExit);
+  EXPECT_EQ(run_mode(L"expand", {L"{PROGRAM_DIR}", room}).out, "true|" + narrow(exe.substr(0, exe.rfind(L'\\'))));
 }
 
 TEST(Folders, TrailingBackslashesAreRemoved) {

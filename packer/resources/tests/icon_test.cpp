@@ -201,6 +201,29 @@ TEST(LoadIconSource, NamesTheFileAndTheReason) {
             (dir / "new").string() + "\\x0Aline.png: icon cannot be read: No such file or directory");
 }
 
+TEST(LoadIconSource, PalettePngMayUseOnlyItsPaletteEntries) {
+  // Beyond its palette an index would take a colour the decoder leaves
+  // undefined, and the packed icon would change from pack to pack. The
+  // largest index is the last pixel's.
+  TempDir dir;
+  const std::string three("\xff\0\0\0\xff\0\0\0\xff", 9), full(768, '\x40');
+  struct Case {
+    int depth;
+    const std::string& palette;
+    unsigned highest;
+    bool refused;
+  } const cases[] = {{8, three, 2, false}, {8, three, 255, true}, {2, three, 3, true}, {8, full, 255, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.depth) + " bits, index " + std::to_string(c.highest));
+    write_file(dir / "palette.png", palette_png(32, c.depth, c.palette, [&](int x, int y) {
+                 return x == 31 && y == 31 ? c.highest : unsigned(x + y) % 2;
+               }));
+    const std::string refusal = (dir / "palette.png").string() +
+                                ": icon has pixels whose colour index lies beyond its palette (3 entries)";
+    EXPECT_EQ(load_error(dir / "palette.png"), c.refused ? refusal : "");
+  }
+}
+
 TEST(LoadIconSource, SurvivesTruncatedIcoFiles) {
   TempDir dir;
   std::string ico = make_ico_file(
