@@ -9,6 +9,7 @@
 #include "diag/fail.h"
 #include "diag/messages.h"
 #include "launcher/launcher.h"
+#include "launcher/progress_window.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/wide_path.h"
@@ -102,6 +103,7 @@ DWORD launch_child() {
   put_child_in_job(process.hProcess);
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
+  progress_child_started(process.dwProcessId);
   // Made once the child runs: loading user32 holds the loader's lock, which
   // the start of the child would otherwise wait for.
   start_session_end_window();
@@ -111,6 +113,7 @@ DWORD launch_child() {
   // While the child starts: leftovers of the cache root go.
   if (cache_mode()) sweep_cache_root();
   WaitForSingleObject(process.hProcess, INFINITE);
+  close_progress_window();
   if (!claim_ending()) Sleep(INFINITE);
   if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
   CloseHandle(process.hProcess);

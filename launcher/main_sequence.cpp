@@ -13,7 +13,9 @@
 
 #include "diag/fail.h"
 #include "diag/messages.h"
+#include "diag/message_box.h"
 #include "launcher/launcher.h"
+#include "launcher/progress_window.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/path_template.h"
@@ -69,9 +71,6 @@ void delete_target_on_fatal_stop() {
   delete_target_directory_once();
 }
 
-// The runtime's abort (a violated bound) is a fatal stop too.
-void delete_target_on_abort(int) { delete_target_on_fatal_stop(); }
-
 }  // namespace
 
 int launcher_main() {
@@ -79,6 +78,12 @@ int launcher_main() {
   SetDllDirectoryW(L"");
 
   const bool child_role = parent_is_running_this_executable();
+  // The runtime's abort (a violated bound) is a fatal stop too.
+  signal(SIGABRT, report_abort);
+  if (windowed_program()) {
+    enable_fatal_dialogs();
+    if (!child_role) start_progress_window();
+  }
   if (!child_role) {
     // Fresh time and random values for this run; the child inherits them and
     // our process ID, and so expands the same target directory.
@@ -118,9 +123,14 @@ int launcher_main() {
   // staging folder); from then on a fatal stop deletes it.
   if (write_files && create_target_directory()) {
     g_before_fatal_stop = delete_target_on_fatal_stop;
-    signal(SIGABRT, delete_target_on_abort);
   }
-  if (write_files) g_unpack_started = 1;
+  // A child that fails before the app runs leaves its parent's fresh folder
+  // deleted too, before a box of its own waits for the person.
+  if (child_role && !cache) g_before_fatal_stop = delete_target_on_fatal_stop;
+  if (write_files) {
+    g_unpack_started = 1;
+    progress_unpacking_started();
+  }
 
   for (;;) {
     // Interrupted while unpacking: writing on would refill the directory the

@@ -25,6 +25,7 @@
 #include "packer/templates.h"
 #include "packer/tree.h"
 #include "payload/cache_record.h"
+#include "payload/data_section.h"
 #include "payload/format.h"
 
 using namespace onefile_pack;
@@ -89,7 +90,7 @@ Output:
                          Pick it for command-line tools: started from a
                          console, the app shares it (its output appears
                          there, it reads the keyboard, it sees Ctrl+C itself),
-                         cmd.exe waits for it and %ERRORLEVEL% holds its exit
+                         cmd.exe waits for it and %%ERRORLEVEL%% holds its exit
                          code; started from Explorer it opens a console
                          window. Without it (the default) the launcher is a
                          windowed program, for apps with their own windows:
@@ -127,8 +128,8 @@ Compression:
   --level N              Zstandard level from 1 (fastest) to 22 (smallest).
                          Default 19, chosen by measurement on the benchmark's
                          205 MB mixed tree on two cores: level 19 gave
-                         100.7 MB in about 40 s, 15 % less than level 9
-                         (118.6 MB, 2.5 s) and 21 % less than level 3
+                         100.7 MB in about 40 s, 15 %% less than level 9
+                         (118.6 MB, 2.5 s) and 21 %% less than level 3
                          (126.8 MB, 0.7 s). Unpacking is as fast at any
                          level. Use 3 to 9 for quick test builds.
   --long                 Long-distance matching over the whole 128 MiB
@@ -146,6 +147,22 @@ Build-time texts (what the launcher's {COMPANY}, {PRODUCT}, {VERSION},
                          Default: 1.0.0.0.
   Each text holds at most 255 UTF-16 units (a character beyond U+FFFF
   counts as two) and no control characters.
+
+Start-up window (windowed launchers):
+  A windowed launcher that is still unpacking after 0.5 s shows a small
+  window with the app's icon, its product name, "Preparing ..." and a
+  progress bar; it closes once the app shows a window of its own, or ends,
+  or 10 s after unpacking ended. An error that stops the launcher is shown
+  in a message box when there is no standard error to print it on (not in a
+  service, not with VORLAN_ONEFILE_NO_DIALOGS set to a non-empty value).
+  --splash PNG           Show this image, centred, from the start of every
+                         run (cached starts too) until that moment, with
+                         the progress bar across its bottom while unpacking
+                         runs. At most %dx%d pixels; transparent parts are
+                         drawn white. The image is stored uncompressed
+                         (4 bytes a pixel).
+  --splash-text TEXT     The text shown instead of "Preparing ...", at most
+                         255 UTF-16 units, no control characters.
 
 Executable resources:
   --icon FILE            The app's icon: a square PNG (256x256 or larger is
@@ -181,10 +198,10 @@ struct UsageError {
 };
 
 struct Options {
-  std::string root, main, output, stored_payload, icon;
+  std::string root, main, output, stored_payload, icon, splash;
   bool payload_only = false, quiet = false, help = false, check = true, console = false;
   CompressionSettings compression;
-  std::optional<std::string> company, product, version, target;
+  std::optional<std::string> company, product, version, target, splash_text;
   bool cache = false;
   bool level_given = false;
 };
@@ -228,6 +245,8 @@ Options parse_options(const std::vector<std::string>& argv) {
     else if (arg == "--output" || arg == "-o") options.output = value();
     else if (arg == "--stored-payload") options.stored_payload = value();
     else if (arg == "--icon") options.icon = value();
+    else if (arg == "--splash") options.splash = value();
+    else if (arg == "--splash-text") options.splash_text = value();
     else if (arg == "--no-checks") flag(), options.check = false;
     else if (arg == "--company") options.company = value();
     else if (arg == "--product") options.product = value();
@@ -256,9 +275,9 @@ Options parse_options(const std::vector<std::string>& argv) {
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
   if (options.payload_only &&
       (options.company || options.product || options.version || !options.icon.empty() || options.console ||
-       options.target || options.cache))
-    throw UsageError{"--payload-only: --icon, --company, --product, --version, --console, --target and --cache only "
-                     "apply to a launcher"};
+       options.target || options.cache || !options.splash.empty() || options.splash_text))
+    throw UsageError{"--payload-only: --icon, --company, --product, --version, --console, --target, --cache, "
+                     "--splash and --splash-text only apply to a launcher"};
   return options;
 }
 
@@ -387,10 +406,17 @@ void run(const Options& options) {
     texts.target_template = options.target.value_or(default_target_template(options.cache, texts));
     check_target_template(texts.target_template, options.cache, texts);
     if (!options.icon.empty()) icon = onefile_resources::load_icon_source(std::filesystem::u8path(options.icon));
+    if (options.splash_text) {
+      onefile_resources::check_version_text("--splash-text", *options.splash_text);
+      texts.splash_text = *options.splash_text;
+    }
+    if (!options.splash.empty())
+      texts.splash_image = onefile_resources::make_splash_bitmap(onefile_resources::load_png(
+          std::filesystem::u8path(options.splash), "splash image", data_section::kMaxSplashSize));
   }
 
   if (!options.stored_payload.empty()) {
-    check_output_path(options.output, {options.stored_payload, options.icon});
+    check_output_path(options.output, {options.stored_payload, options.icon, options.splash});
     check_stored_payload(options);
     write_app(options, texts, icon, options.stored_payload);
     if (!options.quiet)
@@ -402,7 +428,7 @@ void run(const Options& options) {
   check_root(options.root);
   const std::string main_name = resolve_main_name(options.root, options.main);
   check_output_outside_root(options.root, options.output);
-  check_output_path(options.output, {options.icon});
+  check_output_path(options.output, {options.icon, options.splash});
   const Tree tree = collect_tree(options.root, main_name);
   if (options.cache) check_no_record_name(tree);
   // A main library the launcher cannot use would only fail on the user's
@@ -435,7 +461,8 @@ int pack_main(int argc, char** argv) {
     options = parse_options(utf8_arguments(argc, argv));
 #ifdef _WIN32
     // Paths are handled with '/' separators; Windows takes both.
-    for (std::string* path : {&options.root, &options.main, &options.output, &options.stored_payload, &options.icon})
+    for (std::string* path :
+         {&options.root, &options.main, &options.output, &options.stored_payload, &options.icon, &options.splash})
       for (char& c : *path)
         if (c == '\\') c = '/';
 #endif
@@ -444,7 +471,7 @@ int pack_main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::printf(kUsage, data_section::kMaxSplashSize, data_section::kMaxSplashSize);
     return 0;
   }
   try {

@@ -1,0 +1,34 @@
+// The window a windowed launcher shows while it starts (progress_window.cpp),
+// and the box of its fatal stops (fatal_dialog.cpp).
+#pragma once
+
+#include <windows.h>
+
+// The window classes, for tests that look for them.
+inline constexpr wchar_t kProgressWindowClass[] = L"VorlanOnefileProgress";
+inline constexpr wchar_t kSplashWindowClass[] = L"VorlanOnefileSplash";
+
+// Parent role of a windowed launcher, at the start of the run: starts the
+// window's thread. With a packed splash image the image shows at once;
+// without, a progress window shows once unpacking has run for 0.5 s. It
+// closes when the child has shown a visible top-level window, or 10 s after
+// the child started, or on close_progress_window, an interruption or the
+// end of the session.
+void start_progress_window();
+
+// Unpacking has started (its progress is read from the payload reader).
+void progress_unpacking_started();
+
+// Unpacking has ended and the child `pid` runs.
+void progress_child_started(DWORD pid);
+
+// Closes the window (the app has ended, or a fatal stop) and waits for its
+// thread to end, briefly.
+void close_progress_window();
+
+// A windowed launcher's fatal stops show their message in a box
+// (diag/message_box.h) unless a log-off or an interruption is ending the
+// run; the progress window goes first. Also makes the runtime's abort write
+// its text to standard error rather than a box of its own, which would come
+// before the clean-up.
+void enable_fatal_dialogs();
