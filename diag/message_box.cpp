@@ -14,16 +14,19 @@ using GetProcessWindowStationFn = HWINSTA(WINAPI*)();
 using GetUserObjectInformationFn = BOOL(WINAPI*)(HANDLE, int, PVOID, DWORD, LPDWORD);
 using MessageBoxFn = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
 
+// A file, a pipe or a console; not a missing handle, a closed one, or one of
+// a type the system does not know.
 bool standard_error_usable() {
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  if (!error || error == INVALID_HANDLE_VALUE) return false;
-  SetLastError(NO_ERROR);
-  return GetFileType(error) != FILE_TYPE_UNKNOWN || GetLastError() != NO_ERROR;
+  return error && error != INVALID_HANDLE_VALUE && GetFileType(error) != FILE_TYPE_UNKNOWN;
 }
+
+}  // namespace
 
 // A service or a task without a desktop runs in a window station no one
 // sees: a box there would wait for ever.
-bool window_station_interactive(HMODULE user32) {
+bool window_station_interactive() {
+  HMODULE user32 = load_system_library(L"user32.dll");
   auto station = system_function<GetProcessWindowStationFn>(user32, "GetProcessWindowStation");
   auto information = system_function<GetUserObjectInformationFn>(user32, "GetUserObjectInformationW");
   if (!station || !information) return false;
@@ -37,17 +40,16 @@ bool dialogs_turned_off() {
   return value && value[0];
 }
 
-}  // namespace
-
 bool windowed_program() {
   const auto* image = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
   return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
 }
 
 bool message_box_wanted() {
   if (standard_error_usable() || dialogs_turned_off()) return false;
-  return window_station_interactive(load_system_library(L"user32.dll"));
+  return window_station_interactive();
 }
 
 void message_box_text(const wchar_t* line, const DWORD* code, wchar_t* text, size_t capacity) {

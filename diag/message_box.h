@@ -8,6 +8,14 @@
 // its own image header.
 bool windowed_program();
 
+// Whether VORLAN_ONEFILE_NO_DIALOGS holds a non-empty value: no box and no
+// start-up window then (automation).
+bool dialogs_turned_off();
+
+// Whether the process's window station is one a person sees (not a
+// service's, nor that of a task without a desktop). Loads user32.
+bool window_station_interactive();
+
 // Whether a box may be shown: standard error is not usable (no handle, or a
 // handle of unknown type), the window station is interactive, and
 // VORLAN_ONEFILE_NO_DIALOGS is unset or empty.

@@ -275,7 +275,7 @@ DWORD WINAPI run_window(void*) {
     }
     WaitForSingleObject(g_state.changed, wait);
   }
-  if (g_state.closing || !w.ui.load() || !create_window(w)) return 0;
+  if (g_state.closing || !window_station_interactive() || !w.ui.load() || !create_window(w)) return 0;
   MSG message;
   while (w.ui.GetMessageW(&message, nullptr, 0, 0) > 0) w.ui.DispatchMessageW(&message);
   return 0;
@@ -296,7 +296,7 @@ void tell_window(volatile LONG& value, LONG now) {
 }  // namespace
 
 void start_progress_window() {
-  if (g_state.thread || !windowed_program()) return;
+  if (g_state.thread || !windowed_program() || dialogs_turned_off()) return;
   g_state.changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!g_state.changed) return;
   g_state.thread = CreateThread(nullptr, 256 * 1024, run_window, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);

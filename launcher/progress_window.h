@@ -9,7 +9,8 @@ inline constexpr wchar_t kProgressWindowClass[] = L"VorlanOnefileProgress";
 inline constexpr wchar_t kSplashWindowClass[] = L"VorlanOnefileSplash";
 
 // Parent role of a windowed launcher, at the start of the run: starts the
-// window's thread. With a packed splash image the image shows at once;
+// window's thread (not with VORLAN_ONEFILE_NO_DIALOGS set, and the thread
+// shows nothing in a window station no one sees). With a packed splash image the image shows at once;
 // without, a progress window shows once unpacking has run for 0.5 s. It
 // closes when the child has shown a visible top-level window, or 10 s after
 // the child started, or on close_progress_window, an interruption or the

@@ -266,5 +266,12 @@ TEST(WindowedLauncher, SplashShowsOnEveryStartUntilTheAppsWindow) {
     EXPECT_EQ(m["after app window"], "gone");
     EXPECT_EQ(m["exit"], "6");
   }
+  // Automation asks for no windows of the launcher's own.
+  auto r = onefile_test::run_mode(L"watch_start_window",
+                                  {L"splash_app.exe", kSplashWindowClass, L"show-window", L"1000", L"500"},
+                                  {L"VORLAN_ONEFILE_NO_DIALOGS=1"});
+  auto m = lines(r.out);
+  EXPECT_EQ(m["found"], "no") << r.out;
+  EXPECT_EQ(m["exit"], "6");
   onefile_test::remove_tree(here() + L"\\splash_cache");
 }
