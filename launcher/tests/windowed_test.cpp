@@ -275,3 +275,17 @@ TEST(WindowedLauncher, SplashShowsOnEveryStartUntilTheAppsWindow) {
   EXPECT_EQ(m["exit"], "6");
   onefile_test::remove_tree(here() + L"\\splash_cache");
 }
+
+// args: a program and its arguments. Runs it without standard handles, as
+// Explorer would, and waits for it; scripts/screenshots.sh uses it.
+ONEFILE_TEST_MODE(run_without_streams) {
+  std::wstring cmd;
+  for (const auto& a : args) cmd += (cmd.empty() ? L"" : L" ") + onefile_test::quote_argument(a);
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &process)) return 90;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  return 0;
+}
