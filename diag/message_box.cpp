@@ -35,6 +35,8 @@ bool window_station_interactive() {
   return handle && information(handle, UOI_FLAGS, &flags, sizeof flags, nullptr) && (flags.dwFlags & WSF_VISIBLE);
 }
 
+const wchar_t* product_name() { return onefile_product[0] ? onefile_product : L"Vorlan Onefile"; }
+
 bool dialogs_turned_off() {
   wchar_t* value = env_get("VORLAN_ONEFILE_NO_DIALOGS");
   return value && value[0];
@@ -77,6 +79,5 @@ void show_message_box(const wchar_t* line, const DWORD* code) {
   if (!message_box) return;
   static wchar_t text[kBoxTextCapacity];
   message_box_text(line, code, text, kBoxTextCapacity);
-  message_box(nullptr, text, onefile_product[0] ? onefile_product : L"Vorlan Onefile",
-              MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+  message_box(nullptr, text, product_name(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// The title of the launcher's windows: the product name, or the project's
+// name when it was packed empty.
+const wchar_t* product_name();
+
 // Whether this executable is a windowed (GUI subsystem) program, read from
 // its own image header.
 bool windowed_program();

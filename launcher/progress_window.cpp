@@ -88,7 +88,6 @@ struct Window {
 };
 Window g_window;
 
-const wchar_t* product() { return onefile_product[0] ? onefile_product : L"Vorlan Onefile"; }
 const wchar_t* status_text() { return onefile_splash_text[0] ? onefile_splash_text : L"Preparing \u2026"; }
 
 // The packed splash image: a BITMAPINFOHEADER for a top-down 32-bit bitmap
@@ -235,7 +234,7 @@ bool create_window(Window& w) {
   RECT area = {};
   w.ui.SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-  w.window = w.ui.CreateWindowExW(ex_style, window_class.lpszClassName, product(), style,
+  w.window = w.ui.CreateWindowExW(ex_style, window_class.lpszClassName, product_name(), style,
                                   area.left + (area.right - area.left - width) / 2,
                                   area.top + (area.bottom - area.top - height) / 2, width, height, nullptr, nullptr,
                                   instance, nullptr);
@@ -249,7 +248,7 @@ bool create_window(Window& w) {
   } else {
     // The icon control loads icon group 1 of the launcher by its text.
     child(w, L"STATIC", L"#1", SS_ICON, 16, 16, 32, 32, nullptr);
-    child(w, L"STATIC", product(), SS_NOPREFIX | SS_ENDELLIPSIS, 64, 16, 300, 20, w.bold);
+    child(w, L"STATIC", product_name(), SS_NOPREFIX | SS_ENDELLIPSIS, 64, 16, 300, 20, w.bold);
     child(w, L"STATIC", status_text(), SS_NOPREFIX | SS_ENDELLIPSIS, 64, 40, 300, 20, w.font);
     w.bar = child(w, PROGRESS_CLASSW, L"", 0, 16, 76, 348, 18, nullptr);
   }
