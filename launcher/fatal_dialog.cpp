@@ -20,6 +20,9 @@ void show_fatal_dialog(const wchar_t* line, const DWORD* code) {
 }  // namespace
 
 void enable_fatal_dialogs() {
+  // The system's runtime shows a windowed program's abort text in a box of
+  // its own, before the SIGABRT handler's clean-up (Wine's writes it to the
+  // console).
   _set_error_mode(_OUT_TO_STDERR);
   g_show_fatal_message = show_fatal_dialog;
 }

@@ -23,9 +23,10 @@ namespace {
 // Starts a packed app; `error` "none" (no standard handles), "bogus" (a
 // handle value that names nothing) or "file" (a file, as a console or a
 // redirection gives).
-PROCESS_INFORMATION start_app(const std::wstring& exe, const std::wstring& args, const std::wstring& error) {
+PROCESS_INFORMATION start_app(const std::wstring& exe, const std::wstring& args, const std::wstring& error,
+                              const std::wstring& argv0 = L"") {
   const std::wstring path = here() + L"\\" + exe;
-  std::wstring cmd = onefile_test::quote_argument(path) + L" " + args;
+  std::wstring cmd = onefile_test::quote_argument(argv0.empty() ? path : argv0) + L" " + args;
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -106,12 +107,20 @@ void print(const std::string& key, const std::string& value) { printf("%s=%s\n",
 
 }  // namespace
 
-// args: exe, standard error (none, bogus, file), the app's arguments. Answers
-// every message box of the launcher and its child and reports what it saw.
+// args: exe, standard error (none, bogus, file), argument 0 as typed ("-":
+// the exe's path), the app's arguments; an argument "<fill>" becomes one that
+// fills the command line to the system's limit of 32,766 units. Answers every
+// message box of the launcher and its child and reports what it saw.
 ONEFILE_TEST_MODE(answer_dialogs) {
   std::wstring app_args;
-  for (size_t i = 2; i < args.size(); ++i) app_args += (i > 2 ? L" " : L"") + args[i];
-  PROCESS_INFORMATION launcher = start_app(args.at(0), app_args, args.at(1));
+  bool fill = false;
+  for (size_t i = 3; i < args.size(); ++i) {
+    if (args[i] == L"<fill>") fill = true;
+    else app_args += (app_args.empty() ? L"" : L" ") + args[i];
+  }
+  if (fill) app_args += L" " + std::wstring(32766 - args.at(2).size() - 2 - app_args.size(), L'x');
+  PROCESS_INFORMATION launcher =
+      start_app(args.at(0), app_args, args.at(1), args.at(2) == L"-" ? L"" : args.at(2));
   if (!launcher.hProcess) return 90;
   std::set<HWND> seen;
   for (int i = 0; i < 600 && WaitForSingleObject(launcher.hProcess, 50) == WAIT_TIMEOUT; ++i) {
@@ -186,6 +195,9 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
     const wchar_t* error;  // standard error
     std::vector<std::wstring> env;
     const char* text;  // the start of the box's text; null: no box
+    std::wstring argv0 = L"-";
+    std::vector<std::wstring> app_args = {L"exit", L"0"};
+    DWORD exit_code = 2;
   } const cases[] = {
       {L"bad_header_app.exe", L"none", {}, "Error, couldn't find attached data header."},
       {L"bad_header_app.exe", L"bogus", {}, "Error, couldn't find attached data header."},
@@ -196,16 +208,24 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
       // none for the child's exit code. A system code adds its text.
       {L"not_dll_app.exe", L"none", {}, "Error, load DLL.\n[Error 193] "},
       {L"no_entry_app.exe", L"none", {}, "Error, DLL entry point not found."},
+      // A violated bound: the abort handler cleans up, then shows the box.
+      // A command line at the system's limit, typed with a one-letter
+      // argument 0: with the launcher's path as argument 0 the child's command
+      // line would pass it, a violated bound.
+      {L"app.exe", L"none", {}, "Error, a path or text was longer than the launcher can handle.", L"a",
+       {L"args", L"<fill>"}, 3},
       // No box where it is not wanted.
       {L"bad_header_app.exe", L"none", {L"VORLAN_ONEFILE_NO_DIALOGS=1"}, nullptr},
       {L"corrupt_app.exe", L"file", {}, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.exe) + " " + narrow(c.error) + (c.env.empty() ? "" : " " + narrow(c.env[0])));
-    auto r = onefile_test::run_mode(L"answer_dialogs", {c.exe, c.error, L"exit", L"0"}, c.env);
+    std::vector<std::wstring> mode_args = {c.exe, c.error, c.argv0};
+    mode_args.insert(mode_args.end(), c.app_args.begin(), c.app_args.end());
+    auto r = onefile_test::run_mode(L"answer_dialogs", mode_args, c.env);
     ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
     auto m = lines(r.out);
-    EXPECT_EQ(m["exit"], "2") << r.out;
+    EXPECT_EQ(m["exit"], std::to_string(c.exit_code)) << r.out;
     EXPECT_EQ(m["left"], "0");
     if (!c.text) {
       EXPECT_EQ(m["dialogs"], "0") << r.out;
