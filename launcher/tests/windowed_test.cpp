@@ -123,9 +123,13 @@ ONEFILE_TEST_MODE(answer_dialogs) {
       start_app(args.at(0), app_args, args.at(1), args.at(2) == L"-" ? L"" : args.at(2));
   if (!launcher.hProcess) return 90;
   std::set<HWND> seen;
+  bool progress_seen = false;
   for (int i = 0; i < 600 && WaitForSingleObject(launcher.hProcess, 50) == WAIT_TIMEOUT; ++i) {
+    const size_t progress = windows_of(launcher.dwProcessId, kProgressWindowClass).size();
+    progress_seen = progress_seen || progress > 0;
     for (HWND dialog : windows_of(launcher.dwProcessId, L"#32770")) {
       if (!seen.insert(dialog).second) continue;
+      print("progress while shown", std::to_string(progress));
       print("title", text_of(dialog));
       // The message lies in the static control of id 0xFFFF.
       wchar_t text[4096] = {};
@@ -142,6 +146,7 @@ ONEFILE_TEST_MODE(answer_dialogs) {
   DWORD code = 0;
   GetExitCodeProcess(launcher.hProcess, &code);
   print("dialogs", std::to_string(seen.size()));
+  print("progress seen", progress_seen ? "yes" : "no");
   print("exit", std::to_string(code));
   print("left", std::to_string(leftovers(launcher.dwProcessId).size()));
   remove_leftovers(launcher.dwProcessId);
@@ -208,6 +213,8 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
       // none for the child's exit code. A system code adds its text.
       {L"not_dll_app.exe", L"none", {}, "Error, load DLL.\n[Error 193] "},
       {L"no_entry_app.exe", L"none", {}, "Error, DLL entry point not found."},
+      // Fails after seconds of unpacking: the progress window goes first.
+      {L"slow_damaged_app.exe", L"none", {}, "Error, couldn't decode attached data."},
       // A violated bound: the abort handler cleans up, then shows the box.
       // A command line at the system's limit, typed with a one-letter
       // argument 0: with the launcher's path as argument 0 the child's command
@@ -241,6 +248,10 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
       EXPECT_NE(r.out.find(c.text), std::string::npos) << r.out;
     }
     EXPECT_EQ(m["left while shown"], "0");
+    EXPECT_EQ(m["progress while shown"], "0");
+    if (std::wstring(c.exe) == L"slow_damaged_app.exe") {
+      EXPECT_EQ(m["progress seen"], "yes");
+    }
   }
   onefile_test::remove_tree(scratch);
 }
