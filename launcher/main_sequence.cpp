@@ -3,6 +3,7 @@
 // start the child (parent) or call the app (child).
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cerrno>
 #include <csignal>
@@ -71,6 +72,31 @@ void delete_target_on_fatal_stop() {
   delete_target_directory_once();
 }
 
+// Whether the process that started this one is the parent that
+// VORLAN_ONEFILE_PARENT names, and not the app starting its own executable
+// again (an instance that shares the folder with the running app).
+bool started_by_parent() {
+  wchar_t* value = env_get("VORLAN_ONEFILE_PARENT");
+  if (!value) return false;
+  const DWORD parent = wcstoul(value, nullptr, 10);
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  bool found = false;
+  for (BOOL ok = Process32FirstW(snapshot, &entry); ok && !found; ok = Process32NextW(snapshot, &entry))
+    found = entry.th32ProcessID == GetCurrentProcessId() && entry.th32ParentProcessID == parent;
+  CloseHandle(snapshot);
+  return found;
+}
+
+// The parent's own child failing before the app runs: the parent's fresh
+// folder is used by no one and goes before a box of the child's own waits
+// for the person (the parent deletes it again, finding nothing).
+void delete_parents_folder_on_fatal_stop() {
+  if (started_by_parent()) delete_target_directory_once();
+}
+
 }  // namespace
 
 int launcher_main() {
@@ -124,9 +150,7 @@ int launcher_main() {
   if (write_files && create_target_directory()) {
     g_before_fatal_stop = delete_target_on_fatal_stop;
   }
-  // A child that fails before the app runs leaves its parent's fresh folder
-  // deleted too, before a box of its own waits for the person.
-  if (child_role && !cache) g_before_fatal_stop = delete_target_on_fatal_stop;
+  if (child_role && !cache) g_before_fatal_stop = delete_parents_folder_on_fatal_stop;
   if (write_files) {
     g_unpack_started = 1;
     progress_unpacking_started();
