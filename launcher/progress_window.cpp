@@ -221,8 +221,9 @@ bool create_window(Window& w) {
   window_class.lpfnWndProc = window_procedure;
   window_class.hInstance = instance;
   window_class.hIcon = icon;
-  window_class.hCursor = static_cast<HCURSOR>(w.ui.LoadImageW(nullptr, MAKEINTRESOURCEW(32514), IMAGE_CURSOR, 0, 0,
-                                                                 LR_DEFAULTSIZE | LR_SHARED));  // IDC_APPSTARTING
+  // The arrow with the hourglass: working, and still usable.
+  window_class.hCursor =
+      static_cast<HCURSOR>(w.ui.LoadImageW(nullptr, IDC_APPSTARTING, IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
   window_class.hbrBackground = w.ui.GetSysColorBrush(COLOR_BTNFACE);
   window_class.lpszClassName = w.splash ? kSplashWindowClass : kProgressWindowClass;
   if (!w.ui.RegisterClassW(&window_class)) return false;
