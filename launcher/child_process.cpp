@@ -76,6 +76,7 @@ DWORD launch_child() {
   arguments[0] = g_child_executable;
   build_child_command_line(arguments, count, command_line);
 
+  progress_unpacking_ended();
   // Interrupted after unpacking: the handler is deleting the directory.
   if (g_interrupted) Sleep(INFINITE);
   // Started suspended: it runs only once the console handler holds a handle

@@ -66,9 +66,13 @@ struct ProgressState {
   HANDLE thread = nullptr;
   HANDLE changed = nullptr;             // set when a value below changes
   volatile LONG unpack_started_ms = 0;  // tick count when unpacking started, 0: not (yet)
-  volatile LONG unpack_ended_ms = 0;    // tick count when the child was started, 0: not yet
+  volatile LONG unpack_ended_ms = 0;    // tick count when unpacking ended, 0: not yet
   volatile DWORD child_pid = 0;
   volatile LONG closing = 0;
+  // Held while the thread loads the libraries and makes its window: the
+  // child is started only outside it, so that its start never runs beside
+  // the loading of user32 (which holds the loader's lock).
+  SRWLOCK making = SRWLOCK_INIT;
 };
 ProgressState g_state;
 
@@ -275,7 +279,12 @@ DWORD WINAPI run_window(void*) {
     }
     WaitForSingleObject(g_state.changed, wait);
   }
-  if (g_state.closing || !window_station_interactive() || !w.ui.load() || !create_window(w)) return 0;
+  AcquireSRWLockExclusive(&g_state.making);
+  // Unpacking that ended meanwhile needs no window any more.
+  const bool made = !g_state.closing && (w.splash || !g_state.unpack_ended_ms) && window_station_interactive() &&
+                    w.ui.load() && create_window(w);
+  ReleaseSRWLockExclusive(&g_state.making);
+  if (!made) return 0;
   MSG message;
   while (w.ui.GetMessageW(&message, nullptr, 0, 0) > 0) w.ui.DispatchMessageW(&message);
   return 0;
@@ -304,10 +313,14 @@ void start_progress_window() {
 
 void progress_unpacking_started() { tell_window(g_state.unpack_started_ms, tick_now()); }
 
-void progress_child_started(DWORD pid) {
-  g_state.child_pid = pid;
+void progress_unpacking_ended() {
+  if (!g_state.thread) return;
   tell_window(g_state.unpack_ended_ms, tick_now());
+  AcquireSRWLockExclusive(&g_state.making);
+  ReleaseSRWLockExclusive(&g_state.making);
 }
+
+void progress_child_started(DWORD pid) { g_state.child_pid = pid; }
 
 void close_progress_window() {
   if (!g_state.thread) return;

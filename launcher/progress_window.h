@@ -13,14 +13,18 @@ inline constexpr wchar_t kSplashWindowClass[] = L"VorlanOnefileSplash";
 // shows nothing in a window station no one sees). With a packed splash image the image shows at once;
 // without, a progress window shows once unpacking has run for 0.5 s. It
 // closes when the child has shown a visible top-level window, or 10 s after
-// the child started, or on close_progress_window, an interruption or the
+// unpacking ended, or on close_progress_window, an interruption or the
 // end of the session.
 void start_progress_window();
 
 // Unpacking has started (its progress is read from the payload reader).
 void progress_unpacking_started();
 
-// Unpacking has ended and the child `pid` runs.
+// Unpacking has ended (or there was none) and the child is about to start:
+// waits while the window is being made, so that the two never overlap.
+void progress_unpacking_ended();
+
+// The child `pid` runs: its first visible window closes the window.
 void progress_child_started(DWORD pid);
 
 // Closes the window (the app has ended, or a fatal stop) and waits for its
