@@ -4,7 +4,7 @@
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
 #     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
 #     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED]
-#     [CACHE] [TARGET <template>]
+#     [CACHE] [TARGET <template>] [SPLASH <png>] [SPLASH_TEXT <text>]
 #     [CONSOLE])                  a console program (onefile-pack --console) instead of a windowed one
 #
 # Packs the app into one launcher executable after the main library is built,
@@ -27,7 +27,7 @@ endif()
 
 function(onefile_add_executable name)
   cmake_parse_arguments(P "UNCHECKED;CACHE;CONSOLE"
-                        "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET" "" ${ARGN})
+                        "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET;SPLASH;SPLASH_TEXT" "" ${ARGN})
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
@@ -49,9 +49,10 @@ function(onefile_add_executable name)
   if(P_CONSOLE)
     list(APPEND options --console)
   endif()
-  foreach(opt ICON COMPANY PRODUCT VERSION LEVEL TARGET)
+  foreach(opt ICON COMPANY PRODUCT VERSION LEVEL TARGET SPLASH SPLASH_TEXT)
     if(DEFINED P_${opt})
       string(TOLOWER ${opt} flag)
+      string(REPLACE "_" "-" flag ${flag})
       list(APPEND options --${flag} "${P_${opt}}")
     endif()
   endforeach()
@@ -74,9 +75,11 @@ function(onefile_add_executable name)
     list(APPEND options --root ${stage} --main $<TARGET_FILE_NAME:${P_MAIN}>)
     list(APPEND depends ${P_MAIN})
   endif()
-  if(P_ICON)
-    list(APPEND depends ${P_ICON})
-  endif()
+  foreach(image ICON SPLASH)
+    if(P_${image})
+      list(APPEND depends ${P_${image}})
+    endif()
+  endforeach()
 
   add_custom_command(OUTPUT ${P_OUTPUT}
     ${commands}

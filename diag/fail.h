@@ -9,6 +9,17 @@
 // once it has created its target directory, to delete that directory.
 extern void (*g_before_fatal_stop)();
 
+// Run by every reporter after it printed, when set: a windowed launcher
+// shows the message to the person (diag/message_box.h). `code` is the
+// system code the message carries, or null.
+extern void (*g_show_fatal_message)(const wchar_t* line, const DWORD* code);
+
+// The SIGABRT handler of both roles (a violated bound, or a template
+// failure after its message): the fatal stop's clean-up and, when set,
+// g_show_fatal_message with the bound message; the runtime then ends the
+// process with its abort status. It does both once only.
+void report_abort(int);
+
 // `text` and a newline on standard output (puts), then exit code 2.
 [[noreturn]] void fail_message(const char* text);
 

@@ -15,6 +15,9 @@ inline constexpr char kWrite[] = "Error, couldn't unpack file to target path.";
 inline constexpr char kLaunchChild[] = "Error, couldn't launch child";
 inline constexpr char kLoadDll[] = "Error, load DLL.";
 inline constexpr char kEntryPoint[] = "Error, DLL entry point not found.";
+// Shown in the box of a windowed launcher that stopped on a violated bound;
+// the streams get the runtime's own abort text.
+inline constexpr char kBoundViolated[] = "Error, a path or text was longer than the launcher can handle.";
 }  // namespace msg
 
 // Exit code after every fatal message.

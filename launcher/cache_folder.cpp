@@ -15,7 +15,6 @@
 // the folder as in use for the removal of older keys.
 #include <windows.h>
 
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
@@ -272,7 +271,6 @@ HANDLE g_record_in_use = INVALID_HANDLE_VALUE;
 // fatal stop nor an interruption.
 void use_cache_folder() {
   g_before_fatal_stop = nullptr;
-  signal(SIGABRT, SIG_DFL);
   g_unpack_started = 0;
   bounded_copy(g_target_directory, kPathCapacity, g_cache_folder);
   // A folder this run has just renamed into place needs no check.

@@ -19,6 +19,10 @@ int hand_off_to_main_library() {
                                        LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!library) fail_system(msg::kLoadDll, GetLastError());
   auto run_code = reinterpret_cast<onefile_run_code_fn>(reinterpret_cast<void*>(GetProcAddress(library, "run_code")));
-  if (!run_code) fail_message(msg::kEntryPoint);
+  if (!run_code) {
+    // Loaded, the library would keep its folder from being deleted.
+    FreeLibrary(library);
+    fail_message(msg::kEntryPoint);
+  }
   return run_code(__argc, __wargv, g_main_library_path);
 }

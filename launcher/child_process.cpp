@@ -10,6 +10,7 @@
 #include "diag/fail.h"
 #include "diag/messages.h"
 #include "launcher/launcher.h"
+#include "launcher/progress_window.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/wide_path.h"
@@ -79,6 +80,7 @@ DWORD launch_child() {
   arguments[0] = g_child_executable;
   build_child_command_line(arguments, count, command_line);
 
+  progress_unpacking_ended();
   // Interrupted after unpacking: the handler is deleting the directory.
   if (g_interrupted) Sleep(INFINITE);
   // Started suspended: it runs only once the console handler holds a handle
@@ -107,6 +109,7 @@ DWORD launch_child() {
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   InterlockedExchange(&g_child_resumed, 1);
+  progress_child_started(process.dwProcessId);
   // Made once the child runs: loading user32 holds the loader's lock, which
   // the start of the child would otherwise wait for.
   start_session_end_window();
@@ -116,6 +119,7 @@ DWORD launch_child() {
   // While the child starts: leftovers of the cache root go.
   if (cache_mode()) sweep_cache_root();
   WaitForSingleObject(process.hProcess, INFINITE);
+  close_progress_window();
   if (!claim_ending()) Sleep(INFINITE);
   if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
   // Processes the app started and left running may still read from the

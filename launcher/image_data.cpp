@@ -73,6 +73,7 @@ const wchar_t* text(uint32_t id) {
 }
 
 const Span g_payload = field(data_section::kPayload);
+const Span g_splash_image = field(data_section::kSplashImage);
 
 }  // namespace
 
@@ -86,4 +87,7 @@ const wchar_t* const onefile_file_version = text(data_section::kFileVersion);
 const wchar_t* const onefile_product_version = text(data_section::kProductVersion);
 const wchar_t* const onefile_target_template = text(data_section::kTargetTemplate);
 const wchar_t* const onefile_cache_key = text(data_section::kCacheKey);
+const unsigned char* const onefile_splash_image = g_splash_image.data;
+const unsigned long long onefile_splash_image_size = g_splash_image.size;
+const wchar_t* const onefile_splash_text = text(data_section::kSplashText);
 }

@@ -3,6 +3,7 @@
 // start the child (parent) or call the app (child).
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cerrno>
 #include <csignal>
@@ -13,7 +14,9 @@
 
 #include "diag/fail.h"
 #include "diag/messages.h"
+#include "diag/message_box.h"
 #include "launcher/launcher.h"
+#include "launcher/progress_window.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/path_template.h"
@@ -69,8 +72,30 @@ void delete_target_on_fatal_stop() {
   delete_target_directory_once();
 }
 
-// The runtime's abort (a violated bound) is a fatal stop too.
-void delete_target_on_abort(int) { delete_target_on_fatal_stop(); }
+// Whether the process that started this one is the parent that
+// VORLAN_ONEFILE_PARENT names, and not the app starting its own executable
+// again (an instance that shares the folder with the running app).
+bool started_by_parent() {
+  wchar_t* value = env_get("VORLAN_ONEFILE_PARENT");
+  if (!value) return false;
+  const DWORD parent = wcstoul(value, nullptr, 10);
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  bool found = false;
+  for (BOOL ok = Process32FirstW(snapshot, &entry); ok && !found; ok = Process32NextW(snapshot, &entry))
+    found = entry.th32ProcessID == GetCurrentProcessId() && entry.th32ParentProcessID == parent;
+  CloseHandle(snapshot);
+  return found;
+}
+
+// The parent's own child failing before the app runs: the parent's fresh
+// folder is used by no one and goes before a box of the child's own waits
+// for the person (the parent deletes it again, finding nothing).
+void delete_parents_folder_on_fatal_stop() {
+  if (started_by_parent()) delete_target_directory_once();
+}
 
 }  // namespace
 
@@ -79,6 +104,12 @@ int launcher_main() {
   SetDllDirectoryW(L"");
 
   const bool child_role = parent_is_running_this_executable();
+  // The runtime's abort (a violated bound) is a fatal stop too.
+  signal(SIGABRT, report_abort);
+  if (windowed_program()) {
+    enable_fatal_dialogs();
+    if (!child_role) start_progress_window();
+  }
   if (!child_role) {
     // Fresh time and random values for this run; the child inherits them and
     // our process ID, and so expands the same target directory.
@@ -120,9 +151,12 @@ int launcher_main() {
   // staging folder); from then on a fatal stop deletes it.
   if (write_files && create_target_directory()) {
     g_before_fatal_stop = delete_target_on_fatal_stop;
-    signal(SIGABRT, delete_target_on_abort);
   }
-  if (write_files) g_unpack_started = 1;
+  if (child_role && !cache) g_before_fatal_stop = delete_parents_folder_on_fatal_stop;
+  if (write_files) {
+    g_unpack_started = 1;
+    progress_unpacking_started();
+  }
 
   for (;;) {
     // Interrupted while unpacking: writing on would refill the directory the

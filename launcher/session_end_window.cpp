@@ -10,6 +10,7 @@
 // the parent's unpacking pays for loading it.
 #include <windows.h>
 
+#include "diag/system_library.h"
 #include "launcher/launcher.h"
 
 namespace {
@@ -22,11 +23,6 @@ using GetMessageFn = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT);
 using DispatchMessageFn = LRESULT(WINAPI*)(const MSG*);
 
 DefWindowProcFn g_default_window_procedure = nullptr;
-
-template <typename Fn>
-Fn user32_function(HMODULE user32, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
-}
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -41,13 +37,13 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
 }
 
 DWORD WINAPI run_window(void*) {
-  HMODULE user32 = LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  HMODULE user32 = load_system_library(L"user32.dll");
   if (!user32) return 0;
-  g_default_window_procedure = user32_function<DefWindowProcFn>(user32, "DefWindowProcW");
-  auto register_class = user32_function<RegisterClassFn>(user32, "RegisterClassW");
-  auto create_window = user32_function<CreateWindowExFn>(user32, "CreateWindowExW");
-  auto get_message = user32_function<GetMessageFn>(user32, "GetMessageW");
-  auto dispatch_message = user32_function<DispatchMessageFn>(user32, "DispatchMessageW");
+  g_default_window_procedure = system_function<DefWindowProcFn>(user32, "DefWindowProcW");
+  auto register_class = system_function<RegisterClassFn>(user32, "RegisterClassW");
+  auto create_window = system_function<CreateWindowExFn>(user32, "CreateWindowExW");
+  auto get_message = system_function<GetMessageFn>(user32, "GetMessageW");
+  auto dispatch_message = system_function<DispatchMessageFn>(user32, "DispatchMessageW");
   if (!g_default_window_procedure || !register_class || !create_window || !get_message || !dispatch_message) return 0;
 
   WNDCLASSW window_class = {};

@@ -99,36 +99,48 @@ void add_section_header(std::string& image, size_t at, uint32_t virtual_address,
   image.replace(at, kSectionHeaderSize, header);
 }
 
-// The data section's table and texts; the payload follows at the returned
-// string's end, which lies at a multiple of 16.
+// The data section's table, texts and splash image; the payload follows at
+// the returned string's end, which lies at a multiple of 16. The splash's
+// fields are written only when given, so other apps keep their bytes.
 std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
   struct Text {
     uint32_t id;
     const char* option;
     const std::string* text;
-  } const text_fields[] = {{data_section::kCompany, "--company", &texts.company},
-                           {data_section::kProduct, "--product", &texts.product},
-                           {data_section::kVersion, "--version", &texts.version},
-                           {data_section::kFileVersion, "--version", &texts.version},
-                           {data_section::kProductVersion, "--version", &texts.version},
-                           {data_section::kTargetTemplate, "--target", &texts.target_template},
-                           {data_section::kCacheKey, "--cache", &texts.cache_key}};
-  const size_t count = 1 + std::size(text_fields);
+  } const all_texts[] = {{data_section::kCompany, "--company", &texts.company},
+                         {data_section::kProduct, "--product", &texts.product},
+                         {data_section::kVersion, "--version", &texts.version},
+                         {data_section::kFileVersion, "--version", &texts.version},
+                         {data_section::kProductVersion, "--version", &texts.version},
+                         {data_section::kTargetTemplate, "--target", &texts.target_template},
+                         {data_section::kCacheKey, "--cache", &texts.cache_key},
+                         {data_section::kSplashText, "--splash-text", &texts.splash_text}};
+  std::vector<Text> text_fields;
+  for (const Text& field : all_texts)
+    if (field.id != data_section::kSplashText || !field.text->empty()) text_fields.push_back(field);
+  const bool splash = !texts.splash_image.empty();
+  const size_t count = 1 + text_fields.size() + (splash ? 1 : 0);
   std::string table(data_section::kMagic, sizeof data_section::kMagic);
   put32(table, data_section::kLayoutVersion);
   put32(table, static_cast<uint32_t>(count));
   std::string fields;
   uint64_t at = align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
+  const auto add_field = [&](uint32_t id, const std::string& bytes) {
+    put32(table, id);
+    put32(table, static_cast<uint32_t>(at + fields.size()));
+    put64(table, bytes.size());
+    fields += bytes;
+    pad_to(fields, data_section::kFieldAlignment);
+  };
   for (const Text& field : text_fields) {
     std::u16string units;
     if (!utf8_to_utf16(*field.text, units)) throw PackError(field.option, "the text is not valid UTF-8");
     units.push_back(u'\0');
-    put32(table, field.id);
-    put32(table, static_cast<uint32_t>(at + fields.size()));
-    put64(table, units.size() * 2);
-    for (const char16_t unit : units) put16(fields, unit);
-    pad_to(fields, data_section::kFieldAlignment);
+    std::string bytes;
+    for (const char16_t unit : units) put16(bytes, unit);
+    add_field(field.id, bytes);
   }
+  if (splash) add_field(data_section::kSplashImage, texts.splash_image);
   put32(table, data_section::kPayload);
   put32(table, static_cast<uint32_t>(at + fields.size()));
   put64(table, payload_size);

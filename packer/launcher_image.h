@@ -25,6 +25,8 @@ struct BuildTexts {
   std::string version;  // also the file and product version texts
   std::string target_template;  // empty: the launcher's default
   std::string cache_key;        // empty: no cache
+  std::string splash_text;      // empty: "Preparing …"
+  std::string splash_image;     // the bitmap of data_section::kSplashImage; empty: none
 };
 
 // The file name of an output path: what follows the last '/' (on Windows,

@@ -26,6 +26,7 @@
 #include "packer/templates.h"
 #include "packer/tree.h"
 #include "payload/cache_record.h"
+#include "payload/data_section.h"
 #include "payload/format.h"
 #include "paths/placeholders.h"
 
@@ -150,6 +151,22 @@ Build-time texts (what the launcher's {COMPANY}, {PRODUCT}, {VERSION},
   Each text holds at most @MAX_TEXT@ UTF-16 units (a character beyond U+FFFF
   counts as two) and no control characters.
 
+Start-up window (windowed launchers):
+  A windowed launcher that is still unpacking after 0.5 s shows a small
+  window with the app's icon, its product name, "Preparing ..." and a
+  progress bar; it closes once the app shows a window of its own, or ends,
+  or 10 s after unpacking ended. An error that stops the launcher is shown
+  in a message box when there is no standard error to print it on (not in a
+  service, not with VORLAN_ONEFILE_NO_DIALOGS set to a non-empty value).
+  --splash PNG           Show this image, centred, from the start of every
+                         run (cached starts too) until that moment, with
+                         the progress bar across its bottom while unpacking
+                         runs. At most @MAX_SPLASH@x@MAX_SPLASH@ pixels; transparent parts
+                         are drawn white. The image is stored uncompressed
+                         (4 bytes a pixel).
+  --splash-text TEXT     The text shown instead of "Preparing ...", at most
+                         @MAX_TEXT@ UTF-16 units, no control characters.
+
 Executable resources:
   --icon FILE            The app's icon: a square PNG (256x256 or larger is
                          best) or an .ico, at most @MAX_ICON@ pixels wide; it
@@ -251,6 +268,7 @@ std::string usage_text() {
       {"DEFAULT_VERSION", kDefaultVersionText},
       {"MAX_TEXT", std::to_string(onefile_resources::kMaxVersionTextLength)},
       {"MAX_ICON", std::to_string(onefile_resources::kMaxIconSourceSize)},
+      {"MAX_SPLASH", std::to_string(data_section::kMaxSplashSize)},
       {"ICON_SIZES", joined(icon_sizes)},
       {"TEMPLATES", templates},
       {"MAX_PAYLOAD", grouped(kMaxPayloadSize)},
@@ -270,10 +288,10 @@ struct UsageError {
 };
 
 struct Options {
-  std::string root, main, output, stored_payload, icon;
+  std::string root, main, output, stored_payload, icon, splash;
   bool payload_only = false, quiet = false, help = false, check = true, console = false, show_version = false;
   CompressionSettings compression;
-  std::optional<std::string> company, product, version, target;
+  std::optional<std::string> company, product, version, target, splash_text;
   bool cache = false;
   bool level_given = false;
 };
@@ -324,6 +342,8 @@ Options parse_options(const std::vector<std::string>& argv) {
     else if (arg == "--output" || arg == "-o") options.output = value();
     else if (arg == "--stored-payload") options.stored_payload = value();
     else if (arg == "--icon") options.icon = value();
+    else if (arg == "--splash") options.splash = value();
+    else if (arg == "--splash-text") options.splash_text = value();
     else if (arg == "--no-checks") flag(), options.check = false;
     else if (arg == "--company") options.company = value();
     else if (arg == "--product") options.product = value();
@@ -352,9 +372,9 @@ Options parse_options(const std::vector<std::string>& argv) {
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
   if (options.payload_only &&
       (options.company || options.product || options.version || !options.icon.empty() || options.console ||
-       options.target || options.cache))
-    throw UsageError{"--payload-only: --icon, --company, --product, --version, --console, --target and --cache only "
-                     "apply to a launcher"};
+       options.target || options.cache || !options.splash.empty() || options.splash_text))
+    throw UsageError{"--payload-only: --icon, --company, --product, --version, --console, --target, --cache, "
+                     "--splash and --splash-text only apply to a launcher"};
   return options;
 }
 
@@ -484,10 +504,17 @@ void run(const Options& options) {
     check_target_template(texts.target_template, options.cache, texts);
     check_full_path_placeholders(texts.target_template);
     if (!options.icon.empty()) icon = onefile_resources::load_icon_source(std::filesystem::u8path(options.icon));
+    if (options.splash_text) {
+      onefile_resources::check_version_text("--splash-text", *options.splash_text);
+      texts.splash_text = *options.splash_text;
+    }
+    if (!options.splash.empty())
+      texts.splash_image = onefile_resources::make_splash_bitmap(onefile_resources::load_png(
+          std::filesystem::u8path(options.splash), "splash image", data_section::kMaxSplashSize));
   }
 
   if (!options.stored_payload.empty()) {
-    check_output_path(options.output, {options.stored_payload, options.icon});
+    check_output_path(options.output, {options.stored_payload, options.icon, options.splash});
     check_stored_payload(options);
     write_app(options, texts, icon, options.stored_payload);
     if (!options.quiet)
@@ -499,7 +526,7 @@ void run(const Options& options) {
   check_root(options.root);
   const std::string main_name = resolve_main_name(options.root, options.main);
   check_output_outside_root(options.root, options.output);
-  check_output_path(options.output, {options.icon});
+  check_output_path(options.output, {options.icon, options.splash});
   const Tree tree = collect_tree(options.root, main_name);
   if (options.cache) check_no_record_name(tree);
   // A main library the launcher cannot use would only fail on the user's
@@ -532,7 +559,8 @@ int pack_main(int argc, char** argv) {
     options = parse_options(utf8_arguments(argc, argv));
 #ifdef _WIN32
     // Paths are handled with '/' separators; Windows takes both.
-    for (std::string* path : {&options.root, &options.main, &options.output, &options.stored_payload, &options.icon})
+    for (std::string* path :
+         {&options.root, &options.main, &options.output, &options.stored_payload, &options.icon, &options.splash})
       for (char& c : *path)
         if (c == '\\') c = '/';
 #endif

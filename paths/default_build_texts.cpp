@@ -11,4 +11,7 @@ const wchar_t* const onefile_file_version = L"1.0.0.0";
 const wchar_t* const onefile_product_version = L"1.0.0.0";
 const wchar_t* const onefile_target_template = L"";
 const wchar_t* const onefile_cache_key = L"";
+const unsigned char* const onefile_splash_image = nullptr;
+const unsigned long long onefile_splash_image_size = 0;
+const wchar_t* const onefile_splash_text = L"";
 }

@@ -41,5 +41,14 @@ enum FieldId : uint32_t {
   kProductVersion = 6,
   kTargetTemplate = 7,  // the target folder's template (the cache root's with kCacheKey)
   kCacheKey = 8,        // cache mode: the key of the payload's content; absent otherwise
+  kSplashImage = 11,    // the splash image, see below; absent without one
+  kSplashText = 12,     // the text that replaces "Preparing …"; empty: that text
 };
+
+// The splash image: a BITMAPINFOHEADER (40 bytes: biSize 40, biWidth w,
+// biHeight -h for rows from the top, biPlanes 1, biBitCount 32, biCompression
+// BI_RGB, the rest 0) and w * h pixels of 4 bytes, blue, green, red, 0, the
+// image's transparency already blended over white. At most kMaxSplashSize
+// pixels each way.
+inline constexpr int kMaxSplashSize = 1024;
 }  // namespace data_section

@@ -1,5 +1,6 @@
 #include "payload/reader.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,6 +38,9 @@ ZSTD_outBuffer g_output = {nullptr, 0, 0};
 bool g_output_was_full = false;
 // The last decoder call finished the frame (and checked its checksum, if any).
 bool g_frame_complete = false;
+// g_input's `pos` and `size` for other threads (the progress window).
+std::atomic<unsigned long long> g_consumed{0};
+std::atomic<unsigned long long> g_input_size{0};
 
 // One decoder call into the whole output buffer; any error is the decode error.
 void decode_into_buffer() {
@@ -45,6 +49,7 @@ void decode_into_buffer() {
   const size_t result = ZSTD_decompressStream(g_decoder, &g_output, &g_input);
   if (ZSTD_isError(result)) fail_message(msg::kDecode);
   g_frame_complete = result == 0;
+  g_consumed.store(g_input.pos, std::memory_order_relaxed);
   g_output_was_full = g_output.pos == kPayloadOutputBufferSize;
 }
 
@@ -62,6 +67,13 @@ void payload_open(const unsigned char* stored, size_t stored_length) {
   // The caller has checked the header, so the array holds at least its bytes.
   const size_t header = payload_format::kHeaderSize;
   g_input = {stored + header, stored_length > header ? stored_length - header : 0, 0};
+  g_consumed.store(0, std::memory_order_relaxed);
+  g_input_size.store(g_input.size, std::memory_order_relaxed);
+}
+
+void payload_progress(unsigned long long* done, unsigned long long* total) {
+  *done = g_consumed.load(std::memory_order_relaxed);
+  *total = g_input_size.load(std::memory_order_relaxed);
 }
 
 void payload_read(void* dst, size_t count) {

@@ -19,5 +19,10 @@ void payload_read(void* dst, size_t count);
 // left as it is.
 void payload_finish();
 
+// How far decoding has come, readable from any thread: the compressed bytes
+// consumed and their total. The files are written as the stream is decoded,
+// so this follows the bytes written.
+void payload_progress(unsigned long long* done, unsigned long long* total);
+
 // Frees the decoder and then the output buffer.
 void payload_close();

@@ -2,7 +2,11 @@
 // exact bytes on each stream and the exit code.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
+
 #include "diag/fail.h"
+#include "diag/message_box.h"
 #include "diag/messages.h"
 #include "tests/support/process.h"
 
@@ -63,4 +67,77 @@ TEST(TrimLineBreaks, RemovesOnlyTrailingBreaks) {
   char inner[] = "a\r\nb";
   trim_line_breaks(inner, sizeof(inner) - 1);
   EXPECT_STREQ(inner, "a\r\nb");
+}
+
+namespace {
+
+// Stands for a windowed launcher's box: each call is one line on standard
+// error, after the clean-up's line.
+void record_box(const wchar_t* line, const DWORD* code) {
+  fprintf(stderr, "box: %ls|%ld\n", line, code ? static_cast<long>(*code) : -1L);
+}
+
+void record_clean_up() { fputs("clean-up\n", stderr); }
+
+void with_box(void (*fail)()) {
+  g_show_fatal_message = record_box;
+  g_before_fatal_stop = record_clean_up;
+  signal(SIGABRT, report_abort);
+  fail();
+}
+
+}  // namespace
+
+ONEFILE_TEST_MODE(box_message) { with_box([] { fail_message(msg::kHeader); }); return 0; }
+ONEFILE_TEST_MODE(box_system) { with_box([] { fail_system(msg::kWrite, 0xE0000001); }); return 0; }
+ONEFILE_TEST_MODE(box_open) { with_box([] { fail_open_for_writing(L"C:\\t\\x.dll"); }); return 0; }
+ONEFILE_TEST_MODE(box_template) { with_box([] { fail_template(L"{TEMP}\\x"); }); return 0; }
+ONEFILE_TEST_MODE(box_abort) { with_box([] { abort(); }); return 0; }
+
+TEST(FatalMessageBox, ComesOnceAfterTheCleanUpAndTheStreamsWithTheSameText) {
+  struct Case {
+    const wchar_t* mode;
+    DWORD exit_code;
+    const char* err;  // everything on standard error
+  } const cases[] = {
+      {L"box_message", 2, "clean-up\nbox: Error, couldn't find attached data header.|-1\n"},
+      {L"box_system", 2,
+       "clean-up\nError, couldn't unpack file to target path. ([Error -536870911] )\nbox: Error, couldn't unpack "
+       "file to target path.|-536870911\n"},
+      {L"box_open", 2,
+       "clean-up\nError, failed to open 'C:\\t\\x.dll' for writing.\nbox: Error, failed to open 'C:\\t\\x.dll' for "
+       "writing.|-1\n"},
+      // The abort that ends a template failure neither cleans up nor shows
+      // a second box.
+      {L"box_template", 3,
+       "clean-up\nError, couldn't runtime expand spec '{TEMP}\\x'.\nbox: Error, couldn't runtime expand spec "
+       "'{TEMP}\\x'.|-1\n"},
+      {L"box_abort", 3, "clean-up\nbox: Error, a path or text was longer than the launcher can handle.|-1\n"},
+  };
+  for (const Case& c : cases) {
+    auto r = run_mode(c.mode);
+    EXPECT_EQ(r.exit_code, c.exit_code) << onefile_test::narrow(c.mode);
+    // The runtime's own abort text may follow on standard error.
+    EXPECT_EQ(r.err.substr(0, strlen(c.err)), c.err) << onefile_test::narrow(c.mode);
+  }
+}
+
+TEST(FatalMessageBox, TextAddsTheSystemsTextForACodeOnASecondLine) {
+  wchar_t text[256];
+  message_box_text(L"Error, load DLL.", nullptr, text, 256);
+  EXPECT_STREQ(text, L"Error, load DLL.");
+  const DWORD not_found = ERROR_FILE_NOT_FOUND;
+  message_box_text(L"Error, load DLL.", &not_found, text, 256);
+  const std::wstring with_code = text;
+  EXPECT_EQ(with_code.rfind(L"Error, load DLL.\n[Error 2] ", 0), 0u) << onefile_test::narrow(with_code);
+  EXPECT_GT(with_code.size(), wcslen(L"Error, load DLL.\n[Error 2] "));
+  EXPECT_EQ(with_code.find_first_of(L"\r"), std::wstring::npos);
+  EXPECT_NE(with_code.back(), L'\n');
+  // A code without a text, and a buffer too small: cut short, terminated.
+  const DWORD unknown = 0xE0000001;
+  message_box_text(L"Error, load DLL.", &unknown, text, 256);
+  EXPECT_STREQ(text, L"Error, load DLL.\n[Error 3758096385] ");
+  wchar_t small[8];
+  message_box_text(L"Error, load DLL.", &not_found, small, 8);
+  EXPECT_EQ(wcslen(small), 7u);
 }

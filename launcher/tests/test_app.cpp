@@ -193,6 +193,27 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     out(L"second parent=" + env(L"VORLAN_ONEFILE_PARENT") + L"\n");
     return 11;
   }
+  if (action == L"show-window") {
+    // A visible top-level window of the app, for the launcher's start-up
+    // window to give way to: shown after argv[2] ms, for argv[3] ms; then the
+    // app ends with 6.
+    Sleep(static_cast<DWORD>(wcstoul(argv[2], nullptr, 0)));
+    WNDCLASSW window_class = {};
+    window_class.lpfnWndProc = DefWindowProcW;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"OnefileTestAppWindow";
+    RegisterClassW(&window_class);
+    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"test app", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                  200, 100, nullptr, nullptr, window_class.hInstance, nullptr);
+    if (!window) return 90;
+    const DWORD end = GetTickCount() + static_cast<DWORD>(wcstoul(argv[3], nullptr, 0));
+    for (MSG message; static_cast<LONG>(end - GetTickCount()) > 0;) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    DestroyWindow(window);
+    return 6;
+  }
   out(L"unknown action\n");
   return 99;
 }

@@ -43,20 +43,15 @@ bool is_png(const std::string& bytes) {
 }
 
 // Width and height of an image that may be too large to decode.
-void check_dimensions(int64_t width, int64_t height) {
+void check_dimensions(int64_t width, int64_t height, int max_size = kMaxIconSourceSize) {
   if (width <= 0 || height <= 0) throw IconError("has no pixels");
-  if (width > kMaxIconSourceSize || height > kMaxIconSourceSize) {
-    throw IconError("is larger than " + std::to_string(kMaxIconSourceSize) + "x" +
-                    std::to_string(kMaxIconSourceSize) + " pixels (" + std::to_string(width) + "x" +
-                    std::to_string(height) + ")");
+  if (width > max_size || height > max_size) {
+    throw IconError("is larger than " + std::to_string(max_size) + "x" + std::to_string(max_size) + " pixels (" +
+                    std::to_string(width) + "x" + std::to_string(height) + ")");
   }
 }
 
-struct Decoded {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> rgba;
-};
+using Decoded = RgbaImage;
 
 Decoded decode_png_pixels(const std::string& bytes) {
   const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
@@ -91,12 +86,12 @@ std::string with_full_palette(const std::string& png, char fill, size_t& entries
   return {};
 }
 
-Decoded decode_png(const std::string& bytes) {
+Decoded decode_png(const std::string& bytes, int max_size = kMaxIconSourceSize) {
   if (bytes.size() > INT32_MAX) throw IconError("is too large");
   // The size comes first, in the IHDR chunk, so a huge image is refused
   // before anything is decoded.
   if (bytes.size() < 26 || bytes.compare(12, 4, "IHDR") != 0) throw IconError("is not a readable PNG (no header)");
-  check_dimensions(get32_big(bytes, 16), get32_big(bytes, 20));
+  check_dimensions(get32_big(bytes, 16), get32_big(bytes, 20), max_size);
   Decoded d = decode_png_pixels(bytes);
   // A palette image (colour type 3) whose pixels use indexes beyond its
   // palette would take those colours from entries the decoder leaves
@@ -245,16 +240,33 @@ bool in_rounded_box(const Box& box, int64_t radius, int64_t u, int64_t v) {
   return (u - cu) * (u - cu) + (v - cv) * (v - cv) <= r * r;
 }
 
+// The whole file; `what` names it in the message ("icon").
+std::string read_image_file(const std::filesystem::path& path, const std::string& what) {
+  const std::string name = path.u8string();
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) throw PackError(name, what + " is a folder, not an image file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw PackError(name, what + " cannot be read: " + std::strerror(errno));
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw PackError(name, what + " cannot be read: read error");
+  return bytes;
+}
+
 }  // namespace
+
+RgbaImage load_png(const std::filesystem::path& path, const std::string& what, int max_size) {
+  const std::string bytes = read_image_file(path, what);
+  try {
+    if (!is_png(bytes)) throw IconError("is not a PNG file");
+    return decode_png(bytes, max_size);
+  } catch (const IconError& e) {
+    throw PackError(path.u8string(), what + " " + e.what());
+  }
+}
 
 IconImage load_icon_source(const std::filesystem::path& path) {
   const std::string name = path.u8string();
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) throw PackError(name, "icon is a folder, not an image file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError(name, std::string("icon cannot be read: ") + std::strerror(errno));
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw PackError(name, "icon cannot be read: read error");
+  const std::string bytes = read_image_file(path, "icon");
 
   Decoded d;
   try {

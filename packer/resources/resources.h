@@ -44,6 +44,23 @@ struct IconImage {
   std::vector<uint8_t> rgba;
 };
 
+// An image of any shape, rows from the top, 4 bytes per pixel R, G, B, A,
+// alpha not premultiplied.
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+// Reads a PNG of at most `max_size` pixels each way; a PackError naming the
+// file and `what` (such as "splash image") when it is no PNG, cannot be
+// decoded or is larger.
+RgbaImage load_png(const std::filesystem::path& path, const std::string& what, int max_size);
+
+// The splash image as the launcher's data section keeps it
+// (payload/data_section.h): a top-down 32-bit bitmap, blended over white.
+std::string make_splash_bitmap(const RgbaImage& image);
+
 // The sizes of the icon group, in the order the .ico lists them.
 inline constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 

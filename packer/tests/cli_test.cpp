@@ -301,7 +301,7 @@ TEST(Help, ExplainsEveryOption) {
   EXPECT_EQ(result.exit_code, 0);
   for (const char* option : {"--root", "--main", "--output", "--payload-only", "--stored-payload", "--level",
                              "--long", "--company", "--product", "--version", "--no-checks", "--console", "--quiet",
-                             "--help", "SIGKILL", "Default 19"})
+                             "--help", "--splash", "--splash-text", "1024x1024", "%ERRORLEVEL%", "SIGKILL", "Default 19"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
 }
 

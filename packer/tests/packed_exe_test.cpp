@@ -5,6 +5,7 @@
 // tools for a test DLL lack.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -63,6 +64,21 @@ uint16_t read16(std::string_view d, size_t at) {
 
 using onefile_pack::get32;
 
+// The fields of the data section, the last section of the file, by id.
+std::map<uint32_t, std::string> data_fields(const std::string& exe) {
+  const size_t pe = get32(exe, 0x3c);
+  const size_t table = pe + 24 + read16(exe, pe + 20);
+  const size_t data = table + 40 * (read16(exe, pe + 6) - 1);
+  const std::string section = exe.substr(get32(exe, data + 20));
+  std::map<uint32_t, std::string> fields;
+  if (section.compare(0, 8, std::string("VOYDATA\0", 8)) != 0) return fields;
+  for (uint32_t i = 0; i < get32(section, 12); ++i) {
+    const size_t entry = 16 + 16 * i;
+    fields[get32(section, entry)] = section.substr(get32(section, entry + 4), get32(section, entry + 8));
+  }
+  return fields;
+}
+
 // The headers agree with the sections: the data section comes last, after
 // the resources the resource directory names; SizeOfImage ends at the data
 // section, whose data starts on a page boundary of the file (so that a
@@ -94,13 +110,7 @@ void expect_consistent_headers(const std::string& exe, const std::vector<std::st
   while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
   EXPECT_EQ(get32(exe, optional + 64), sum + exe.size());
 
-  const std::string section = exe.substr(get32(exe, data + 20));
-  ASSERT_EQ(section.compare(0, 8, std::string("VOYDATA\0", 8)), 0);
-  std::map<uint32_t, std::string> fields;
-  for (uint32_t i = 0; i < get32(section, 12); ++i) {
-    const size_t entry = 16 + 16 * i;
-    fields[get32(section, entry)] = section.substr(get32(section, entry + 4), get32(section, entry + 8));
-  }
+  std::map<uint32_t, std::string> fields = data_fields(exe);
   ASSERT_EQ(fields.size(), 8u);
   EXPECT_EQ(fields[1].substr(0, 3), "VOY");
   EXPECT_EQ(parse_payload(fields[1]).entries.at(0).first, u16("app.dll"));
@@ -221,4 +231,70 @@ TEST_F(PackedExe, BadIconTextOrMainLibraryIsRefusedWithOneLine) {
   EXPECT_NE(r.err.find("exports run_code as data, not as a function"), std::string::npos) << r.err;
 #endif
   EXPECT_NE(access((dir_ / "Bad.exe").c_str(), F_OK), 0);
+}
+
+TEST_F(PackedExe, SplashImageBecomesABitmapOverWhiteAndItsTextAField) {
+  // Red, transparent green, half-transparent black, blue.
+  const onefile_resources::IconImage image{2, {255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 0, 128, 0, 0, 255, 255}};
+  dir_.write("splash.png", onefile_resources::encode_png(image));
+  ASSERT_EQ(pack(dir_ / "Splash.exe", {"--splash", dir_ / "splash.png", "--splash-text", "Starting \xE2\x80\xA6"})
+                .exit_code,
+            0);
+  auto fields = data_fields(read_file(dir_ / "Splash.exe"));
+  EXPECT_EQ(fields.size(), 10u);
+  EXPECT_EQ(fields[12], utf16z("Starting \xE2\x80\xA6"));
+  const std::string& bitmap = fields[11];
+  ASSERT_EQ(bitmap.size(), 40u + 2 * 2 * 4);
+  EXPECT_EQ(get32(bitmap, 0), 40u);
+  EXPECT_EQ(get32(bitmap, 4), 2u);
+  EXPECT_EQ(static_cast<int32_t>(get32(bitmap, 8)), -2);  // rows from the top
+  EXPECT_EQ(read16(bitmap, 12), 1);
+  EXPECT_EQ(read16(bitmap, 14), 32);
+  EXPECT_EQ(get32(bitmap, 16), 0u);  // BI_RGB
+  // Blue, green, red, 0 per pixel; 255 * 127 / 255 rounds to 127 (0x7F).
+  EXPECT_EQ(bitmap.substr(40), std::string("\x00\x00\xFF\x00\xFF\xFF\xFF\x00\x7F\x7F\x7F\x00\xFF\x00\x00\x00", 16));
+
+  // Without the options neither field is written.
+  ASSERT_EQ(pack(dir_ / "Plain.exe").exit_code, 0);
+  fields = data_fields(read_file(dir_ / "Plain.exe"));
+  EXPECT_EQ(fields.count(11) + fields.count(12), 0u);
+}
+
+TEST_F(PackedExe, SplashThatIsNoPngOrTooLargeIsRefusedWithOneLine) {
+  const auto png = [](int width, int height) {
+    // encode_png writes square images: a tall one is cut from a larger square.
+    const int side = std::max(width, height);
+    std::string bytes = onefile_resources::encode_png({side, std::vector<uint8_t>(size_t{4} * side * side, 255)});
+    // IHDR's width and height, big-endian at 16 and 20.
+    for (int i = 0; i < 4; ++i) {
+      bytes[16 + i] = static_cast<char>(width >> (24 - 8 * i));
+      bytes[20 + i] = static_cast<char>(height >> (24 - 8 * i));
+    }
+    return bytes;
+  };
+  dir_.write("wide.png", png(1025, 10));
+  dir_.write("text.png", "plain text");
+  dir_.write("icon.ico", std::string("\0\0\1\0\1\0", 6));
+  struct Case {
+    std::vector<std::string> extra;
+    std::string says;
+    int exit_code;
+  } cases[] = {
+      {{"--splash", dir_ / "wide.png"}, "splash image is larger than 1024x1024 pixels (1025x10)", 1},
+      {{"--splash", dir_ / "text.png"}, "text.png: splash image is not a PNG file", 1},
+      {{"--splash", dir_ / "icon.ico"}, "splash image is not a PNG file", 1},
+      {{"--splash", dir_ / "missing.png"}, "splash image cannot be read", 1},
+      {{"--splash-text", "two\nlines"}, "--splash-text", 1},
+      {{"--payload-only", "--splash", dir_ / "wide.png"}, "--payload-only", 2},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = pack(dir_ / "Bad.exe", c.extra);
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.says;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_NE(access((dir_ / "Bad.exe").c_str(), F_OK), 0);
+  }
+  // The largest size passes.
+  dir_.write("square.png", png(1024, 1024));
+  EXPECT_EQ(pack(dir_ / "Square.exe", {"--splash", dir_ / "square.png"}).exit_code, 0);
 }

@@ -1,0 +1,36 @@
+// The fatal message shown in a message box, for a windowed launcher whose
+// standard error leads nowhere (started from Explorer).
+#pragma once
+
+#include <windows.h>
+
+// The title of the launcher's windows: the product name, or the project's
+// name when it was packed empty.
+const wchar_t* product_name();
+
+// Whether this executable is a windowed (GUI subsystem) program, read from
+// its own image header.
+bool windowed_program();
+
+// Whether VORLAN_ONEFILE_NO_DIALOGS holds a non-empty value: no box and no
+// start-up window then (automation).
+bool dialogs_turned_off();
+
+// Whether the process's window station is one a person sees (not a
+// service's, nor that of a task without a desktop). Loads user32.
+bool window_station_interactive();
+
+// Whether a box may be shown: standard error is not usable (no handle, or a
+// handle of unknown type), the window station is interactive, and
+// VORLAN_ONEFILE_NO_DIALOGS is unset or empty.
+bool message_box_wanted();
+
+// The box text: `line`, and with a system code a second line
+// "[Error <code>] <the system's text in the user's language>". Written into
+// `text` (`capacity` units), cut short if it must be.
+void message_box_text(const wchar_t* line, const DWORD* code, wchar_t* text, size_t capacity);
+
+// Shows `line` (and the code's text) in a box titled with the product name,
+// with an error icon, and returns when it is closed. Nothing happens when
+// the box is not wanted or user32 cannot be loaded.
+void show_message_box(const wchar_t* line, const DWORD* code);

@@ -1,0 +1,28 @@
+// The message box of a windowed launcher's fatal stops. The reporters have
+// deleted the target folder and printed the message when it is called.
+#include <stdlib.h>
+#include <windows.h>
+
+#include "diag/fail.h"
+#include "diag/message_box.h"
+#include "launcher/progress_window.h"
+#include "payload/unpack.h"
+
+namespace {
+
+void show_fatal_dialog(const wchar_t* line, const DWORD* code) {
+  // Ctrl+C or the end of the session: no one waits for an answer.
+  if (g_interrupted) return;
+  close_progress_window();
+  show_message_box(line, code);
+}
+
+}  // namespace
+
+void enable_fatal_dialogs() {
+  // The system's runtime shows a windowed program's abort text in a box of
+  // its own, before the SIGABRT handler's clean-up (Wine's writes it to the
+  // console).
+  _set_error_mode(_OUT_TO_STDERR);
+  g_show_fatal_message = show_fatal_dialog;
+}
