@@ -113,22 +113,41 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
                            {data_section::kProductVersion, "--version", &texts.version},
                            {data_section::kTargetTemplate, "--target", &texts.target_template},
                            {data_section::kCacheKey, "--cache", &texts.cache_key}};
-  const size_t count = 1 + std::size(text_fields);
+  // A program main's fields: its path, and the fixed arguments one after the
+  // other, each with its terminator.
+  std::vector<std::pair<uint32_t, std::u16string>> program_fields;
+  if (!texts.program_main.empty()) {
+    std::u16string path, arguments, argument;
+    if (!utf8_to_utf16(texts.program_main, path)) throw PackError("--main", "the name is not valid UTF-8");
+    path.push_back(u'\0');
+    program_fields.emplace_back(data_section::kProgramMain, path);
+    for (const std::string& text : texts.arguments) {
+      if (!utf8_to_utf16(text, argument)) throw PackError("--arg", "the text is not valid UTF-8");
+      arguments += argument;
+      arguments.push_back(u'\0');
+    }
+    if (!texts.arguments.empty()) program_fields.emplace_back(data_section::kArguments, arguments);
+  }
+  const size_t count = 1 + std::size(text_fields) + program_fields.size();
   std::string table(data_section::kMagic, sizeof data_section::kMagic);
   put32(table, data_section::kLayoutVersion);
   put32(table, static_cast<uint32_t>(count));
   std::string fields;
   uint64_t at = align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
-  for (const Text& field : text_fields) {
-    std::u16string units;
-    if (!utf8_to_utf16(*field.text, units)) throw PackError(field.option, "the text is not valid UTF-8");
-    units.push_back(u'\0');
-    put32(table, field.id);
+  const auto add_field = [&](uint32_t id, const std::u16string& units) {
+    put32(table, id);
     put32(table, static_cast<uint32_t>(at + fields.size()));
     put64(table, units.size() * 2);
     for (const char16_t unit : units) put16(fields, unit);
     pad_to(fields, data_section::kFieldAlignment);
+  };
+  for (const Text& field : text_fields) {
+    std::u16string units;
+    if (!utf8_to_utf16(*field.text, units)) throw PackError(field.option, "the text is not valid UTF-8");
+    units.push_back(u'\0');
+    add_field(field.id, units);
   }
+  for (const auto& [id, units] : program_fields) add_field(id, units);
   put32(table, data_section::kPayload);
   put32(table, static_cast<uint32_t>(at + fields.size()));
   put64(table, payload_size);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace onefile_pack {
 
@@ -25,6 +26,10 @@ struct BuildTexts {
   std::string version;  // also the file and product version texts
   std::string target_template;  // empty: the launcher's default
   std::string cache_key;        // empty: no cache
+  // A program main: its path below the root ('\\' separators) and the fixed
+  // arguments. Empty for a DLL main, whose data section has neither field.
+  std::string program_main;
+  std::vector<std::string> arguments;
 };
 
 // The product text used when --product is absent: the output's file name

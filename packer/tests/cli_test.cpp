@@ -76,12 +76,12 @@ const BadInput kCases[] = {
        return standard(dir);
      },
      "/root/app.dll: main library is a link"},
-    {"MainNotADll",
+    {"MainNeitherProgramNorDll",
      [](const ScratchDir& dir) {
        dir.write("root/app.exe", "MZ");
        return std::vector<std::string>{"--root", dir / "root", "--main", "app.exe", "--payload-only"};
      },
-     "/root/app.exe: main library's name must end in .dll"},
+     "/root/app.exe: main is neither a Windows program nor a library with a name ending in .dll"},
     {"LinkToAFile", with([](const ScratchDir& dir) { symlink("app.dll", (dir / "root/copy.dll").c_str()); }),
      "/root/copy.dll: symbolic links are not packed"},
     {"LinkToAFolder",
