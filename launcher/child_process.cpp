@@ -1,5 +1,6 @@
-// Parent role after unpacking: start this executable again as the child, wait
-// for it, delete the target directory, and pass the child's exit code on.
+// Parent role after unpacking: start the child (this executable again, or the
+// app's program), wait for it, delete the target directory, and pass the
+// child's exit code on.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -49,15 +50,24 @@ void fill_child_executable_path() {
 
 }  // namespace
 
-DWORD launch_child() {
+ChildStart this_executable_as_child() {
+  int count = 0;
+  const wchar_t* command_line = GetCommandLineW();
+  wchar_t** arguments = CommandLineToArgvW(command_line, &count);
+  if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
+  fill_child_executable_path();
+  arguments[0] = g_child_executable;
+  build_child_command_line(arguments, count, command_line);
+  return {g_child_executable, child_command_line(), 0};
+}
+
+DWORD launch_child(const ChildStart& child) {
   // The child learns where the launcher lies, and what the user typed as
-  // argument 0 (its own argument 0 is the launcher's module path).
+  // argument 0 (its own argument 0 is the path of what it runs).
   bounded_copy(g_launcher_directory, 4097, get_own_executable_path(false));
   if (wchar_t* last = wcsrchr(g_launcher_directory, L'\\')) *last = L'\0';
   env_set("VORLAN_ONEFILE_DIRECTORY", g_launcher_directory);
   env_set("VORLAN_ORIGINAL_ARGV0", __wargv[0]);
-
-  fill_child_executable_path();
 
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof(startup));
@@ -67,22 +77,15 @@ DWORD launch_child() {
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   startup.cb = sizeof(startup);
 
-  int count = 0;
-  const wchar_t* command_line = GetCommandLineW();
-  wchar_t** arguments = CommandLineToArgvW(command_line, &count);
-  if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
-  fill_child_executable_path();
-  arguments[0] = g_child_executable;
-  build_child_command_line(arguments, count, command_line);
-
   // Interrupted after unpacking: the handler is deleting the directory.
   if (g_interrupted) Sleep(INFINITE);
   // Started suspended: it runs only once the console handler holds a handle
   // of it (so Ctrl+C can never delete the directory under a running child)
   // and once it is in the job (so it cannot start anything outside it).
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(g_child_executable, child_command_line(), nullptr, nullptr, TRUE,
-                      NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(child.executable, child.command_line, nullptr, nullptr, TRUE,
+                      NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | child.creation_flags, nullptr, nullptr, &startup,
+                      &process)) {
     fail_system(msg::kLaunchChild, GetLastError());
   }
 

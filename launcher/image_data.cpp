@@ -74,6 +74,17 @@ const wchar_t* text(uint32_t id) {
 
 const Span g_payload = field(data_section::kPayload);
 
+// The fixed arguments: a list of terminated texts, else none.
+Span argument_list() {
+  const Span span = field(data_section::kArguments);
+  const auto* units = reinterpret_cast<const wchar_t*>(span.data);
+  const unsigned long long count = span.size / sizeof(wchar_t);
+  if (count == 0 || span.size % sizeof(wchar_t) != 0 || units[count - 1] != L'\0') return {};
+  return {span.data, count};
+}
+
+const Span g_arguments = argument_list();
+
 }  // namespace
 
 extern "C" {
@@ -86,4 +97,7 @@ const wchar_t* const onefile_file_version = text(data_section::kFileVersion);
 const wchar_t* const onefile_product_version = text(data_section::kProductVersion);
 const wchar_t* const onefile_target_template = text(data_section::kTargetTemplate);
 const wchar_t* const onefile_cache_key = text(data_section::kCacheKey);
+const wchar_t* const onefile_program_main = text(data_section::kProgramMain);
+const wchar_t* const onefile_arguments = g_arguments.data ? reinterpret_cast<const wchar_t*>(g_arguments.data) : L"";
+const unsigned long long onefile_argument_units = g_arguments.size;
 }

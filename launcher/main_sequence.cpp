@@ -72,13 +72,17 @@ void delete_target_on_fatal_stop() {
 // The runtime's abort (a violated bound) is a fatal stop too.
 void delete_target_on_abort(int) { delete_target_on_fatal_stop(); }
 
+DWORD run_child() { return launch_child(program_main() ? program_as_child() : this_executable_as_child()); }
+
 }  // namespace
 
 int launcher_main() {
   // Libraries are never taken from the current directory.
   SetDllDirectoryW(L"");
 
-  const bool child_role = parent_is_running_this_executable();
+  // A program main is started by the parent itself: no child role, so an
+  // app that starts this executable again gets a run of its own.
+  const bool child_role = !program_main() && parent_is_running_this_executable();
   if (!child_role) {
     // Fresh time and random values for this run; the child inherits them and
     // our process ID, and so expands the same target directory.
@@ -112,7 +116,7 @@ int launcher_main() {
   const bool write_files = cache ? choose_cache_folder(child_role) : !child_role;
   // A parent whose cache folder is complete reads nothing of the payload:
   // the child finds the main library itself.
-  if (!child_role && !write_files) return static_cast<int>(launch_child());
+  if (!child_role && !write_files) return static_cast<int>(run_child());
   payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
   // The parent makes its own, fresh target directory (in cache mode the
   // staging folder); from then on a fatal stop deletes it.
@@ -148,5 +152,5 @@ int launcher_main() {
   payload_finish();
   payload_close();
   if (cache) publish_cache_folder();
-  return static_cast<int>(launch_child());
+  return static_cast<int>(run_child());
 }

@@ -16,4 +16,10 @@ extern const wchar_t* const onefile_target_template;
 // Cache mode: 32 hexadecimal digits naming the payload's content; empty when
 // the launcher unpacks afresh on every run.
 extern const wchar_t* const onefile_cache_key;
+// A program main: its path below the target folder; empty for a DLL main.
+extern const wchar_t* const onefile_program_main;
+// The program's fixed arguments: `onefile_argument_units` UTF-16 units
+// holding each argument with its terminator, one after the other.
+extern const wchar_t* const onefile_arguments;
+extern const unsigned long long onefile_argument_units;
 }

@@ -11,4 +11,7 @@ const wchar_t* const onefile_file_version = L"1.0.0.0";
 const wchar_t* const onefile_product_version = L"1.0.0.0";
 const wchar_t* const onefile_target_template = L"";
 const wchar_t* const onefile_cache_key = L"";
+const wchar_t* const onefile_program_main = L"";
+const wchar_t* const onefile_arguments = L"";
+const unsigned long long onefile_argument_units = 0;
 }

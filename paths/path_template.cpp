@@ -27,6 +27,7 @@ struct Cursor {
   wchar_t* start;
   wchar_t* position;
   size_t remaining;
+  const wchar_t* app_directory;  // {APP_DIR}; null: unknown
 };
 
 // Moves the cursor over `length` units that were just written at its position.
@@ -193,6 +194,10 @@ bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
     case kTime:
       append_stored(cursor, "VORLAN_ONEFILE_START", placeholder);
       return true;
+    case kAppDir:
+      if (!cursor.app_directory) return false;
+      append_value(cursor, cursor.app_directory);
+      return true;
     case kUnknown:
       break;
   }
@@ -201,8 +206,9 @@ bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
 
 }  // namespace
 
-bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity) {
-  Cursor cursor{output, output, capacity};
+bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity,
+                          const wchar_t* app_directory) {
+  Cursor cursor{output, output, capacity, app_directory};
   *output = L'\0';
   wchar_t name[kNameCapacity];
   size_t name_length = 0;

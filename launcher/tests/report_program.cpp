@@ -1,0 +1,115 @@
+// A Windows program packed as the main of test apps, built twice: as a
+// console program and as a windowed one (REPORT_WINDOWED). By default it
+// writes, as UTF-8 "key=value" lines on its standard output, what it was
+// given: its raw command line, its argument vector as its C runtime splits
+// it (wildcards expanded, as a program built with them on would see them),
+// its working directory, its own path and the launcher's variables.
+//
+// REPORT_PROGRAM in the environment asks for something else:
+//   exit:N         end with exit code N (any 32 bits, decimal or 0x hex)
+//   crash          an access violation (exit code 0xC0000005)
+//   grandchild:F   start a copy of itself that writes its process ID to
+//                  file F and waits; then wait too
+//   wait           wait until ended
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+extern "C" {
+// The program's runtime expands unquoted wildcards, as many programs' do.
+int _dowildcard = -1;
+}
+
+namespace {
+
+std::string utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+std::wstring variable(const wchar_t* name) {
+  wchar_t value[32768];
+  const DWORD n = GetEnvironmentVariableW(name, value, 32768);
+  return n == 0 || n >= 32768 ? L"(unset)" : std::wstring(value, n);
+}
+
+void line(std::string& out, const char* key, const std::wstring& value) {
+  out += key;
+  out += '=';
+  out += utf8(value);
+  out += '\n';
+}
+
+int report() {
+  std::string out;
+  line(out, "cmdline", GetCommandLineW());
+  line(out, "argc", std::to_wstring(__argc));
+  for (int i = 0; i < __argc; ++i) line(out, ("argv" + std::to_string(i)).c_str(), __wargv[i]);
+  wchar_t buffer[32768];
+  line(out, "cwd", std::wstring(buffer, GetCurrentDirectoryW(32768, buffer)));
+  line(out, "self", std::wstring(buffer, GetModuleFileNameW(nullptr, buffer, 32768)));
+  line(out, "directory", variable(L"VORLAN_ONEFILE_DIRECTORY"));
+  line(out, "original_argv0", variable(L"VORLAN_ORIGINAL_ARGV0"));
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+  return 0;
+}
+
+int start_grandchild(const std::wstring& file) {
+  SetEnvironmentVariableW(L"REPORT_PROGRAM", (L"pid:" + file).c_str());
+  wchar_t self[32768];
+  GetModuleFileNameW(nullptr, self, 32768);
+  std::wstring command = L"\"" + std::wstring(self) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return 90;
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  return 0;
+}
+
+int run() {
+  const std::wstring request = variable(L"REPORT_PROGRAM");
+  const auto value = [&](const wchar_t* prefix) -> const wchar_t* {
+    const size_t n = wcslen(prefix);
+    return request.compare(0, n, prefix) == 0 ? request.c_str() + n : nullptr;
+  };
+  if (const wchar_t* code = value(L"exit:")) return static_cast<int>(wcstoul(code, nullptr, 0));
+  if (request == L"crash") {
+    // Ends with the exception's code, as on a machine without a debugger
+    // (Wine would start its own and wait for it).
+    SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+    *static_cast<volatile int*>(nullptr) = 1;
+  }
+  if (const wchar_t* file = value(L"grandchild:")) return start_grandchild(file);
+  if (const wchar_t* file = value(L"pid:")) {
+    // The grandchild: written to a new name and renamed, so the reader never
+    // sees half of it.
+    const std::wstring part = std::wstring(file) + L".part";
+    FILE* out = _wfopen(part.c_str(), L"w");
+    if (!out) return 91;
+    fprintf(out, "%lu", GetCurrentProcessId());
+    fclose(out);
+    MoveFileW(part.c_str(), file);
+    Sleep(INFINITE);
+  }
+  if (request == L"wait") Sleep(INFINITE);
+  return report();
+}
+
+}  // namespace
+
+#ifdef REPORT_WINDOWED
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return run(); }
+#else
+int wmain() { return run(); }
+#endif
