@@ -294,7 +294,7 @@ TEST(Help, ExplainsEveryOption) {
   const RunResult result = run_pack({"--help"});
   EXPECT_EQ(result.exit_code, 0);
   for (const char* option : {"--root", "--main", "--output", "--payload-only", "--stored-payload", "--level",
-                             "--long", "--company", "--product", "--version", "--no-checks", "--console", "--quiet",
+                             "--long", "--company", "--product", "--version", "--no-checks", "--console", "--windowed", "--arg", "{APP_DIR}", "--follow-links", "--quiet",
                              "--help", "SIGKILL", "Default 19"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
 }
