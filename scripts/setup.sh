@@ -90,6 +90,23 @@ build_zstd() {  # build_zstd PREFIX MULTITHREAD
 build_zstd "$build/deps/zstd-win64" OFF
 build_zstd "$build/deps/zstd-win64-mt" ON
 
+# --- A Windows program this project did not build, for the tests -------------
+# 7-Zip's command-line program as the npm package 7zip-bin-win ships it
+# (x64/7za.exe), unpacked into build/deps/7zip-bin-win.
+sevenzip_version=2.2.0
+sevenzip="$build/deps/7zip-bin-win"
+if [ "$(cat "$sevenzip/.version" 2>/dev/null)" != "$sevenzip_version" ]; then
+  if ! command -v npm >/dev/null; then
+    log "installing npm"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends npm >/dev/null
+  fi
+  log "fetching 7zip-bin-win $sevenzip_version"
+  rm -rf "$sevenzip" && mkdir -p "$sevenzip"
+  (cd "$sevenzip" && npm pack --silent "7zip-bin-win@$sevenzip_version" >/dev/null &&
+    tar -xzf "7zip-bin-win-$sevenzip_version.tgz" --strip-components=1 && rm "7zip-bin-win-$sevenzip_version.tgz")
+  echo "$sevenzip_version" >"$sevenzip/.version"
+fi
+
 # --- Private Wine prefix -------------------------------------------------------
 prefix="$build/wineprefix"
 if [ ! -f "$prefix/system.reg" ]; then

@@ -154,6 +154,31 @@ TEST(ProgramMain, CachedSecondRunWritesNothing) {
   onefile_test::remove_tree(dir);
 }
 
+// A program this project did not build, packed as it comes, runs as it would
+// by itself: it archives a file, lists and extracts the archive, and its
+// exit code for a missing archive (2, a fatal error) is the launcher's.
+TEST(ThirdPartyProgram, PackedSevenZipArchivesListsAndExtracts) {
+  if (!onefile_test::path_exists(here() + L"\\sevenzip_app.exe")) GTEST_SKIP() << "7za.exe was not fetched";
+  const std::wstring dir = onefile_test::make_temp_dir(L"sevenzip");
+  onefile_test::write_file(dir + L"\\hello.txt", "hello from a packed program\n");
+  const auto run = [&](const std::wstring& tail) { return run_raw(L"sevenzip_app.exe", tail, {}, dir.c_str()); };
+
+  Report r = run(L" a archive.7z hello.txt");
+  EXPECT_EQ(r.result.exit_code, 0u) << r.result.out;
+  EXPECT_NE(r.result.out.find("Everything is Ok"), std::string::npos) << r.result.out;
+  r = run(L" l archive.7z");
+  EXPECT_EQ(r.result.exit_code, 0u) << r.result.out;
+  EXPECT_NE(r.result.out.find("hello.txt"), std::string::npos) << r.result.out;
+  EXPECT_NE(r.result.out.find("1 files"), std::string::npos) << r.result.out;
+  r = run(L" x archive.7z \"-oout dir\"");
+  EXPECT_EQ(r.result.exit_code, 0u) << r.result.out;
+  EXPECT_EQ(onefile_test::read_file(dir + L"\\out dir\\hello.txt"), "hello from a packed program\n");
+  r = run(L" t missing.7z");
+  EXPECT_EQ(r.result.exit_code, 2u) << r.result.out;
+  EXPECT_TRUE(leftovers(r.result.pid).empty());
+  onefile_test::remove_tree(dir);
+}
+
 // program_kill_test.sh: waits up to 10 s for the process whose ID is in
 // file args[0] to end; 0 when it did.
 ONEFILE_TEST_MODE(process_ends) {
