@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <functional>
 
 #include "launcher/tests/packed_apps.h"
 #include "tests/support/process.h"
@@ -175,6 +177,37 @@ TEST(ThirdPartyProgram, PackedSevenZipArchivesListsAndExtracts) {
   EXPECT_EQ(onefile_test::read_file(dir + L"\\out dir\\hello.txt"), "hello from a packed program\n");
   r = run(L" t missing.7z");
   EXPECT_EQ(r.result.exit_code, 2u) << r.result.out;
+  EXPECT_TRUE(leftovers(r.result.pid).empty());
+  onefile_test::remove_tree(dir);
+}
+
+// A damaged payload: the program never starts, even when every file could
+// be written; the run ends with the message and its folder goes.
+TEST(ProgramMain, DamagedPayloadStopsBeforeTheProgramStarts) {
+  std::string exe = onefile_test::read_file(here() + L"\\program_console_app.exe");
+  const auto u32 = [&](size_t at) {
+    uint32_t v;
+    memcpy(&v, exe.data() + at, 4);
+    return v;
+  };
+  const size_t nt = u32(0x3c);
+  const size_t sections = nt + 24 + (static_cast<uint8_t>(exe[nt + 20]) | static_cast<uint8_t>(exe[nt + 21]) << 8);
+  const size_t count = static_cast<uint8_t>(exe[nt + 6]) | static_cast<uint8_t>(exe[nt + 7]) << 8;
+  const size_t data = u32(sections + 40 * (count - 1) + 20);  // the data section, last
+  ASSERT_EQ(exe.compare(sections + 40 * (count - 1), 8, ".onefile"), 0);
+  size_t payload = 0, payload_size = 0;
+  for (uint32_t i = 0; i < u32(data + 12); ++i)
+    if (u32(data + 16 + 16 * i) == 1) payload = data + u32(data + 20 + 16 * i), payload_size = u32(data + 24 + 16 * i);
+  ASSERT_NE(payload, 0u);
+  // A byte in the middle of the frame: the damage shows at the latest when
+  // the checksum at the frame's end is compared, after every file is written.
+  exe[payload + payload_size / 2] ^= 0x5a;
+  const std::wstring dir = onefile_test::make_temp_dir(L"damaged_program");
+  onefile_test::write_file(dir + L"\\damaged.exe", exe);
+
+  const Report r = run_raw(dir + L"\\damaged.exe", L" x");
+  EXPECT_EQ(r.result.exit_code, 2u);
+  EXPECT_EQ(r.result.out, "Error, couldn't decode attached data.\n");
   EXPECT_TRUE(leftovers(r.result.pid).empty());
   onefile_test::remove_tree(dir);
 }

@@ -11,6 +11,10 @@
 //   grandchild:F   start a copy of itself that writes its process ID to
 //                  file F and waits; then wait too
 //   wait           wait until ended
+// Started with the arguments "ctrl-c REPLY" it acts as the test library does
+// for ctrl_c_test.sh: prints "ready <the unpacked tree's top folder>", then
+// waits for Ctrl+C, which it ignores (REPLY "ignore") or handles, returning
+// REPLY as its exit code.
 #include <windows.h>
 
 #include <cstdio>
@@ -62,6 +66,38 @@ int report() {
   return 0;
 }
 
+void print(const std::wstring& text) {
+  const std::string bytes = utf8(text);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+HANDLE g_interrupted = nullptr;
+
+int wait_for_ctrl_c(const std::wstring& reply) {
+  g_interrupted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (reply == L"ignore") {
+    SetConsoleCtrlHandler(nullptr, TRUE);
+  } else {
+    SetConsoleCtrlHandler(
+        [](DWORD event) -> BOOL {
+          if (event != CTRL_C_EVENT) return FALSE;
+          SetEvent(g_interrupted);
+          return TRUE;
+        },
+        TRUE);
+  }
+  // The program lies in bin\ below the top of the unpacked tree.
+  wchar_t self[32768];
+  std::wstring top(self, GetModuleFileNameW(nullptr, self, 32768));
+  top.resize(top.rfind(L'\\'));
+  top.resize(top.rfind(L'\\'));
+  print(L"ready " + top + L"\n");
+  if (WaitForSingleObject(g_interrupted, 60000) != WAIT_OBJECT_0) return 98;
+  print(L"caught Ctrl+C\n");
+  return static_cast<int>(wcstoul(reply.c_str(), nullptr, 0));
+}
+
 int start_grandchild(const std::wstring& file) {
   SetEnvironmentVariableW(L"REPORT_PROGRAM", (L"pid:" + file).c_str());
   wchar_t self[32768];
@@ -103,6 +139,7 @@ int run() {
     Sleep(INFINITE);
   }
   if (request == L"wait") Sleep(INFINITE);
+  if (__argc == 3 && std::wstring(__wargv[1]) == L"ctrl-c") return wait_for_ctrl_c(__wargv[2]);
   return report();
 }
 
