@@ -4,7 +4,7 @@
 # compression job) with the same options on Linux and with onefile-pack.exe
 # under Wine; the executables and the stored payloads must be identical. The
 # app is a cached one, so both packers' cache keys (from the system's SHA-256
-# on each side) must agree too.
+# on each side) must agree too. Then the same for a program main.
 set -euo pipefail
 wine_run=$1 linux_pack=$2 windows_pack=$3 dll=$4
 work=$(mktemp -d)
@@ -30,3 +30,15 @@ win() { winepath -w "$1" 2>/dev/null; }
 cmp "$work/linux/payload.bin" "$work/windows/payload.bin"
 cmp "$work/linux/App.exe" "$work/windows/App.exe"
 echo "identical: App.exe ($(stat -c %s "$work/linux/App.exe") bytes) and its payload"
+
+# A program main in a subfolder (the app just made: a program with an icon
+# and version texts, which both packers take from it), with fixed arguments.
+programs=$work/programs
+mkdir -p "$programs/bin"
+cp "$work/linux/App.exe" "$programs/bin/tool.exe"
+cp "$root/data/deep/a.txt" "$programs/a.txt"
+options=(--main bin/tool.exe --arg "{APP_DIR}\\a b" --arg "" --level 5 --quiet)
+"$linux_pack" --root "$programs" --output "$work/linux/Program.exe" "${options[@]}"
+"$wine_run" "$windows_pack" --root "$(win "$programs")" --output "$(win "$work/windows/Program.exe")" "${options[@]}"
+cmp "$work/linux/Program.exe" "$work/windows/Program.exe"
+echo "identical: Program.exe ($(stat -c %s "$work/linux/Program.exe") bytes)"
