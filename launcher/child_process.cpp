@@ -12,6 +12,7 @@
 #include "launcher/launcher.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
+#include "paths/shell_functions.h"
 #include "paths/wide_path.h"
 #include "payload/system_calls.h"
 #include "payload/unpack.h"
@@ -53,7 +54,8 @@ void fill_child_executable_path() {
 ChildStart this_executable_as_child() {
   int count = 0;
   const wchar_t* command_line = GetCommandLineW();
-  wchar_t** arguments = CommandLineToArgvW(command_line, &count);
+  const CommandLineToArgvFn split = command_line_to_argv();
+  wchar_t** arguments = split ? split(command_line, &count) : nullptr;
   if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
   fill_child_executable_path();
   arguments[0] = g_child_executable;

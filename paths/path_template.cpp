@@ -11,6 +11,7 @@
 #include "paths/build_texts.h"
 #include "paths/env.h"
 #include "paths/placeholders.h"
+#include "paths/shell_functions.h"
 #include "paths/wide_path.h"
 
 namespace {
@@ -53,7 +54,8 @@ void strip_trailing_backslashes(Cursor& cursor) {
 
 bool append_folder(Cursor& cursor, int csidl) {
   wchar_t folder[MAX_PATH];
-  if (SHGetFolderPathW(nullptr, csidl, nullptr, 0, folder) != 0) return false;
+  const GetFolderPathFn get_folder = get_folder_path();
+  if (!get_folder || get_folder(nullptr, csidl, nullptr, 0, folder) != 0) return false;
   append_value(cursor, folder);
   return true;
 }
