@@ -102,9 +102,14 @@ if [ "$(cat "$sevenzip/.version" 2>/dev/null)" != "$sevenzip_version" ]; then
   fi
   log "fetching 7zip-bin-win $sevenzip_version"
   rm -rf "$sevenzip" && mkdir -p "$sevenzip"
-  (cd "$sevenzip" && npm pack --silent "7zip-bin-win@$sevenzip_version" >/dev/null &&
-    tar -xzf "7zip-bin-win-$sevenzip_version.tgz" --strip-components=1 && rm "7zip-bin-win-$sevenzip_version.tgz")
-  echo "$sevenzip_version" >"$sevenzip/.version"
+  # Without it the build goes on and its test is skipped, saying so.
+  if (cd "$sevenzip" && npm pack --silent "7zip-bin-win@$sevenzip_version" >/dev/null &&
+    tar -xzf "7zip-bin-win-$sevenzip_version.tgz" --strip-components=1 && rm "7zip-bin-win-$sevenzip_version.tgz"); then
+    echo "$sevenzip_version" >"$sevenzip/.version"
+  else
+    log "WARNING: 7zip-bin-win $sevenzip_version could not be fetched; the third-party program test will be skipped"
+    rm -rf "$sevenzip"
+  fi
 fi
 
 # --- Private Wine prefix -------------------------------------------------------
