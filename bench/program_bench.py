@@ -35,6 +35,7 @@ def main():
     out, err = os.path.join(args.scratch, "out.txt"), os.path.join(args.scratch, "err.txt")
     kinds = {"direct": args.direct, "uncached": args.uncached, "cached": args.cached}
     times = {kind: [] for kind in kinds}
+    starts = {kind: [] for kind in kinds}  # when the program's process began, from the first process's start
     try:
         for i in range(args.runs + 1):
             for kind, exe in kinds.items():
@@ -43,14 +44,15 @@ def main():
                     raise SystemExit("program_bench: %s failed: %s" % (exe, r))
                 if i > 0:  # the first round warms the caches and fills the cache folder
                     times[kind].append(r["elapsed_us"] / 1e6)
+                    starts[kind].append(r["times"][-1][0] if r["times"] else 0.0)
             if os.listdir(temp):
                 raise SystemExit("program_bench: left behind in TEMP: %s" % os.listdir(temp))
     finally:
         runner.stop()
     m = {kind: statistics.median(v) for kind, v in times.items()}
-    row = "| %s | %s | %.3f | %.3f | %.3f | %.2f | %.2f |" % (
-        args.program, args.tree, m["direct"], m["uncached"], m["cached"], m["uncached"] / m["direct"],
-        m["cached"] / m["direct"])
+    row = "| %s | %s | %.3f | %.3f | %.3f | %.3f | %.2f | %.2f |" % (
+        args.program, args.tree, m["direct"], m["uncached"], m["cached"], statistics.median(starts["cached"]),
+        m["uncached"] / m["direct"], m["cached"] / m["direct"])
     print(row)
     if args.out:
         with open(args.out, "a") as f:

@@ -50,8 +50,8 @@ fi
 
 out="$bench_dir/program_bench.md"
 {
-  echo "| Program | Tree | direct start (s) | packed, uncached (s) | packed, cached (s) | uncached / direct | cached / direct |"
-  echo "|---|---|---:|---:|---:|---:|---:|"
+  echo "| Program | Tree | direct start (s) | packed, uncached (s) | packed, cached (s) | cached: program starts after (s) | uncached / direct | cached / direct |"
+  echo "|---|---|---:|---:|---:|---:|---:|---:|"
 } | tee "$out"
 for ((i = 0; i < ${#programs[@]}; i += 2)); do
   program=${programs[i]}
