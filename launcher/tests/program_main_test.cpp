@@ -181,6 +181,40 @@ TEST(ThirdPartyProgram, PackedSevenZipArchivesListsAndExtracts) {
   onefile_test::remove_tree(dir);
 }
 
+// A program that starts the packed .exe again gets a run of its own: a
+// second parent with a folder of its own, never a child role.
+TEST(ProgramMain, StartingThePackedExeAgainGivesARunOfItsOwn) {
+  const Report r = run_raw(L"program_console_app.exe", L" outer", {L"REPORT_PROGRAM=again"});
+  ASSERT_EQ(r.result.exit_code, 0u) << r.result.err;
+  EXPECT_EQ(r.values.at("again"), "0");
+  // Both reports went to the same output; the nested run's came first.
+  const size_t nested = r.result.out.find("cmdline=");
+  const size_t outer = r.result.out.find("cmdline=", nested + 1);
+  ASSERT_NE(outer, std::string::npos) << r.result.out;
+  const auto self_of = [&](size_t from) {
+    const size_t at = r.result.out.find("self=", from) + 5;
+    return r.result.out.substr(at, r.result.out.find('\n', at) - at);
+  };
+  EXPECT_NE(r.result.out.find(" nested\n", nested), std::string::npos);
+  EXPECT_NE(folder_of(self_of(nested)), folder_of(self_of(outer)));
+  EXPECT_TRUE(leftovers(r.result.pid).empty());
+}
+
+// A fixed argument that cannot be expanded at run time (here {TEMP}, with
+// a temporary folder longer than a path may be) ends the run with the
+// template error; the program does not run.
+TEST(ProgramMain, FixedArgumentThatCannotBeExpandedIsTheTemplateError) {
+  const std::wstring dir = onefile_test::make_temp_dir(L"temp_arg");
+  const std::wstring exe = dir + L"\\app.exe";
+  ASSERT_TRUE(CopyFileW((here() + L"\\program_temp_arg_app.exe").c_str(), exe.c_str(), FALSE));
+  const std::wstring long_temp = L"C:\\" + std::wstring(5000, L'x');
+  const Report r = run_raw(exe, L"", {L"TMP=" + long_temp, L"TEMP=" + long_temp});
+  EXPECT_EQ(r.result.exit_code, 3u);  // the runtime's abort
+  EXPECT_EQ(r.result.err, "Error, couldn't runtime expand spec '{TEMP}\\x'.\n");
+  EXPECT_EQ(r.result.out.find("cmdline="), std::string::npos);
+  onefile_test::remove_tree(dir);
+}
+
 // A damaged payload: the program never starts, even when every file could
 // be written; the run ends with the message and its folder goes.
 TEST(ProgramMain, DamagedPayloadStopsBeforeTheProgramStarts) {

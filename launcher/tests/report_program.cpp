@@ -11,6 +11,9 @@
 //   grandchild:F   start a copy of itself that writes its process ID to
 //                  file F and waits; then wait too
 //   wait           wait until ended
+//   again          start the launcher it came from again (its path from
+//                  VORLAN_ORIGINAL_ARGV0), wait for it and report its exit
+//                  code as "again=N" before its own report
 // Started with the arguments "ctrl-c REPLY" it acts as the test library does
 // for ctrl_c_test.sh: prints "ready <the unpacked tree's top folder>", then
 // waits for Ctrl+C, which it ignores (REPLY "ignore") or handles, returning
@@ -139,6 +142,21 @@ int run() {
     Sleep(INFINITE);
   }
   if (request == L"wait") Sleep(INFINITE);
+  if (request == L"again") {
+    SetEnvironmentVariableW(L"REPORT_PROGRAM", nullptr);
+    const std::wstring launcher = variable(L"VORLAN_ORIGINAL_ARGV0");
+    std::wstring command = L"\"" + launcher + L"\" nested";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(launcher.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process))
+      return 92;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    print(L"again=" + std::to_wstring(code) + L"\n");
+  }
   if (__argc == 3 && std::wstring(__wargv[1]) == L"ctrl-c") return wait_for_ctrl_c(__wargv[2]);
   return report();
 }
