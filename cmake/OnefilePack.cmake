@@ -1,16 +1,22 @@
 # onefile_add_executable(<name>
-#     MAIN <dll target>           the app's main library, built by this project
+#     MAIN <target or file>       the app's main: a program or a DLL exporting run_code;
+#                                 a target of this project or an absolute path is
+#                                 copied to the top of the tree, a relative path
+#                                 names a file below ROOT (bin/app.exe)
 #     [ROOT <dir>]                further files of the app, packed with their folders
+#     [ARGS <text>...]            fixed arguments of a program main (onefile-pack --arg)
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
 #     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
 #     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED]
 #     [CACHE] [TARGET <template>] [SPLASH <png>] [SPLASH_TEXT <text>]
-#     [CONSOLE])                  a console program (onefile-pack --console) instead of a windowed one
+#     [CONSOLE | WINDOWED]        the output's kind (default: a program main's own;
+#                                 windowed for a DLL)
+#     [FOLLOW_LINKS])             links below ROOT packed as what they point to
 #
 # Packs the app into one launcher executable after the main library is built,
 # and packs again whenever the library or any file below ROOT changes. The
 # app's tree is staged in <name>.root next to the output: ROOT's files plus
-# the main library at its top.
+# a main target or absolute file at its top.
 #
 # CACHE passes --cache (extract once into a per-user folder, reuse it later),
 # TARGET passes --target (the target folder's template, or with CACHE the
@@ -26,8 +32,8 @@ if(NOT ONEFILE_PACK)
 endif()
 
 function(onefile_add_executable name)
-  cmake_parse_arguments(P "UNCHECKED;CACHE;CONSOLE"
-                        "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET;SPLASH;SPLASH_TEXT" "" ${ARGN})
+  cmake_parse_arguments(P "UNCHECKED;CACHE;CONSOLE;WINDOWED;FOLLOW_LINKS"
+                        "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET;SPLASH;SPLASH_TEXT" "ARGS" ${ARGN})
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
@@ -49,6 +55,15 @@ function(onefile_add_executable name)
   if(P_CONSOLE)
     list(APPEND options --console)
   endif()
+  if(P_WINDOWED)
+    list(APPEND options --windowed)
+  endif()
+  if(P_FOLLOW_LINKS)
+    list(APPEND options --follow-links)
+  endif()
+  foreach(arg IN LISTS P_ARGS)
+    list(APPEND options --arg "${arg}")
+  endforeach()
   foreach(opt ICON COMPANY PRODUCT VERSION LEVEL TARGET SPLASH SPLASH_TEXT)
     if(DEFINED P_${opt})
       string(TOLOWER ${opt} flag)
@@ -71,9 +86,21 @@ function(onefile_add_executable name)
       list(APPEND depends ${root_files})
       list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_directory ${P_ROOT} ${stage})
     endif()
-    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${P_MAIN}> ${stage}/)
-    list(APPEND options --root ${stage} --main $<TARGET_FILE_NAME:${P_MAIN}>)
-    list(APPEND depends ${P_MAIN})
+    if(TARGET ${P_MAIN})
+      list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${P_MAIN}> ${stage}/)
+      list(APPEND options --root ${stage} --main $<TARGET_FILE_NAME:${P_MAIN}>)
+      list(APPEND depends ${P_MAIN})
+    elseif(IS_ABSOLUTE ${P_MAIN})
+      get_filename_component(main_name ${P_MAIN} NAME)
+      list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy ${P_MAIN} ${stage}/)
+      list(APPEND options --root ${stage} --main ${main_name})
+      list(APPEND depends ${P_MAIN})
+    elseif(P_ROOT)
+      list(APPEND options --root ${stage} --main ${P_MAIN})
+      list(APPEND depends ${P_ROOT}/${P_MAIN})
+    else()
+      message(FATAL_ERROR "onefile_add_executable(${name}): MAIN ${P_MAIN} is a relative path, which names a file below ROOT")
+    endif()
   endif()
   foreach(image ICON SPLASH)
     if(P_${image})

@@ -1,4 +1,4 @@
-// Functions of system libraries the launcher does not import (user32,
+// Functions of system libraries the launcher does not import (shell32, user32,
 // comctl32, gdi32): loaded from System32 only when a window is wanted, so
 // that a run without one never pays for loading them.
 #pragma once

@@ -1,6 +1,6 @@
-// Parent role after unpacking: start this executable again as the child, wait
-// for it, delete the target directory (unless processes the app started still
-// run), and pass the child's exit code on.
+// Parent role after unpacking: start the child (this executable again, or the
+// app's program), wait for it, delete the target directory (unless processes
+// the app started still run), and pass the child's exit code on.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -13,6 +13,7 @@
 #include "launcher/progress_window.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
+#include "paths/shell_functions.h"
 #include "paths/wide_path.h"
 #include "payload/system_calls.h"
 #include "payload/unpack.h"
@@ -54,15 +55,25 @@ void fill_child_executable_path() {
 
 }  // namespace
 
-DWORD launch_child() {
+ChildStart this_executable_as_child() {
+  int count = 0;
+  const wchar_t* command_line = GetCommandLineW();
+  const CommandLineToArgvFn split = command_line_to_argv();
+  wchar_t** arguments = split ? split(command_line, &count) : nullptr;
+  if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
+  fill_child_executable_path();
+  arguments[0] = g_child_executable;
+  build_child_command_line(arguments, count, command_line);
+  return {g_child_executable, child_command_line(), 0};
+}
+
+DWORD launch_child(const ChildStart& child) {
   // The child learns where the launcher lies, and what the user typed as
-  // argument 0 (its own argument 0 is the launcher's module path).
+  // argument 0 (its own argument 0 is the path of what it runs).
   bounded_copy(g_launcher_directory, 4097, get_own_executable_path(false));
   if (wchar_t* last = wcsrchr(g_launcher_directory, L'\\')) *last = L'\0';
   env_set("VORLAN_ONEFILE_DIRECTORY", g_launcher_directory);
   env_set("VORLAN_ORIGINAL_ARGV0", __wargv[0]);
-
-  fill_child_executable_path();
 
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof(startup));
@@ -72,14 +83,6 @@ DWORD launch_child() {
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   startup.cb = sizeof(startup);
 
-  int count = 0;
-  const wchar_t* command_line = GetCommandLineW();
-  wchar_t** arguments = CommandLineToArgvW(command_line, &count);
-  if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
-  fill_child_executable_path();
-  arguments[0] = g_child_executable;
-  build_child_command_line(arguments, count, command_line);
-
   progress_unpacking_ended();
   // Interrupted after unpacking: the handler is deleting the directory.
   if (g_interrupted) Sleep(INFINITE);
@@ -87,8 +90,9 @@ DWORD launch_child() {
   // of it (so Ctrl+C can never delete the directory under a running child)
   // and once it is in the job (so it cannot start anything outside it).
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(g_child_executable, child_command_line(), nullptr, nullptr, TRUE,
-                      NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(child.executable, child.command_line, nullptr, nullptr, TRUE,
+                      NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | child.creation_flags, nullptr, nullptr, &startup,
+                      &process)) {
     fail_system(msg::kLaunchChild, GetLastError());
   }
 

@@ -30,6 +30,24 @@ void append_repeated(wchar_t c, size_t count) {
 
 wchar_t* child_command_line() { return g_child_command_line; }
 void reset_child_command_line() { g_child_command_line[0] = L'\0'; }
+void append_text(const wchar_t* text) { append_units(text, wcslen(text)); }
+
+// Argument 0 as the C runtime reads the program name: up to the first blank
+// or tab outside double quotes, each quote toggling, backslashes taken as
+// they are. (CommandLineToArgvW ends a quoted name at its closing quote; the
+// program's runtime, not the shell's parser, is what reads the rest.)
+//
+//   app.exe a b          ->  " a b"
+//   "C:\x y\app.exe" a   ->  " a"
+//   "C:\x y"\app.exe  a  ->  "  a"
+//   app.exe              ->  ""
+const wchar_t* command_line_tail(const wchar_t* command_line) {
+  bool in_quotes = false;
+  const wchar_t* p = command_line;
+  for (; *p && (in_quotes || (*p != L' ' && *p != L'\t')); ++p)
+    if (*p == L'"') in_quotes = !in_quotes;
+  return p;
+}
 
 // Quotes so that CommandLineToArgvW, which takes backslashes literally except
 // before a double quote, gives the argument back:

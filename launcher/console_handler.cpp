@@ -2,6 +2,7 @@
 // session still gets its clean-up; a console app's own Ctrl+C stays its own.
 #include <windows.h>
 
+#include "diag/message_box.h"
 #include "launcher/launcher.h"
 #include "payload/unpack.h"
 
@@ -13,16 +14,9 @@ namespace {
 // event ended it), and the launcher keeps waiting for it. Before the app
 // runs, while unpacking, and in the windowed kind, which shares no console
 // with its app, the event ends the run.
-bool interruption_is_the_apps() { return is_console_launcher() && child_has_started(); }
+bool interruption_is_the_apps() { return !windowed_program() && child_has_started(); }
 
 }  // namespace
-
-bool is_console_launcher() {
-  const auto* image = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
-}
 
 BOOL WINAPI console_ctrl_handler(DWORD event) {
   switch (event) {

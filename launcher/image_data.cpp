@@ -75,6 +75,17 @@ const wchar_t* text(uint32_t id) {
 const Span g_payload = field(data_section::kPayload);
 const Span g_splash_image = field(data_section::kSplashImage);
 
+// The fixed arguments: a list of terminated texts, else none.
+Span argument_list() {
+  const Span span = field(data_section::kArguments);
+  const auto* units = reinterpret_cast<const wchar_t*>(span.data);
+  const unsigned long long count = span.size / sizeof(wchar_t);
+  if (count == 0 || span.size % sizeof(wchar_t) != 0 || units[count - 1] != L'\0') return {};
+  return {span.data, count};
+}
+
+const Span g_arguments = argument_list();
+
 }  // namespace
 
 extern "C" {
@@ -90,4 +101,7 @@ const wchar_t* const onefile_cache_key = text(data_section::kCacheKey);
 const unsigned char* const onefile_splash_image = g_splash_image.data;
 const unsigned long long onefile_splash_image_size = g_splash_image.size;
 const wchar_t* const onefile_splash_text = text(data_section::kSplashText);
+const wchar_t* const onefile_program_main = text(data_section::kProgramMain);
+const wchar_t* const onefile_arguments = g_arguments.data ? reinterpret_cast<const wchar_t*>(g_arguments.data) : L"";
+const unsigned long long onefile_argument_units = g_arguments.size;
 }

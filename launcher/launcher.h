@@ -13,8 +13,32 @@ extern volatile unsigned char g_unpack_started;
 // Child role: loads the main library and returns the result of its run_code.
 int hand_off_to_main_library();
 
+// What the parent role starts as its only child: this executable again (a
+// DLL main) or the app's program. `command_line` stays writable, since
+// CreateProcessW may write into it.
+struct ChildStart {
+  const wchar_t* executable;
+  wchar_t* command_line;
+  DWORD creation_flags;  // added to the suspended start
+};
+
 // child_process.cpp: parent role: starts the child, waits, cleans up, returns its exit code.
-DWORD launch_child();
+DWORD launch_child(const ChildStart& child);
+
+// child_process.cpp: this executable as the child, with the launcher's
+// arguments re-quoted and argument 0 its module path.
+ChildStart this_executable_as_child();
+
+// program_main.cpp: whether the main is a program (the launcher never takes
+// the child role then).
+bool program_main();
+
+// program_main.cpp: the unpacked program in g_target_directory as the
+// child: its quoted full path, the fixed arguments (each expanded, {APP_DIR}
+// being its folder, and quoted as one argument), then the rest of the
+// launcher's command line as it was received. A fixed argument that cannot
+// be expanded is fatal (fail_template).
+ChildStart program_as_child();
 
 // command_line.cpp: appends one argument to the child command line, quoted
 // so that CommandLineToArgvW gives it back unchanged; with
@@ -26,6 +50,12 @@ void append_argument(const wchar_t* argument, bool literal_wildcards = false);
 // CreateProcessW may write into it.
 wchar_t* child_command_line();
 void reset_child_command_line();
+// Appends `text` as it is.
+void append_text(const wchar_t* text);
+
+// The text of `command_line` after argument 0 as the C runtime finds its end:
+// empty, or starting with the blank that ends argument 0.
+const wchar_t* command_line_tail(const wchar_t* command_line);
 
 // Empties the child command line and appends the arguments (`command_line`
 // split by CommandLineToArgvW), separated by one blank; wildcards stay
@@ -68,10 +98,6 @@ bool child_has_started();
 // of a console launcher whose app runs are the app's (see
 // interruption_is_the_apps); every other event ends the run.
 BOOL WINAPI console_ctrl_handler(DWORD event);
-
-// Whether this launcher is the console kind (subsystem 3), which shares its
-// console with the app.
-bool is_console_launcher();
 
 // session_end_window.cpp: starts a thread with a hidden top-level window
 // that ends the run on WM_ENDSESSION, which a process without console

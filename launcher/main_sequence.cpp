@@ -97,13 +97,17 @@ void delete_parents_folder_on_fatal_stop() {
   if (started_by_parent()) delete_target_directory_once();
 }
 
+DWORD run_child() { return launch_child(program_main() ? program_as_child() : this_executable_as_child()); }
+
 }  // namespace
 
 int launcher_main() {
   // Libraries are never taken from the current directory.
   SetDllDirectoryW(L"");
 
-  const bool child_role = parent_is_running_this_executable();
+  // A program main is started by the parent itself: no child role, so an
+  // app that starts this executable again gets a run of its own.
+  const bool child_role = !program_main() && parent_is_running_this_executable();
   // The runtime's abort (a violated bound) is a fatal stop too.
   signal(SIGABRT, report_abort);
   if (windowed_program()) {
@@ -145,7 +149,7 @@ int launcher_main() {
   const bool write_files = cache ? choose_cache_folder(child_role) : !child_role;
   // A parent whose cache folder is complete reads nothing of the payload:
   // the child finds the main library itself.
-  if (!child_role && !write_files) return static_cast<int>(launch_child());
+  if (!child_role && !write_files) return static_cast<int>(run_child());
   payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
   // The parent makes its own, fresh target directory (in cache mode the
   // staging folder); from then on a fatal stop deletes it.
@@ -184,5 +188,5 @@ int launcher_main() {
   payload_finish();
   payload_close();
   if (cache) publish_cache_folder();
-  return static_cast<int>(launch_child());
+  return static_cast<int>(run_child());
 }

@@ -118,8 +118,23 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
   std::vector<Text> text_fields;
   for (const Text& field : all_texts)
     if (field.id != data_section::kSplashText || !field.text->empty()) text_fields.push_back(field);
+  // A program main's fields: its path, and the fixed arguments one after the
+  // other, each with its terminator.
+  std::vector<std::pair<uint32_t, std::u16string>> program_fields;
+  if (!texts.program_main.empty()) {
+    std::u16string path, arguments, argument;
+    if (!utf8_to_utf16(texts.program_main, path)) throw PackError("--main", "the name is not valid UTF-8");
+    path.push_back(u'\0');
+    program_fields.emplace_back(data_section::kProgramMain, path);
+    for (const std::string& text : texts.arguments) {
+      if (!utf8_to_utf16(text, argument)) throw PackError("--arg", "the text is not valid UTF-8");
+      arguments += argument;
+      arguments.push_back(u'\0');
+    }
+    if (!texts.arguments.empty()) program_fields.emplace_back(data_section::kArguments, arguments);
+  }
   const bool splash = !texts.splash_image.empty();
-  const size_t count = 1 + text_fields.size() + (splash ? 1 : 0);
+  const size_t count = 1 + text_fields.size() + program_fields.size() + (splash ? 1 : 0);
   std::string table(data_section::kMagic, sizeof data_section::kMagic);
   put32(table, data_section::kLayoutVersion);
   put32(table, static_cast<uint32_t>(count));
@@ -139,6 +154,11 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
     std::string bytes;
     for (const char16_t unit : units) put16(bytes, unit);
     add_field(field.id, bytes);
+  }
+  for (const auto& [id, units] : program_fields) {
+    std::string bytes;
+    for (const char16_t unit : units) put16(bytes, unit);
+    add_field(id, bytes);
   }
   if (splash) add_field(data_section::kSplashImage, texts.splash_image);
   put32(table, data_section::kPayload);

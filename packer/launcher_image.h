@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace onefile_pack {
 
@@ -27,6 +28,10 @@ struct BuildTexts {
   std::string cache_key;        // empty: no cache
   std::string splash_text;      // empty: "Preparing …"
   std::string splash_image;     // the bitmap of data_section::kSplashImage; empty: none
+  // A program main: its path below the root ('\\' separators) and the fixed
+  // arguments. Empty for a DLL main, whose data section has neither field.
+  std::string program_main;
+  std::vector<std::string> arguments;
 };
 
 // The file name of an output path: what follows the last '/' (on Windows,

@@ -22,6 +22,7 @@
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
 #include "packer/payload_writer.h"
+#include "packer/program_main.h"
 #include "packer/target_template.h"
 #include "packer/templates.h"
 #include "packer/tree.h"
@@ -42,9 +43,9 @@ const char kUsage[] = R"(Usage: onefile-pack --root DIR --main NAME --output APP
 
 Packs every file below DIR into one 64-bit Windows executable. When started,
 the executable unpacks the files into a fresh folder under the temporary
-folder, runs the main library's run_code export, and deletes the folder
-when the application ends; with --cache it unpacks once into a per-user
-folder and reuses it on later starts.
+folder, runs the main program (or the main library's run_code export), and
+deletes the folder when the application ends; with --cache it unpacks once
+into a per-user folder and reuses it on later starts.
 
 Input:
   --root DIR             The folder to pack. Every regular file below it is
@@ -62,12 +63,27 @@ Input:
                          (at most 8.3 characters with a ~ and digits or
                          letters, such as ABCDEF~1.TXT) beside a longer name
                          it could stand for, which Windows would overwrite.
-  --main NAME            The application's main library: a 64-bit Windows DLL
-                         exporting run_code (checked before packing; see
-                         --no-checks). NAME is relative to DIR (or any
-                         path to the file); the library must lie directly in
-                         DIR, not in a subfolder, and its name must end in
-                         .dll. It is stored first.
+  --follow-links         Pack each symbolic link as what it points to: a
+                         file's bytes, a folder's files below the link's own
+                         name. A loop, a link that leads nowhere or to
+                         anything but a regular file or folder is refused.
+  --main NAME            The application's main file, relative to DIR (or any
+                         path to it inside DIR); stored first. Either:
+                         a Windows program (an image without the DLL flag,
+                         whatever its name; for 64-bit or 32-bit x86), which
+                         may lie in a subfolder (bin/app.exe). The launcher
+                         starts it from the unpacked folder with the user's
+                         command line as it was typed, after the --arg
+                         arguments; or
+                         a 64-bit Windows DLL exporting run_code (checked
+                         before packing; see --no-checks), lying directly in
+                         DIR, its name ending in .dll.
+  --arg TEXT             A fixed argument for a program main, put before the
+                         user's arguments, quoted as one argument; repeat
+                         for more. It may hold the placeholders of --target
+                         and {APP_DIR}, the folder the program runs from
+                         (the run's folder or the cache folder); e.g.
+                         --arg "{APP_DIR}\app\main.js".
   --stored-payload FILE  Use FILE, byte for byte, as the stored payload
                          instead of packing a folder (for payloads written
                          with --payload-only or elsewhere). It must start
@@ -90,7 +106,8 @@ Output:
                          FILE may not lie inside DIR, be one of the inputs,
                          or exist as anything but a regular file (a link, a
                          device such as /dev/stdout, a pipe, a folder).
-  --console              Make a console program instead of a windowed one.
+  --console              Make a console program instead of a windowed one
+                         (the default for a console program main).
                          Pick it for command-line tools: started from a
                          console, the app shares it (its output appears
                          there, it reads the keyboard, it sees Ctrl+C itself),
@@ -101,6 +118,9 @@ Output:
                          it never opens a console window, and started from a
                          console it gets none (no output there, and cmd.exe
                          does not wait for it).
+  --windowed             Make a windowed program: the default for a DLL main
+                         and a windowed program main; for a console program
+                         main it runs the program without a console window.
   --payload-only         Write only the stored payload ("VOY", one Zstandard
                          frame with a 2^@WINDOW_LOG@-byte window, padding and
                          length); no launcher.
@@ -148,6 +168,8 @@ Build-time texts (what the launcher's {COMPANY}, {PRODUCT}, {VERSION},
   --product TEXT         Default: the output's file name without ".exe".
   --version TEXT         The version, file version and product version text.
                          Default: @DEFAULT_VERSION@.
+  A program main's version resource gives the defaults when it has them:
+  CompanyName, ProductName and its fixed file version.
   Each text holds at most @MAX_TEXT@ UTF-16 units (a character beyond U+FFFF
   counts as two) and no control characters.
 
@@ -172,7 +194,8 @@ Executable resources:
                          best) or an .ico, at most @MAX_ICON@ pixels wide; it
                          is resampled to @ICON_SIZES@
                          pixels, kept as 32-bit PNG images.
-                         Default: the project's own icon.
+                         Default: a program main's first icon group, as it
+                         is; else the project's own icon.
   The version information carries the texts above (CompanyName,
   ProductName, FileVersion, ProductVersion; the numeric version when the
   version text reads like 1.2.3.4). The manifest asks for the invoker's
@@ -243,6 +266,7 @@ std::string indented(const std::string& text) {
 std::string usage_text() {
   std::vector<std::string> placeholders, per_run, icon_sizes;
   for (int p = path_placeholders::kTemp; p < path_placeholders::kUnknown; ++p) {
+    if (p == path_placeholders::kAppDir) continue;  // fixed arguments only
     const std::string name = std::string("{") + path_placeholders::kNames[p] + "}";
     placeholders.push_back(name);
     if (path_placeholders::varies_per_run(static_cast<path_placeholders::Placeholder>(p))) per_run.push_back(name);
@@ -289,7 +313,9 @@ struct UsageError {
 
 struct Options {
   std::string root, main, output, stored_payload, icon, splash;
-  bool payload_only = false, quiet = false, help = false, check = true, console = false, show_version = false;
+  bool payload_only = false, quiet = false, help = false, check = true, console = false, windowed = false;
+  bool follow_links = false, show_version = false;
+  std::vector<std::string> arguments;  // --arg, in order
   CompressionSettings compression;
   std::optional<std::string> company, product, version, target, splash_text;
   bool cache = false;
@@ -327,7 +353,7 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     // Each option once: a repeated one would silently override the first.
     const std::string canonical = arg == "-o" ? "--output" : arg == "-q" ? "--quiet" : arg == "-h" ? "--help" : arg;
-    if (canonical.size() > 1 && canonical[0] == '-' && !seen.insert(canonical).second)
+    if (canonical.size() > 1 && canonical[0] == '-' && canonical != "--arg" && !seen.insert(canonical).second)
       throw UsageError{canonical + ": given more than once"};
     const auto value = [&]() -> std::string {
       if (inline_value) return *inline_value;
@@ -353,6 +379,9 @@ Options parse_options(const std::vector<std::string>& argv) {
     else if (arg == "--level") options.compression.level = parse_level(value()), options.level_given = true;
     else if (arg == "--long") flag(), options.compression.long_matching = true;
     else if (arg == "--console") flag(), options.console = true;
+    else if (arg == "--windowed") flag(), options.windowed = true;
+    else if (arg == "--arg") options.arguments.push_back(value());
+    else if (arg == "--follow-links") flag(), options.follow_links = true;
     else if (arg == "--payload-only") flag(), options.payload_only = true;
     else if (arg == "--quiet" || arg == "-q") flag(), options.quiet = true;
     else if (arg == "--help" || arg == "-h") flag(), options.help = true;
@@ -361,20 +390,22 @@ Options parse_options(const std::vector<std::string>& argv) {
   }
   if (options.help) return options;
   if (options.output.empty()) throw UsageError{"--output: missing (see --help)"};
+  if (options.console && options.windowed) throw UsageError{"--windowed: the output is either --console or --windowed"};
   if (!options.stored_payload.empty()) {
     if (!options.root.empty() || !options.main.empty() || options.payload_only || options.level_given ||
-        options.compression.long_matching)
-      throw UsageError{"--stored-payload: uses a payload as it is; --root, --main, --payload-only, --level "
-                       "and --long do not apply"};
+        options.compression.long_matching || !options.arguments.empty() || options.follow_links)
+      throw UsageError{"--stored-payload: uses a payload as it is; --root, --main, --arg, --follow-links, "
+                       "--payload-only, --level and --long do not apply"};
     return options;
   }
   if (options.root.empty()) throw UsageError{"--root: missing (see --help)"};
   if (options.main.empty()) throw UsageError{"--main: missing (see --help)"};
   if (options.payload_only &&
       (options.company || options.product || options.version || !options.icon.empty() || options.console ||
-       options.target || options.cache || !options.splash.empty() || options.splash_text))
-    throw UsageError{"--payload-only: --icon, --company, --product, --version, --console, --target, --cache, "
-                     "--splash and --splash-text only apply to a launcher"};
+       options.windowed || options.target || options.cache || !options.arguments.empty() || !options.splash.empty() ||
+       options.splash_text))
+    throw UsageError{"--payload-only: --icon, --company, --product, --version, --console, --windowed, --arg, "
+                     "--target, --cache, --splash and --splash-text only apply to a launcher"};
   return options;
 }
 
@@ -470,7 +501,7 @@ void check_no_record_name(const Tree& tree) {
 }
 
 // Completes the template launcher with the stored payload at `payload`.
-void write_app(const Options& options, BuildTexts texts, const std::optional<onefile_resources::IconImage>& icon,
+void write_app(const Options& options, BuildTexts texts, const onefile_resources::IconGroup& icon, bool console,
                const std::string& payload) {
   if (options.cache) texts.cache_key = content_key(payload);
   onefile_resources::ResourceTexts resource_texts;
@@ -479,7 +510,7 @@ void write_app(const Options& options, BuildTexts texts, const std::optional<one
   resource_texts.version = texts.version;
   resource_texts.original_filename = output_file_name(options.output);
   LauncherInputs inputs;
-  inputs.template_image = launcher_template(options.console ? "console" : "windowed");
+  inputs.template_image = launcher_template(console ? "console" : "windowed");
   inputs.payload_path = payload;
   inputs.texts = texts;
   inputs.resources = [&](uint32_t rva) { return onefile_resources::make_resource_section(resource_texts, icon, rva); };
@@ -489,13 +520,35 @@ void write_app(const Options& options, BuildTexts texts, const std::optional<one
 }
 
 void run(const Options& options) {
+  // The main decides what the output looks like when the options do not.
+  std::optional<MainFile> main;
+  bool program = false;
+  ProgramMain from_program;
+  if (options.stored_payload.empty()) {
+    check_root(options.root);
+    main = resolve_main(options.root, options.main, options.follow_links);
+    program = is_program_image(main->path);
+    if (!program) check_library_place(*main);
+    else if (!options.payload_only) from_program = read_program_main(main->path, options.check);
+    if (!program && !options.arguments.empty())
+      throw PackError("--arg", "fixed arguments are for a program main; " + display_path(main->path) +
+                                   " is a library, which receives the user's arguments only");
+  }
   BuildTexts texts;
-  texts.company = options.company.value_or("");
-  texts.product = options.product.value_or(default_product(options.output));
-  texts.version = options.version.value_or(kDefaultVersionText);
+  texts.company = options.company.value_or(from_program.company);
+  texts.product = options.product.value_or(from_program.product.empty() ? default_product(options.output)
+                                                                        : from_program.product);
+  texts.version = options.version.value_or(from_program.version.empty() ? kDefaultVersionText : from_program.version);
+  if (program) {
+    texts.program_main = main->relative;
+    for (char& c : texts.program_main)
+      if (c == '/') c = '\\';
+    texts.arguments = options.arguments;
+  }
+  const bool console = options.console || (program && from_program.console && !options.windowed);
 
   // Everything the user gave is checked before any work is done.
-  std::optional<onefile_resources::IconImage> icon;
+  onefile_resources::IconGroup icon;
   if (!options.payload_only) {
     onefile_resources::check_version_text("--company", texts.company);
     onefile_resources::check_version_text("--product", texts.product);
@@ -503,7 +556,13 @@ void run(const Options& options) {
     texts.target_template = options.target.value_or(default_target_template(options.cache, texts));
     check_target_template(texts.target_template, options.cache, texts);
     check_full_path_placeholders(texts.target_template);
-    if (!options.icon.empty()) icon = onefile_resources::load_icon_source(std::filesystem::u8path(options.icon));
+    for (const std::string& argument : options.arguments) check_fixed_argument(argument);
+    if (!options.icon.empty())
+      icon = onefile_resources::make_icon_group(onefile_resources::load_icon_source(std::filesystem::u8path(options.icon)));
+    else if (!from_program.icon.images.empty())
+      icon = from_program.icon;
+    else
+      icon = onefile_resources::make_icon_group(onefile_resources::default_icon_source());
     if (options.splash_text) {
       onefile_resources::check_version_text("--splash-text", *options.splash_text);
       texts.splash_text = *options.splash_text;
@@ -516,23 +575,21 @@ void run(const Options& options) {
   if (!options.stored_payload.empty()) {
     check_output_path(options.output, {options.stored_payload, options.icon, options.splash});
     check_stored_payload(options);
-    write_app(options, texts, icon, options.stored_payload);
+    write_app(options, texts, icon, console, options.stored_payload);
     if (!options.quiet)
       std::fprintf(stderr, "onefile-pack: %s: written with the stored payload %s\n",
                    display_path(options.output).c_str(), display_path(options.stored_payload).c_str());
     return;
   }
 
-  check_root(options.root);
-  const std::string main_name = resolve_main_name(options.root, options.main);
   check_output_outside_root(options.root, options.output);
   check_output_path(options.output, {options.icon, options.splash});
-  const Tree tree = collect_tree(options.root, main_name);
+  const Tree tree = collect_tree(options.root, main->relative, options.follow_links);
   if (options.cache) check_no_record_name(tree);
   // A main library the launcher cannot use would only fail on the user's
   // machine: refuse it now.
-  if (!options.payload_only && options.check)
-    onefile_pe::check_main_library(std::filesystem::u8path(options.root) / std::filesystem::u8path(main_name),
+  if (!program && !options.payload_only && options.check)
+    onefile_pe::check_main_library(std::filesystem::u8path(options.root) / std::filesystem::u8path(main->relative),
                                    "run_code");
 
   if (options.payload_only) {
@@ -547,7 +604,7 @@ void run(const Options& options) {
   OutputFile payload(temp.file("payload.bin"), 0600);
   const PackProgress done = pack_payload(options, tree, payload);
   payload.commit();
-  write_app(options, texts, icon, payload.final_path());
+  write_app(options, texts, icon, console, payload.final_path());
   print_summary(options, done, payload.bytes_written());
 }
 

@@ -12,11 +12,11 @@ std::string default_target_template(bool cache, const BuildTexts& texts) {
                                : "{CACHE_DIR}\\Vorlan Onefile\\{COMPANY}\\{PRODUCT}";
 }
 
-void check_target_template(const std::string& text, bool cache, const BuildTexts& texts) {
-  const auto refuse = [](const std::string& reason) { return PackError("--target", reason); };
+void check_placeholders(const std::string& text, const std::string& option,
+                        const std::function<void(path_placeholders::Placeholder, const std::string& name)>& visit) {
+  const auto refuse = [&](const std::string& reason) { return PackError(option, reason); };
   std::u16string units;
   if (!utf8_to_utf16(text, units)) throw refuse("the template is not valid UTF-8");
-  if (units.empty()) throw refuse("the template is empty");
   if (units.size() > kMaxTemplateUnits)
     throw refuse("the template is longer than " + std::to_string(kMaxTemplateUnits) + " UTF-16 units");
   for (const char16_t c : units)
@@ -32,19 +32,29 @@ void check_target_template(const std::string& text, bool cache, const BuildTexts
       const std::string name = text.substr(open + 1, i - open - 1);
       const auto placeholder = path_placeholders::find(name.data(), name.size());
       if (placeholder == path_placeholders::kUnknown) throw refuse("unknown placeholder {" + name + "}");
-      if (cache && path_placeholders::varies_per_run(placeholder))
-        throw refuse("{" + name + "} changes on every run, so a cache would never be found again (--cache)");
-      const bool company = placeholder == path_placeholders::kCompany;
-      const std::string* value = company ? &texts.company : placeholder == path_placeholders::kProduct ? &texts.product : nullptr;
-      if (value && !value->empty()) {
-        const std::string problem = component_problem(*value);
-        if (!problem.empty())
-          throw PackError(company ? "--company" : "--product", "the text goes into a folder name, but the " + problem);
-      }
+      visit(placeholder, name);
       open = std::string::npos;
     }
   }
   if (open != std::string::npos) throw refuse("the placeholder opened by '{' is never closed: '" + text + "'");
+}
+
+void check_target_template(const std::string& text, bool cache, const BuildTexts& texts) {
+  if (text.empty()) throw PackError("--target", "the template is empty");
+  check_placeholders(text, "--target", [&](path_placeholders::Placeholder placeholder, const std::string& name) {
+    if (placeholder == path_placeholders::kAppDir)
+      throw PackError("--target", "{APP_DIR} is the folder this template names; it is for --arg only");
+    if (cache && path_placeholders::varies_per_run(placeholder))
+      throw PackError("--target",
+                      "{" + name + "} changes on every run, so a cache would never be found again (--cache)");
+    const bool company = placeholder == path_placeholders::kCompany;
+    const std::string* value = company ? &texts.company : placeholder == path_placeholders::kProduct ? &texts.product : nullptr;
+    if (value && !value->empty()) {
+      const std::string problem = component_problem(*value);
+      if (!problem.empty())
+        throw PackError(company ? "--company" : "--product", "the text goes into a folder name, but the " + problem);
+    }
+  });
 }
 
 }  // namespace onefile_pack

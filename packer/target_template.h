@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "packer/launcher_image.h"
+#include "paths/placeholders.h"
 
 namespace onefile_pack {
 
@@ -24,5 +26,12 @@ std::string default_target_template(bool cache, const BuildTexts& texts);
 // {RANDOM}) is refused as well. When the template uses {COMPANY} or
 // {PRODUCT}, that text must be usable as a folder name.
 void check_target_template(const std::string& text, bool cache, const BuildTexts& texts);
+
+// The checks every template shares, for the option named `option`: valid
+// UTF-8 of at most 1023 UTF-16 units without control characters, every
+// brace closed, every placeholder known; `visit` sees each placeholder and
+// may refuse it.
+void check_placeholders(const std::string& text, const std::string& option,
+                        const std::function<void(path_placeholders::Placeholder, const std::string& name)>& visit);
 
 }  // namespace onefile_pack

@@ -16,7 +16,8 @@ namespace onefile_pack {
 namespace {
 
 const char kLinkRefused[] =
-    "symbolic links are not packed; replace the link by the file or folder it points to";
+    "symbolic links are not packed; pack what they point to with --follow-links, or replace the link by the "
+    "file or folder it points to";
 
 std::string join(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
@@ -49,20 +50,28 @@ bool ends_with_dll(const std::string& name) {
 
 class Walker {
  public:
-  explicit Walker(Tree& tree) : tree_(tree) {}
+  Walker(Tree& tree, bool follow_links) : tree_(tree), follow_links_(follow_links) {}
 
   void walk(const std::string& dir_path, const std::string& relative_dir) {
+    // The folders being walked, as real paths: a link to one of them is a loop.
+    if (follow_links_) walking_.push_back(real_path(dir_path));
     std::vector<std::string> names = list_folder(dir_path);
     // Sorted here so that errors, too, come in a stable order.
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) visit(join(dir_path, name), join(relative_dir, name));
+    if (follow_links_) walking_.pop_back();
   }
 
  private:
   void visit(const std::string& path, const std::string& relative) {
-    const FileInfo info = file_info(path, false);
+    FileInfo info = file_info(path, false);
+    std::string read_path = path;
     if (info.kind == FileKind::missing) throw PackError(path, error_text(info.error));
-    if (info.kind == FileKind::link) throw PackError(path, kLinkRefused);
+    if (info.kind == FileKind::link) {
+      if (!follow_links_) throw PackError(path, kLinkRefused);
+      info = followed_link(path);
+      if (info.kind == FileKind::file) read_path = real_path(path);
+    }
     if (info.kind == FileKind::folder) {
       // Checked here as well, so a bad folder name is reported as such.
       const std::string problem = component_problem(relative.substr(relative.find_last_of('/') + 1));
@@ -73,17 +82,35 @@ class Walker {
     if (info.kind != FileKind::file)
       throw PackError(path, "not a regular file, folder or link (a device, pipe or socket cannot be packed)");
     TreeFile file;
-    file.path = path;
+    file.path = read_path;
     file.relative = relative;
     file.name = payload_name(relative, path);
     file.size = info.size;
     // Fail now rather than after compressing everything before this file.
-    InputFile{path};
+    InputFile{read_path};
     tree_.total_size += file.size;
     tree_.files.push_back(std::move(file));
   }
 
+  // What the link at `path` leads to: a regular file or a folder that does
+  // not hold the link; anything else is refused.
+  FileInfo followed_link(const std::string& path) const {
+    const FileInfo info = file_info(path, true);
+    if (info.kind == FileKind::missing) {
+      if (info.error == ELOOP) throw PackError(path, "link is part of a loop of links (--follow-links)");
+      throw PackError(path, "link leads nowhere: " + error_text(info.error) + " (--follow-links)");
+    }
+    if (info.kind == FileKind::folder &&
+        std::find(walking_.begin(), walking_.end(), real_path(path)) != walking_.end())
+      throw PackError(path, "link leads to a folder it lies in, a loop (--follow-links)");
+    if (info.kind != FileKind::file && info.kind != FileKind::folder)
+      throw PackError(path, "link leads to something other than a regular file or folder (--follow-links)");
+    return info;
+  }
+
   Tree& tree_;
+  bool follow_links_;
+  std::vector<std::string> walking_;
 };
 
 // Two names that differ only in case would land on one file on Windows, and
@@ -143,15 +170,15 @@ void check_root(const std::string& root) {
   if (info.kind != FileKind::folder) throw PackError(root, "root is not a folder");
 }
 
-std::string resolve_main_name(const std::string& root, const std::string& main) {
+MainFile resolve_main(const std::string& root, const std::string& main, bool follow_links) {
   if (main.empty()) throw PackError("--main", "empty file name");
   // A name relative to the root, or a path to the file (from the current
   // folder) that leads into the root.
   std::string path = is_absolute(main) ? main : join(root, main);
-  FileInfo info = file_info(path, false);
+  FileInfo info = file_info(path, follow_links);
   if (!is_absolute(main) && info.kind == FileKind::missing && file_info(main, false).kind != FileKind::missing) {
     path = main;
-    info = file_info(path, false);
+    info = file_info(path, follow_links);
   }
   if (info.kind == FileKind::missing) {
     if (info.error == ENOENT || info.error == ENOTDIR || info.error == 2 || info.error == 3)
@@ -162,21 +189,24 @@ std::string resolve_main_name(const std::string& root, const std::string& main) 
   if (info.kind != FileKind::file) throw PackError(path, "main library is not a regular file");
   const std::string real_root = real_path(root);
   const std::string real_dir = real_path(parent_of(path));
-  if (real_dir != real_root) {
-    if (lies_within(real_dir, real_root))
-      throw PackError(path, "main library lies in a subfolder; it must lie directly in the root folder, "
-                            "where the launcher loads it and finds the libraries beside it");
-    throw PackError(path, "main library lies outside the root folder " + root);
-  }
+  if (!lies_within(real_dir, real_root)) throw PackError(path, "main library lies outside the root folder " + root);
   const std::string name = path.substr(path.find_last_of('/') + 1);
-  if (!ends_with_dll(name)) throw PackError(path, "main library's name must end in .dll");
-  return name;
+  const std::string below = real_dir.size() > real_root.size() ? real_dir.substr(real_root.size() + (real_root != "/")) : "";
+  return {path, join(below, name)};
 }
 
-Tree collect_tree(const std::string& root, const std::string& main_name) {
+void check_library_place(const MainFile& main) {
+  if (main.relative.find('/') != std::string::npos)
+    throw PackError(main.path, "main library lies in a subfolder; it must lie directly in the root folder, "
+                               "where the launcher loads it and finds the libraries beside it");
+  if (!ends_with_dll(main.relative))
+    throw PackError(main.path, "main is neither a Windows program nor a library with a name ending in .dll");
+}
+
+Tree collect_tree(const std::string& root, const std::string& main_name, bool follow_links) {
   Tree tree;
   tree.root = root;
-  Walker(tree).walk(root, "");
+  Walker(tree, follow_links).walk(root, "");
   std::sort(tree.files.begin(), tree.files.end(),
             [](const TreeFile& a, const TreeFile& b) { return a.relative < b.relative; });
   const auto main = std::find_if(tree.files.begin(), tree.files.end(),

@@ -27,20 +27,30 @@ struct Tree {
 // Throws PackError unless `root` names an existing folder (links followed).
 void check_root(const std::string& root);
 
-// The main library's name in the root folder for the --main value `main`: a
-// name relative to the root, or any path that leads to a file directly in
-// the root. The file must be a regular file (not a link) whose name ends in
-// ".dll": the launcher loads it from the top of its target folder, so a
-// library in a subfolder would not find the others beside it.
-std::string resolve_main_name(const std::string& root, const std::string& main);
+// The main file given with --main: a name relative to the root, or any path
+// that leads to a regular file below the root (a link only with
+// `follow_links`).
+struct MainFile {
+  std::string path;      // as given, for messages
+  std::string relative;  // below the root, '/' separators
+};
+MainFile resolve_main(const std::string& root, const std::string& main, bool follow_links);
+
+// The rules for a main library: it lies directly in the root (the launcher
+// loads it from the top of its target folder, so a library in a subfolder
+// would not find the others beside it) and its name ends in ".dll". A
+// program main may lie anywhere below the root under any name.
+void check_library_place(const MainFile& main);
 
 // Walks `root` and returns its files, `main_name` first. Refuses symbolic
 // links (they have no counterpart in the payload, and following them could
-// leave the tree), devices, pipes and sockets, unreadable files and folders,
+// leave the tree), or with `follow_links` packs each as what it points to (a
+// file's bytes, a folder's files below the link's name) and refuses loops,
+// dangling links and links to anything else; refuses devices, pipes and sockets, unreadable files and folders,
 // names that break the payload's rules, and names that only differ in case
 // (Windows would keep one file of them). Folders without files are not
 // represented.
-Tree collect_tree(const std::string& root, const std::string& main_name);
+Tree collect_tree(const std::string& root, const std::string& main_name, bool follow_links = false);
 
 // Refuses an output path whose folder lies in or below `root`: the packer
 // would pack its own output, or a later run would.

@@ -21,4 +21,10 @@ extern const wchar_t* const onefile_cache_key;
 extern const unsigned char* const onefile_splash_image;
 extern const unsigned long long onefile_splash_image_size;
 extern const wchar_t* const onefile_splash_text;
+// A program main: its path below the target folder; empty for a DLL main.
+extern const wchar_t* const onefile_program_main;
+// The program's fixed arguments: `onefile_argument_units` UTF-16 units
+// holding each argument with its terminator, one after the other.
+extern const wchar_t* const onefile_arguments;
+extern const unsigned long long onefile_argument_units;
 }

@@ -14,4 +14,7 @@ const wchar_t* const onefile_cache_key = L"";
 const unsigned char* const onefile_splash_image = nullptr;
 const unsigned long long onefile_splash_image_size = 0;
 const wchar_t* const onefile_splash_text = L"";
+const wchar_t* const onefile_program_main = L"";
+const wchar_t* const onefile_arguments = L"";
+const unsigned long long onefile_argument_units = 0;
 }

@@ -12,6 +12,7 @@
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/placeholders.h"
+#include "paths/shell_functions.h"
 #include "paths/wide_path.h"
 
 namespace {
@@ -28,6 +29,7 @@ struct Cursor {
   wchar_t* start;
   wchar_t* position;
   size_t remaining;
+  const wchar_t* app_directory;  // {APP_DIR}; null: unknown
 };
 
 // Moves the cursor over `length` units that were just written at its position.
@@ -53,7 +55,8 @@ void strip_trailing_backslashes(Cursor& cursor) {
 
 bool append_folder(Cursor& cursor, int csidl) {
   wchar_t folder[MAX_PATH];
-  if (SHGetFolderPathW(nullptr, csidl, nullptr, 0, folder) != 0) return false;
+  const GetFolderPathFn get_folder = get_folder_path();
+  if (!get_folder || get_folder(nullptr, csidl, nullptr, 0, folder) != 0) return false;
   append_value(cursor, folder);
   return true;
 }
@@ -196,6 +199,10 @@ bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
     case kTime:
       append_stored(cursor, "VORLAN_ONEFILE_START", placeholder);
       return true;
+    case kAppDir:
+      if (!cursor.app_directory) return false;
+      append_value(cursor, cursor.app_directory);
+      return true;
     case kUnknown:
       break;
   }
@@ -204,8 +211,9 @@ bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
 
 }  // namespace
 
-bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity) {
-  Cursor cursor{output, output, capacity};
+bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity,
+                          const wchar_t* app_directory) {
+  Cursor cursor{output, output, capacity, app_directory};
   *output = L'\0';
   wchar_t name[kNameCapacity];
   size_t name_length = 0;

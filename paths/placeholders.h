@@ -24,12 +24,13 @@ enum Placeholder {
   kRandom,
   kTimeUs,
   kTime,
+  kAppDir,  // fixed arguments of a program main only: the folder it runs from
   kUnknown,
 };
 
 inline constexpr const char* kNames[] = {
     "TEMP",    "PROGRAM", "PROGRAM_BASE", "PROGRAM_DIR",     "PID",    "HOME",    "CACHE_DIR", "COMPANY",
-    "PRODUCT", "VERSION", "FILE_VERSION", "PRODUCT_VERSION", "RANDOM", "TIME_US", "TIME",
+    "PRODUCT", "VERSION", "FILE_VERSION", "PRODUCT_VERSION", "RANDOM", "TIME_US", "TIME",    "APP_DIR",
 };
 
 // The placeholder named by the `length` units at `name`, ignoring ASCII case.

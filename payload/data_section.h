@@ -15,7 +15,21 @@
 //   ... the fields' bytes, each starting at a multiple of 16
 //
 // A text field is UTF-16LE ending with one 0x0000 unit, which its size
-// counts; an absent text field reads as the empty text. The payload field holds the stored payload byte for byte. A reader
+// counts; an absent text field reads as the empty text. The payload field
+// holds the stored payload byte for byte.
+//
+// A launcher whose main is a program (not a DLL) carries two more fields:
+//   kProgramMain  a text: the program's path below the unpacked root,
+//                 backslashes between folders ("bin\app.exe"); absent for
+//                 a DLL main, whose launcher is byte for byte as before.
+//   kArguments    the fixed arguments, each a UTF-16LE text ending with one
+//                 0x0000 unit, one after the other without padding; an empty
+//                 argument is a lone 0x0000. The size counts every unit, so
+//                 the count of arguments is the count of 0x0000 units; a
+//                 size that is odd or does not end with 0x0000 reads as no
+//                 argument. Absent: no fixed arguments.
+//
+// A reader
 // ignores ids it does not know, so a later text is one more id below and one
 // more field written by the packer; a layout a reader cannot take raises the
 // version.
@@ -41,6 +55,8 @@ enum FieldId : uint32_t {
   kProductVersion = 6,
   kTargetTemplate = 7,  // the target folder's template (the cache root's with kCacheKey)
   kCacheKey = 8,        // cache mode: the key of the payload's content; absent otherwise
+  kProgramMain = 9,     // program main: its path below the root; absent for a DLL main
+  kArguments = 10,      // program main: the fixed arguments; absent when there are none
   kSplashImage = 11,    // the splash image, see below; absent without one
   kSplashText = 12,     // the text that replaces "Preparing …"; empty: that text
 };

@@ -94,6 +94,28 @@ build_zstd "$build/deps/zstd-win64" OFF windows
 build_zstd "$build/deps/zstd-win64-mt" ON windows
 build_zstd "$build/deps/zstd-linux-mt" ON
 
+# --- A Windows program this project did not build, for the tests -------------
+# 7-Zip's command-line program as the npm package 7zip-bin-win ships it
+# (x64/7za.exe), unpacked into build/deps/7zip-bin-win.
+sevenzip_version=2.2.0
+sevenzip="$build/deps/7zip-bin-win"
+if [ "$(cat "$sevenzip/.version" 2>/dev/null)" != "$sevenzip_version" ]; then
+  if ! command -v npm >/dev/null; then
+    log "installing npm"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends npm >/dev/null
+  fi
+  log "fetching 7zip-bin-win $sevenzip_version"
+  rm -rf "$sevenzip" && mkdir -p "$sevenzip"
+  # Without it the build goes on and its test is skipped, saying so.
+  if (cd "$sevenzip" && npm pack --silent "7zip-bin-win@$sevenzip_version" >/dev/null &&
+    tar -xzf "7zip-bin-win-$sevenzip_version.tgz" --strip-components=1 && rm "7zip-bin-win-$sevenzip_version.tgz"); then
+    echo "$sevenzip_version" >"$sevenzip/.version"
+  else
+    log "WARNING: 7zip-bin-win $sevenzip_version could not be fetched; the third-party program test will be skipped"
+    rm -rf "$sevenzip"
+  fi
+fi
+
 # --- Private Wine prefix -------------------------------------------------------
 prefix="$build/wineprefix"
 if [ ! -f "$prefix/system.reg" ]; then

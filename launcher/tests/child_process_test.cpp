@@ -21,7 +21,7 @@ ONEFILE_TEST_MODE(duplicate_fails) {
     return 0;
   }
   g_system_calls.duplicate_handle = failed_duplicate;
-  return static_cast<int>(launch_child());
+  return static_cast<int>(launch_child(this_executable_as_child()));
 }
 
 TEST(LaunchChild, FailedHandleDuplicationEndsTheLaunchBeforeTheChildRuns) {

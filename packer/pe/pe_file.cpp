@@ -94,6 +94,10 @@ std::string read_file(const std::filesystem::path& path, std::vector<uint8_t>& b
 
 }  // namespace
 
+std::string machine_text(uint16_t machine) {
+  const char* name = machine_name(machine);
+  return name ? std::string(name) + " (machine " + hex(machine) + ")" : "unknown machine " + hex(machine);
+}
 
 PeFile::PeFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
   Reader r(bytes_.data(), bytes_.size());

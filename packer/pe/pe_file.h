@@ -26,6 +26,12 @@ inline constexpr uint16_t kMachineArm64 = 0xaa64;
 
 inline constexpr uint16_t kCharacteristicDll = 0x2000;  // IMAGE_FILE_DLL
 
+inline constexpr uint16_t kSubsystemWindowsGui = 2;
+inline constexpr uint16_t kSubsystemWindowsConsole = 3;
+
+// The machine for messages: "ARM64 (machine 0xaa64)".
+std::string machine_text(uint16_t machine);
+
 // Resource types (RT_*) the packer writes.
 inline constexpr uint16_t kResourceIcon = 3;
 inline constexpr uint16_t kResourceGroupIcon = 14;

@@ -193,36 +193,50 @@ std::string make_version_info(const ResourceTexts& texts) {
                        version_node("VarFileInfo", "", 0, true, {version_node("Translation", translation, 4, false)})});
 }
 
-std::string make_resource_section(const ResourceTexts& texts, const std::optional<IconImage>& icon,
-                                  uint32_t section_rva) {
+IconGroup make_icon_group(const IconImage& source) {
+  IconGroup group;
+  for (const IconImage& image : make_icon_images(source)) {
+    std::string png = encode_png(image);
+    std::string entry;
+    entry += static_cast<char>(image.size & 0xff);  // 256 is written as 0
+    entry += static_cast<char>(image.size & 0xff);
+    entry += '\0';  // colour count: not paletted
+    entry += '\0';
+    put16(entry, 1);   // planes
+    put16(entry, 32);  // bits per pixel
+    put32(entry, static_cast<uint32_t>(png.size()));
+    group.entries.push_back(std::move(entry));
+    group.images.push_back(std::move(png));
+  }
+  return group;
+}
+
+std::string make_resource_section(const ResourceTexts& texts, const IconGroup& icon, uint32_t section_rva) {
   check_version_text("--company", texts.company);
   check_version_text("--product", texts.product);
   check_version_text("--version", texts.version);
   check_version_text("output file name", texts.original_filename);
 
-  // RT_ICON 1..7 hold the PNG images; the group (GRPICONDIR) lists them.
+  // RT_ICON 1..n hold the images; the group (GRPICONDIR) lists them.
   std::vector<Entry> entries;
   std::string group;
-  const std::vector<IconImage> images = make_icon_images(icon ? *icon : default_icon_source());
   put16(group, 0);
   put16(group, 1);  // icons
-  put16(group, static_cast<uint16_t>(images.size()));
-  for (size_t i = 0; i < images.size(); ++i) {
-    std::string png = encode_png(images[i]);
-    group += static_cast<char>(images[i].size & 0xff);  // 256 is written as 0
-    group += static_cast<char>(images[i].size & 0xff);
-    group += '\0';  // colour count: not paletted
-    group += '\0';
-    put16(group, 1);   // planes
-    put16(group, 32);  // bits per pixel
-    put32(group, static_cast<uint32_t>(png.size()));
+  put16(group, static_cast<uint16_t>(icon.images.size()));
+  for (size_t i = 0; i < icon.images.size(); ++i) {
+    group += icon.entries[i];
     put16(group, static_cast<uint16_t>(i + 1));
-    entries.push_back({onefile_pe::kResourceIcon, static_cast<uint16_t>(i + 1), std::move(png)});
+    entries.push_back({onefile_pe::kResourceIcon, static_cast<uint16_t>(i + 1), icon.images[i]});
   }
   entries.push_back({onefile_pe::kResourceGroupIcon, 1, std::move(group)});
   entries.push_back({onefile_pe::kResourceVersion, 1, make_version_info(texts)});
   entries.push_back({onefile_pe::kResourceManifest, 1, make_manifest()});  // the process's own manifest
   return resource_tree(entries, section_rva);
+}
+
+std::string make_resource_section(const ResourceTexts& texts, const std::optional<IconImage>& icon,
+                                  uint32_t section_rva) {
+  return make_resource_section(texts, make_icon_group(icon ? *icon : default_icon_source()), section_rva);
 }
 
 }  // namespace onefile_resources

@@ -90,10 +90,25 @@ std::string make_manifest();
 // ProductName and ProductVersion, and the translation English/Unicode.
 std::string make_version_info(const ResourceTexts& texts);
 
+// An icon group as the resource section holds it: for each image its
+// GRPICONDIR entry without the trailing icon ID (12 bytes: width, height,
+// colour count, reserved, planes, bits per pixel, size in bytes) and its
+// RT_ICON data, in the group's order.
+struct IconGroup {
+  std::vector<std::string> entries;
+  std::vector<std::string> images;
+};
+
+// The group of kIconSizes made from `source`, each image a PNG.
+IconGroup make_icon_group(const IconImage& source);
+
 // Checks the texts and returns the resource section for an image that maps
-// it at `section_rva`: icon group 1 (images 1 to 7, made from `icon` as
-// load_icon_source gives it; none: the default icon), version information 1
-// and manifest 1, all in English (United States).
+// it at `section_rva`: icon group 1 (its images numbered from 1), version
+// information 1 and manifest 1, all in English (United States).
+std::string make_resource_section(const ResourceTexts& texts, const IconGroup& icon, uint32_t section_rva);
+
+// The same with the group made from `icon` as load_icon_source gives it
+// (none: the default icon).
 std::string make_resource_section(const ResourceTexts& texts, const std::optional<IconImage>& icon,
                                   uint32_t section_rva);
 

@@ -82,12 +82,12 @@ const BadInput kCases[] = {
        return standard(dir);
      },
      "/root/app.dll: main library is a link"},
-    {"MainNotADll",
+    {"MainNeitherProgramNorDll",
      [](const ScratchDir& dir) {
        dir.write("root/app.exe", "MZ");
        return std::vector<std::string>{"--root", dir / "root", "--main", "app.exe", "--payload-only"};
      },
-     "/root/app.exe: main library's name must end in .dll"},
+     "/root/app.exe: main is neither a Windows program nor a library with a name ending in .dll"},
     {"LinkToAFile", with([](const ScratchDir& dir) { symlink("app.dll", (dir / "root/copy.dll").c_str()); }),
      "/root/copy.dll: symbolic links are not packed"},
     {"LinkToAFolder",
@@ -300,8 +300,9 @@ TEST(Help, ExplainsEveryOption) {
   const RunResult result = run_pack({"--help"});
   EXPECT_EQ(result.exit_code, 0);
   for (const char* option : {"--root", "--main", "--output", "--payload-only", "--stored-payload", "--level",
-                             "--long", "--company", "--product", "--version", "--no-checks", "--console", "--quiet",
-                             "--help", "--splash", "--splash-text", "1024x1024", "%ERRORLEVEL%", "SIGKILL", "Default 19"})
+                             "--long", "--company", "--product", "--version", "--no-checks", "--console", "--windowed",
+                             "--arg", "{APP_DIR}", "--follow-links", "--quiet", "--help", "--splash", "--splash-text",
+                             "1024x1024", "%ERRORLEVEL%", "SIGKILL", "Default 19"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
 }
 

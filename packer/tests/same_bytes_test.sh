@@ -5,7 +5,7 @@
 # under Wine; the executables and the stored payloads must be identical. The
 # app is a cached one, so both packers' cache keys (from the system's SHA-256
 # on each side) must agree too. A launcher packed without --product takes its
-# product from the output's name on both.
+# product from the output's name on both. Then the same for a program main.
 set -euo pipefail
 wine_run=$1 linux_pack=$2 windows_pack=$3 dll=$4
 work=$(mktemp -d)
@@ -40,3 +40,15 @@ echo "identical: App.exe ($(stat -c %s "$work/linux/App.exe") bytes) and its pay
   "$wine_run" "$windows_pack" --stored-payload "$(win "$work/windows/payload.bin")" --output 'Z:Åpp.exe' --quiet)
 cmp "$work/linux/Åpp.exe" "$work/windows/Åpp.exe"
 echo "identical: Åpp.exe, packed as Z:Åpp.exe on Windows"
+
+# A program main in a subfolder (the app just made: a program with an icon
+# and version texts, which both packers take from it), with fixed arguments.
+programs=$work/programs
+mkdir -p "$programs/bin"
+cp "$work/linux/App.exe" "$programs/bin/tool.exe"
+cp "$root/data/deep/a.txt" "$programs/a.txt"
+options=(--main bin/tool.exe --arg "{APP_DIR}\\a b" --arg "" --level 5 --quiet)
+"$linux_pack" --root "$programs" --output "$work/linux/Program.exe" "${options[@]}"
+"$wine_run" "$windows_pack" --root "$(win "$programs")" --output "$(win "$work/windows/Program.exe")" "${options[@]}"
+cmp "$work/linux/Program.exe" "$work/windows/Program.exe"
+echo "identical: Program.exe ($(stat -c %s "$work/linux/Program.exe") bytes)"

@@ -1,0 +1,170 @@
+// A Windows program packed as the main of test apps, built twice: as a
+// console program and as a windowed one (REPORT_WINDOWED). By default it
+// writes, as UTF-8 "key=value" lines on its standard output, what it was
+// given: its raw command line, its argument vector as its C runtime splits
+// it (wildcards expanded, as a program built with them on would see them),
+// its working directory, its own path and the launcher's variables.
+//
+// REPORT_PROGRAM in the environment asks for something else:
+//   exit:N         end with exit code N (any 32 bits, decimal or 0x hex)
+//   crash          an access violation (exit code 0xC0000005)
+//   grandchild:F   start a copy of itself that writes its process ID to
+//                  file F and waits; then wait too
+//   wait           wait until ended
+//   again          start the launcher it came from again (its path from
+//                  VORLAN_ORIGINAL_ARGV0), wait for it and report its exit
+//                  code as "again=N" before its own report
+// Started with the arguments "ctrl-c REPLY" it acts as the test library does
+// for ctrl_c_test.sh: prints "ready <the unpacked tree's top folder>", then
+// waits for Ctrl+C, which it ignores (REPLY "ignore") or handles, returning
+// REPLY as its exit code.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+extern "C" {
+// The program's runtime expands unquoted wildcards, as many programs' do.
+int _dowildcard = -1;
+}
+
+namespace {
+
+std::string utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+std::wstring variable(const wchar_t* name) {
+  wchar_t value[32768];
+  const DWORD n = GetEnvironmentVariableW(name, value, 32768);
+  return n == 0 || n >= 32768 ? L"(unset)" : std::wstring(value, n);
+}
+
+void line(std::string& out, const char* key, const std::wstring& value) {
+  out += key;
+  out += '=';
+  out += utf8(value);
+  out += '\n';
+}
+
+int report() {
+  std::string out;
+  line(out, "cmdline", GetCommandLineW());
+  line(out, "argc", std::to_wstring(__argc));
+  for (int i = 0; i < __argc; ++i) line(out, ("argv" + std::to_string(i)).c_str(), __wargv[i]);
+  wchar_t buffer[32768];
+  line(out, "cwd", std::wstring(buffer, GetCurrentDirectoryW(32768, buffer)));
+  line(out, "self", std::wstring(buffer, GetModuleFileNameW(nullptr, buffer, 32768)));
+  line(out, "directory", variable(L"VORLAN_ONEFILE_DIRECTORY"));
+  line(out, "original_argv0", variable(L"VORLAN_ORIGINAL_ARGV0"));
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+  return 0;
+}
+
+void print(const std::wstring& text) {
+  const std::string bytes = utf8(text);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+HANDLE g_interrupted = nullptr;
+
+int wait_for_ctrl_c(const std::wstring& reply) {
+  g_interrupted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (reply == L"ignore") {
+    SetConsoleCtrlHandler(nullptr, TRUE);
+  } else {
+    SetConsoleCtrlHandler(
+        [](DWORD event) -> BOOL {
+          if (event != CTRL_C_EVENT) return FALSE;
+          SetEvent(g_interrupted);
+          return TRUE;
+        },
+        TRUE);
+  }
+  // The program lies in bin\ below the top of the unpacked tree.
+  wchar_t self[32768];
+  std::wstring top(self, GetModuleFileNameW(nullptr, self, 32768));
+  top.resize(top.rfind(L'\\'));
+  top.resize(top.rfind(L'\\'));
+  print(L"ready " + top + L"\n");
+  if (WaitForSingleObject(g_interrupted, 60000) != WAIT_OBJECT_0) return 98;
+  print(L"caught Ctrl+C\n");
+  return static_cast<int>(wcstoul(reply.c_str(), nullptr, 0));
+}
+
+int start_grandchild(const std::wstring& file) {
+  SetEnvironmentVariableW(L"REPORT_PROGRAM", (L"pid:" + file).c_str());
+  wchar_t self[32768];
+  GetModuleFileNameW(nullptr, self, 32768);
+  std::wstring command = L"\"" + std::wstring(self) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return 90;
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  return 0;
+}
+
+int run() {
+  const std::wstring request = variable(L"REPORT_PROGRAM");
+  const auto value = [&](const wchar_t* prefix) -> const wchar_t* {
+    const size_t n = wcslen(prefix);
+    return request.compare(0, n, prefix) == 0 ? request.c_str() + n : nullptr;
+  };
+  if (const wchar_t* code = value(L"exit:")) return static_cast<int>(wcstoul(code, nullptr, 0));
+  if (request == L"crash") {
+    // Ends with the exception's code, as on a machine without a debugger
+    // (Wine would start its own and wait for it).
+    SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+    *static_cast<volatile int*>(nullptr) = 1;
+  }
+  if (const wchar_t* file = value(L"grandchild:")) return start_grandchild(file);
+  if (const wchar_t* file = value(L"pid:")) {
+    // The grandchild: written to a new name and renamed, so the reader never
+    // sees half of it.
+    const std::wstring part = std::wstring(file) + L".part";
+    FILE* out = _wfopen(part.c_str(), L"w");
+    if (!out) return 91;
+    fprintf(out, "%lu", GetCurrentProcessId());
+    fclose(out);
+    MoveFileW(part.c_str(), file);
+    Sleep(INFINITE);
+  }
+  if (request == L"wait") Sleep(INFINITE);
+  if (request == L"again") {
+    SetEnvironmentVariableW(L"REPORT_PROGRAM", nullptr);
+    const std::wstring launcher = variable(L"VORLAN_ORIGINAL_ARGV0");
+    std::wstring command = L"\"" + launcher + L"\" nested";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(launcher.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process))
+      return 92;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    print(L"again=" + std::to_wstring(code) + L"\n");
+  }
+  if (__argc == 3 && std::wstring(__wargv[1]) == L"ctrl-c") return wait_for_ctrl_c(__wargv[2]);
+  return report();
+}
+
+}  // namespace
+
+#ifdef REPORT_WINDOWED
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return run(); }
+#else
+int wmain() { return run(); }
+#endif
