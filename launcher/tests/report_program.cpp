@@ -14,10 +14,11 @@
 //   again          start the launcher it came from again (its path from
 //                  VORLAN_ORIGINAL_ARGV0), wait for it and report its exit
 //                  code as "again=N" before its own report
-// Started with the arguments "ctrl-c REPLY" it acts as the test library does
-// for ctrl_c_test.sh: prints "ready <the unpacked tree's top folder>", then
-// waits for Ctrl+C, which it ignores (REPLY "ignore") or handles, returning
-// REPLY as its exit code.
+// Started with the arguments "ctrl-c-default" or "ctrl-c-goes-on MS CODE" it
+// acts as the test library does for ctrl_c_test.sh: prints "ready <the
+// unpacked tree's top folder>", then either waits with no handler of its own
+// (Ctrl+C ends it), or handles Ctrl+C and goes on, returning CODE after MS
+// milliseconds if Ctrl+C reached it, else 98.
 #include <windows.h>
 
 #include <cstdio>
@@ -75,30 +76,35 @@ void print(const std::wstring& text) {
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-HANDLE g_interrupted = nullptr;
-
-int wait_for_ctrl_c(const std::wstring& reply) {
-  g_interrupted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (reply == L"ignore") {
-    SetConsoleCtrlHandler(nullptr, TRUE);
-  } else {
-    SetConsoleCtrlHandler(
-        [](DWORD event) -> BOOL {
-          if (event != CTRL_C_EVENT) return FALSE;
-          SetEvent(g_interrupted);
-          return TRUE;
-        },
-        TRUE);
-  }
-  // The program lies in bin\ below the top of the unpacked tree.
+// The top of the unpacked tree: the program lies in bin\ below it.
+std::wstring tree_top() {
   wchar_t self[32768];
   std::wstring top(self, GetModuleFileNameW(nullptr, self, 32768));
   top.resize(top.rfind(L'\\'));
   top.resize(top.rfind(L'\\'));
-  print(L"ready " + top + L"\n");
-  if (WaitForSingleObject(g_interrupted, 60000) != WAIT_OBJECT_0) return 98;
-  print(L"caught Ctrl+C\n");
-  return static_cast<int>(wcstoul(reply.c_str(), nullptr, 0));
+  return top;
+}
+
+int wait_for_default_ctrl_c() {
+  print(L"ready " + tree_top() + L"\n");
+  Sleep(60000);
+  return 98;
+}
+
+int go_on_after_ctrl_c(DWORD milliseconds, int code) {
+  static LONG volatile caught = 0;
+  SetConsoleCtrlHandler(
+      [](DWORD event) -> BOOL {
+        if (event != CTRL_C_EVENT) return FALSE;
+        InterlockedExchange(&caught, 1);
+        return TRUE;
+      },
+      TRUE);
+  print(L"ready " + tree_top() + L"\n");
+  Sleep(milliseconds);
+  if (!caught) return 98;
+  print(L"caught Ctrl+C and went on\n");
+  return code;
 }
 
 int start_grandchild(const std::wstring& file) {
@@ -157,7 +163,9 @@ int run() {
     GetExitCodeProcess(process.hProcess, &code);
     print(L"again=" + std::to_wstring(code) + L"\n");
   }
-  if (__argc == 3 && std::wstring(__wargv[1]) == L"ctrl-c") return wait_for_ctrl_c(__wargv[2]);
+  if (__argc == 2 && std::wstring(__wargv[1]) == L"ctrl-c-default") return wait_for_default_ctrl_c();
+  if (__argc == 4 && std::wstring(__wargv[1]) == L"ctrl-c-goes-on")
+    return go_on_after_ctrl_c(wcstoul(__wargv[2], nullptr, 0), static_cast<int>(wcstoul(__wargv[3], nullptr, 0)));
   return report();
 }
 
