@@ -1,7 +1,9 @@
 // The packer's access to files, the same on Linux and on Windows: paths are
 // UTF-8 with '/' separators (Windows also takes '\'), errors are the
-// system's text. Linux uses the POSIX calls; Windows the wide-character
-// calls, so that any name the file system holds arrives as UTF-8.
+// system's text. Linux uses the POSIX calls (file_system_posix.cpp); Windows
+// the wide-character calls (file_system_windows.cpp), so that any name the
+// file system holds arrives as UTF-8. The build compiles the one for its
+// system, with file_system.cpp for what both share.
 #pragma once
 
 #include <cstddef>
