@@ -107,17 +107,22 @@ Target folder:
                          {PROGRAM_BASE}, {PROGRAM_DIR}, {COMPANY}, {PRODUCT},
                          {VERSION}, {FILE_VERSION}, {PRODUCT_VERSION}, {PID},
                          {TIME}, {TIME_US}, {RANDOM}. Default:
-                         {TEMP}\onefile_{PID}_{TIME_US}_{RANDOM}. An unknown
-                         placeholder or an unclosed brace is refused here.
+                         {TEMP}\onefile_{PID}_{TIME_US}_{RANDOM}. Refused
+                         here: an unknown placeholder, an unclosed brace, an
+                         empty folder name, and without --cache a last
+                         folder name without {PID}, {TIME}, {TIME_US} or
+                         {RANDOM}, or one of them above it.
   --cache                Extract once, reuse on later starts: the files go
                          into <root>\<key>, where <key> names the payload's
                          content (32 hex digits of its SHA-256), and stay
                          there after the app ends. TEMPLATE then names the
-                         root and may not use {PID}, {TIME}, {TIME_US} or
-                         {RANDOM}; default root: {CACHE_DIR}\Vorlan
-                         Onefile\{COMPANY}\{PRODUCT} (without {COMPANY}\
+                         root: {CACHE_DIR} or {HOME}, a folder of the app's
+                         own below it, no '.' or '..', and none of {PID},
+                         {TIME}, {TIME_US}, {RANDOM}; default root:
+                         {CACHE_DIR}\Vorlan Onefile\{COMPANY}\{PRODUCT} (without {COMPANY}\
                          when the company is empty). Give each app a root of
-                         its own: folders of other keys in it are removed.
+                         its own: folders of other keys that the launcher
+                         made there are removed.
                          A later start checks that every file is there with
                          its size (not its contents) and extracts again
                          when one is not. The root may not hold a file

@@ -230,6 +230,11 @@ bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t 
   }
   // A placeholder still open here is dropped.
   *cursor.position = L'\0';
+  // Separators at the end would stay in the full path and be doubled by
+  // every join below it; a root keeps its own.
+  for (size_t n = wcslen(output); n > 1 && (output[n - 1] == L'\\' || output[n - 1] == L'/') &&
+                                  !(n == 3 && output[1] == L':');)
+    output[--n] = L'\0';
   return true;
 }
 

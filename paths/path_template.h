@@ -4,11 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "paths/target_folder_name.h"
+
 // The target directory's template and the known-directory seed.
-inline constexpr wchar_t kTargetDirectoryTemplate[] = L"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
+inline constexpr const wchar_t* kTargetDirectoryTemplate = target_folder_name::kDefaultTemplateWide;
 inline constexpr wchar_t kHomeTemplate[] = L"{HOME}";
 
 // Expands `path_template` into `output` (capacity in code units, at least 1).
+// Separators at the end of the result are dropped, but for a root's ("C:\").
 // False: an unknown or empty placeholder, a failed folder lookup, or a literal
 // character that does not fit; `output` then holds the text produced so far.
 // A value that does not fit, a null argv[0], a non-digit in a present
