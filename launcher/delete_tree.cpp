@@ -108,8 +108,7 @@ wchar_t* extended_path(const wchar_t* directory) {
 // retries.
 void delete_tree(wchar_t* path) {
   // A link at the top is removed itself: what it points to is not ours.
-  const DWORD attributes = GetFileAttributesW(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (is_link(path)) {
     RemoveDirectoryW(path);
     return;
   }

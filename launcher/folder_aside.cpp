@@ -43,6 +43,9 @@ void delete_marked_folder(const wchar_t* folder) {
 
 bool remove_marked_folder(const wchar_t* root, const wchar_t* folder) {
   if (!carries_mark(folder, FILE_SHARE_READ)) return false;
+  // A link is removed where it is, never moved: Wine moves what a link to a
+  // folder points to instead of the link.
+  if (is_link(folder)) return RemoveDirectoryW(folder) != 0;
   wchar_t moved[kPathCapacity];
   make_fresh_folder(moved, root);
   if (!MoveFileExW(folder, moved, 0)) return false;
