@@ -67,15 +67,33 @@ std::wstring local_app_data() {
   return local;
 }
 
+// The Unix path Wine maps `path` to; empty on Windows.
+std::string unix_path(const std::wstring& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto unix_name = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  char* name = unix_name ? unix_name(path.c_str()) : nullptr;
+  const std::string text = name ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return text;
+}
+
 // Test `use`'s cached app, cache_<use>_app.exe, and its cache root, removed
 // before and after the test.
 struct CachedApp {
   std::wstring exe, root;
   explicit CachedApp(const std::wstring& use)
       : exe(L"cache_" + use + L"_app.exe"), root(local_app_data() + L"\\Vorlan Onefile\\Onefile Cache Test " + use) {
-    onefile_test::remove_tree(root);
+    clear();
   }
-  ~CachedApp() { onefile_test::remove_tree(root); }
+  ~CachedApp() { clear(); }
+  // Wine cannot remove a link that a failed run of the link test left: rm can.
+  void clear() const {
+    onefile_test::remove_tree(root);
+    const std::string unix_root = unix_path(root);
+    if (!unix_root.empty() && onefile_test::path_exists(root))
+      onefile_test::run_process(nullptr, L"/bin/rm -rf " + onefile_test::quote_argument(widen(unix_root)));
+  }
   std::wstring cache() const { return root; }
   onefile_test::ProcessResult run(const std::vector<std::wstring>& args, const std::wstring& build = L"") const {
     return run_app(build.empty() ? exe : build, args);
@@ -121,17 +139,6 @@ bool is_link(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// The Unix path Wine maps `path` to; empty on Windows.
-std::string unix_path(const std::wstring& path) {
-  using UnixName = char*(CDECL*)(const wchar_t*);
-  const auto unix_name = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-  char* name = unix_name ? unix_name(path.c_str()) : nullptr;
-  const std::string text = name ? name : "";
-  HeapFree(GetProcessHeap(), 0, name);
-  return text;
-}
-
 // A link at `link` to the folder `target`. Windows makes a symbolic link.
 // Wine 8 only pretends to (success, and nothing made) and has no junctions,
 // but shows a Unix symbolic link to a folder as a folder link (a reparse
@@ -140,15 +147,17 @@ std::string unix_path(const std::wstring& path) {
 bool make_folder_link(const std::wstring& link, const std::wstring& target) {
   if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && is_link(link)) return true;
   const std::string unix_link = unix_path(link), unix_target = unix_path(target);
-  if (!unix_link.empty() && !unix_target.empty())
-    onefile_test::run_process(nullptr, L"/bin/ln -s " + onefile_test::quote_argument(widen(unix_target)) + L" " +
-                                           onefile_test::quote_argument(widen(unix_link)));
+  if (!unix_link.empty() && !unix_target.empty()) {
+    const auto r = onefile_test::run_process(nullptr, L"/bin/ln -s " + onefile_test::quote_argument(widen(unix_target)) +
+                                                          L" " + onefile_test::quote_argument(widen(unix_link)));
+    fputs(r.err.c_str(), stderr);
+  }
   return is_link(link);
 }
 
 // Removes the link itself; under Wine, whose API cannot, with rm.
 void remove_link(const std::wstring& link) {
-  if (RemoveDirectoryW(link.c_str()) || !is_link(link)) return;
+  if (RemoveDirectoryW(link.c_str())) return;
   const std::string unix_link = unix_path(link);
   if (!unix_link.empty()) onefile_test::run_process(nullptr, L"/bin/rm " + onefile_test::quote_argument(widen(unix_link)));
 }
