@@ -41,7 +41,7 @@ void delete_target_directory();
 void delete_target_directory_once();
 
 // Deletes one directory tree once, without retries (a directory in use
-// stays); links inside it are removed, never followed.
+// stays); a link, at the top or inside it, is removed, never followed.
 void delete_tree_once(const wchar_t* directory);
 
 // child_process.cpp: deletes the target directory if unpacking has started.
