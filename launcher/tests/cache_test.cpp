@@ -6,6 +6,7 @@
 
 #include <shlobj.h>
 
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -78,6 +79,19 @@ std::string unix_path(const std::wstring& path) {
   return text;
 }
 
+bool is_link(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Runs the Unix command `command` under Wine and waits up to 10 s for `done`:
+// Wine hands back a Unix program's process before the program has run.
+bool run_unix(const std::wstring& command, const std::function<bool()>& done) {
+  onefile_test::run_process(nullptr, command);
+  for (int i = 0; i < 500 && !done(); ++i) Sleep(20);
+  return done();
+}
+
 // Test `use`'s cached app, cache_<use>_app.exe, and its cache root, removed
 // before and after the test.
 struct CachedApp {
@@ -92,7 +106,8 @@ struct CachedApp {
     onefile_test::remove_tree(root);
     const std::string unix_root = unix_path(root);
     if (!unix_root.empty() && onefile_test::path_exists(root))
-      onefile_test::run_process(nullptr, L"/bin/rm -rf " + onefile_test::quote_argument(widen(unix_root)));
+      run_unix(L"/bin/rm -rf " + onefile_test::quote_argument(widen(unix_root)),
+               [&] { return !onefile_test::path_exists(root); });
   }
   std::wstring cache() const { return root; }
   onefile_test::ProcessResult run(const std::vector<std::wstring>& args, const std::wstring& build = L"") const {
@@ -134,11 +149,6 @@ std::map<std::wstring, std::string> cached_tree(const std::wstring& folder) {
   return files;
 }
 
-bool is_link(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // A link at `link` to the folder `target`. Windows makes a symbolic link.
 // Wine 8 only pretends to (success, and nothing made) and has no junctions,
 // but shows a Unix symbolic link to a folder as a folder link (a reparse
@@ -147,19 +157,18 @@ bool is_link(const std::wstring& path) {
 bool make_folder_link(const std::wstring& link, const std::wstring& target) {
   if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && is_link(link)) return true;
   const std::string unix_link = unix_path(link), unix_target = unix_path(target);
-  if (!unix_link.empty() && !unix_target.empty()) {
-    const auto r = onefile_test::run_process(nullptr, L"/bin/ln -s " + onefile_test::quote_argument(widen(unix_target)) +
-                                                          L" " + onefile_test::quote_argument(widen(unix_link)));
-    fputs(r.err.c_str(), stderr);
-  }
-  return is_link(link);
+  return !unix_link.empty() && !unix_target.empty() &&
+         run_unix(L"/bin/ln -s " + onefile_test::quote_argument(widen(unix_target)) + L" " +
+                      onefile_test::quote_argument(widen(unix_link)),
+                  [&] { return is_link(link); });
 }
 
 // Removes the link itself; under Wine, whose API cannot, with rm.
 void remove_link(const std::wstring& link) {
   if (RemoveDirectoryW(link.c_str())) return;
   const std::string unix_link = unix_path(link);
-  if (!unix_link.empty()) onefile_test::run_process(nullptr, L"/bin/rm " + onefile_test::quote_argument(widen(unix_link)));
+  if (!unix_link.empty())
+    run_unix(L"/bin/rm " + onefile_test::quote_argument(widen(unix_link)), [&] { return !is_link(link); });
 }
 
 }  // namespace
