@@ -186,12 +186,11 @@ def measure_launcher(args, exe, extra_args, runs, scratch, runner):
             "life": {k: median(v) for k, v in lifetimes.items()}, "hwm": hwms}
 
 
-def measure_cached(exe, one, runs, scratch, runner):
-    """Cached launcher (--cache, cache beside the exe): medians of the first
-    start (empty cache), the second start, and the one-file launcher's start
-    in the same rounds, all in the runner's Wine session."""
+def measure_cached(exe, cache, one, runs, scratch, runner):
+    """Cached launcher (--cache, its root the Unix folder `cache`): medians
+    of the first start (empty cache), the second start, and the one-file
+    launcher's start in the same rounds, all in the runner's Wine session."""
     temp = fresh(os.path.join(scratch, "temp"))
-    cache = os.path.join(os.path.dirname(exe), "cache-" + os.path.basename(exe))
     command = lambda e: '"%s" exit 0' % win_path(e)
     first, second, single = [], [], []
     for i in range(runs + 1):
@@ -241,8 +240,8 @@ def main():
     ap.add_argument("--one", required=True, help="launcher with a one-file payload")
     ap.add_argument("--case", nargs=6, action="append", default=[],
                     metavar=("NAME", "EXE", "PAYLOAD", "FRAME", "TAR", "TREE_BYTES"))
-    ap.add_argument("--cached", nargs=2, action="append", default=[], metavar=("NAME", "EXE"),
-                    help="a launcher packed with --cache --target {PROGRAM_DIR}\\cache-{PRODUCT}.exe")
+    ap.add_argument("--cached", nargs=3, action="append", default=[], metavar=("NAME", "EXE", "ROOT"),
+                    help="a launcher packed with --cache, and its cache root as a Unix path")
     ap.add_argument("--out", help="also write the tables here")
     args = ap.parse_args()
     scratch = fresh(os.path.abspath(args.scratch))
@@ -273,9 +272,9 @@ def main():
         one = measure_launcher(args, args.one, [], args.runs, scratch, runner)
         plain = measure_launcher(args, args.loader, [win_path(args.dll)], args.runs, scratch, runner)
         cached_rows = []
-        for name, exe in args.cached:
+        for name, exe, cache in args.cached:
             print("measure: cached %s" % name, file=sys.stderr, flush=True)
-            cached_rows.append((name, measure_cached(exe, args.one, args.runs, scratch, runner)))
+            cached_rows.append((name, measure_cached(exe, cache, args.one, args.runs, scratch, runner)))
     finally:
         runner.stop()
 

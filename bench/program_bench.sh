@@ -53,14 +53,17 @@ out="$bench_dir/program_bench.md"
   echo "| Program | Tree | direct start (s) | packed, uncached (s) | packed, cached (s) | cached: program starts after (s) | uncached / direct | cached / direct |"
   echo "|---|---|---:|---:|---:|---:|---:|---:|"
 } | tee "$out"
+# A cache root must lie in the user's folders.
+local_app_data=$("$wine_run" winepath -u "$("$wine_run" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null | tr -d '\r')
+cache_roots="$local_app_data/Vorlan Onefile Bench"
 for ((i = 0; i < ${#programs[@]}; i += 2)); do
   program=${programs[i]}
-  rm -rf "$work/cache-$program"
+  rm -rf "$cache_roots/cached-${program%.exe}"
   "$pack" --root "$root" --main "bin/$program" --output "$work/$program" --level "$level" --quiet
   "$pack" --root "$root" --main "bin/$program" --output "$work/cached-$program" --level "$level" --quiet \
-    --cache --target "{PROGRAM_DIR}\\cache-{PRODUCT}"
+    --cache --target "{CACHE_DIR}\\Vorlan Onefile Bench\\{PRODUCT}"
   python3 "$bench_src/program_bench.py" --runs "$runs" --runner "$bin/run_jobs.exe" --scratch "$work/scratch" \
     --direct "$root/bin/$program" --uncached "$work/$program" --cached "$work/cached-$program" \
     --program "$program" --args "${programs[i + 1]}" --tree "$files files, $(mb "$bytes") MB" --out "$out"
-  rm -rf "$work/scratch" "$work/cache-cached-${program%.exe}" "$work/$program" "$work/cached-$program"
+  rm -rf "$work/scratch" "$cache_roots/cached-${program%.exe}" "$work/$program" "$work/cached-$program"
 done

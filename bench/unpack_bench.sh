@@ -41,6 +41,7 @@ cp "$main_dll" "$one/"
 # Per tree: the stored payload (packed again only when the tree, the level or
 # the packer change), the launcher, the bare frame and a tar.
 packer_id=$(sha256sum "$pack" | cut -c1-16)
+local_app_data=$("$wine_run" winepath -u "$("$wine_run" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null | tr -d '\r')
 cases=()
 cached=()
 for name in mixed small one; do
@@ -59,10 +60,11 @@ for name in mixed small one; do
   "$pack" --stored-payload "$payload" --output "$work/$name.exe" --quiet
   python3 "$bench_src/payload_tools.py" frame "$payload" "$work/$name.zst"
   [ "$name" = one ] && continue
-  # The same payload as a cached app, its cache beside it.
+  # The same payload as a cached app, its cache root in the prefix's local
+  # application data (a cache root must lie in the user's folders).
   "$pack" --stored-payload "$payload" --output "$work/cached-$name.exe" --cache \
-    --target "{PROGRAM_DIR}\\cache-{PRODUCT}.exe" --quiet
-  cached+=(--cached "$name ($(basename "$root"))" "$work/cached-$name.exe")
+    --target "{CACHE_DIR}\\Vorlan Onefile Bench\\{PRODUCT}" --quiet
+  cached+=(--cached "$name ($(basename "$root"))" "$work/cached-$name.exe" "$local_app_data/Vorlan Onefile Bench/cached-$name")
   tar -C "$root" --sort=name -cf "$work/$name.tar" .
   bytes=$(du -sb --apparent-size "$root" | cut -f1)
   cases+=(--case "$name ($(basename "$root"))" "$work/$name.exe" "$payload" "$work/$name.zst" "$work/$name.tar" "$bytes")

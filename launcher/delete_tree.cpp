@@ -100,12 +100,17 @@ wchar_t* extended_path(const wchar_t* directory) {
   return path;
 }
 
-// Deletes the directory `path` names with everything in it. Paths in the tree
-// may pass MAX_PATH, which the shell's file operation cannot handle (under
-// Wine it then even deletes files of the current directory), so the walk uses
-// extended-length paths. Whatever cannot be deleted yet stays; the caller
-// retries.
+// Deletes the directory `path` names with everything in it; a link, here or
+// below, is removed and never followed. Paths in the tree may pass MAX_PATH,
+// which the shell's file operation cannot handle (under Wine it then even
+// deletes files of the current directory), so the walk uses extended-length
+// paths. Whatever cannot be deleted yet stays; the caller retries.
 void delete_tree(wchar_t* path) {
+  // A link at the top is removed itself: what it points to is not ours.
+  if (is_link(path)) {
+    RemoveDirectoryW(path);
+    return;
+  }
   delete_below(path, wcslen(path));
   RemoveDirectoryW(path);
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "launcher/cache.h"
 #include "payload/unpack.h"
 
 // Set to 1 right before the first entry is read; cleanup deletes the target
@@ -70,7 +71,7 @@ void delete_target_directory();
 void delete_target_directory_once();
 
 // Deletes one directory tree once, without retries (a directory in use
-// stays); links inside it are removed, never followed.
+// stays); a link, at the top or inside it, is removed, never followed.
 void delete_tree_once(const wchar_t* directory);
 
 // child_process.cpp: deletes the target directory if unpacking has started.
@@ -131,41 +132,20 @@ using FolderVisitor = void (*)(const wchar_t* path, const WIN32_FIND_DATAW& foun
 // "..".
 void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisitor visit, void* context);
 
-// The process ID in a name of the target directory's shape
-// "onefile_<digits>_<6 digits>_<11 URL-safe characters>", or 0 when `name`
-// has another shape.
-DWORD target_directory_owner(const wchar_t* name);
+// Whether `name` has the target folder's shape (paths/target_folder_name.h)
+// and names as its owner another process that no longer runs, or one created
+// after the folder (`folder_created`), which only reuses the ID. One that
+// exists but may not be looked at counts as running.
+bool owner_is_gone(const wchar_t* name, const FILETIME& folder_created);
 
-// Whether `name` has that shape and names as its owner another process that
-// no longer runs (one that exists but may not be looked at counts as
-// running): a folder its owner can no longer delete.
-bool owner_is_gone(const wchar_t* name);
+// The system time in 100 ns units since 1601.
+ULONGLONG current_time();
 
-// cache_folder.cpp: cache mode, when the launcher carries a cache key.
-bool cache_mode();
-
-// The target folder's template: the one packed with the launcher, or the
-// default "{TEMP}\onefile_{PID}_{TIME_US}_{RANDOM}".
-const wchar_t* target_folder_template();
-
-// Cache mode, with the expanded cache root in g_target_directory: points
-// g_target_directory at the folder to use. The child takes its parent's
-// staging folder if that still exists, else the cache folder. The parent
-// takes a cache folder that passes the cheap check (false: nothing to
-// unpack), or creates a fresh staging folder to unpack into (true).
-bool choose_cache_folder(bool child_role);
-
-// Adds an unpacked file to the completion record.
-void note_cached_file(const wchar_t* name, unsigned long long size);
-
-// After unpacking into the staging folder: writes the completion record and
-// renames the folder into place (or takes the winner's of a concurrent first
-// start); g_target_directory then names the folder the child runs from.
-void publish_cache_folder();
-
-// Removes, silently and as far as possible, staging folders of killed first
-// starts and folders of other keys in the cache root that no run uses.
-void sweep_cache_root();
+// Deletes the folder at `path` with `remove` if it is stale at `now` (older
+// than a minute, its owner gone) and can be renamed (the test that nothing
+// in it is in use).
+void sweep_stale_folder(const wchar_t* path, const WIN32_FIND_DATAW& found, ULONGLONG now,
+                        void (*remove)(const wchar_t*));
 
 // The entry routine's body, also called by tests.
 int launcher_main();

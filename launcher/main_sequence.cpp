@@ -17,6 +17,7 @@
 #include "diag/message_box.h"
 #include "launcher/launcher.h"
 #include "launcher/progress_window.h"
+#include "paths/build_texts.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/path_template.h"
@@ -120,6 +121,7 @@ int launcher_main() {
     env_set("VORLAN_ONEFILE_START", nullptr);
     env_set("VORLAN_ONEFILE_TIME_US", nullptr);
     env_set("VORLAN_ONEFILE_RANDOM", nullptr);
+    env_set("VORLAN_ONEFILE_TARGET", nullptr);
     char pid_text[128];
     snprintf(pid_text, sizeof(pid_text), "%ld", static_cast<long>(GetCurrentProcessId()));
     wchar_t pid_wide[128];
@@ -143,10 +145,16 @@ int launcher_main() {
       memcmp(onefile_payload, payload_format::kHeader, payload_format::kHeaderSize) != 0) {
     fail_message(msg::kHeader);
   }
-  // Cache mode: the cache root was expanded; a complete cache folder leaves
-  // nothing to unpack.
+  // Cache mode: the cache root was expanded. The child runs from the folder
+  // its parent names; a complete key folder leaves the parent nothing to
+  // unpack.
   const bool cache = cache_mode();
-  const bool write_files = cache ? choose_cache_folder(child_role) : !child_role;
+  bool write_files = !child_role;
+  if (cache && child_role) take_folder_from_parent(g_target_directory);
+  if (cache && !child_role) {
+    write_files = choose_cache_folder(g_target_directory, onefile_cache_key, g_parent_cache);
+    bounded_copy(g_target_directory, kPathCapacity, write_files ? g_parent_cache.staging : g_parent_cache.key_folder);
+  }
   // A parent whose cache folder is complete reads nothing of the payload:
   // the child finds the main library itself.
   if (!child_role && !write_files) return static_cast<int>(run_child());
@@ -161,6 +169,7 @@ int launcher_main() {
     g_unpack_started = 1;
     progress_unpacking_started();
   }
+  if (cache && write_files) mark_staging_folder(g_parent_cache);
 
   for (;;) {
     // Interrupted while unpacking: writing on would refill the directory the
@@ -187,6 +196,6 @@ int launcher_main() {
   // A damaged frame must not reach the child: its checksum is checked first.
   payload_finish();
   payload_close();
-  if (cache) publish_cache_folder();
+  if (cache) bounded_copy(g_target_directory, kPathCapacity, publish_cache_folder(g_parent_cache));
   return static_cast<int>(run_child());
 }

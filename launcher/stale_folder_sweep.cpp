@@ -1,7 +1,7 @@
 // Sweeping stale target directories: a parent that was killed could not
 // delete its directory, so any later parent removes such leftovers while its
 // own child runs. Only directories directly in the temp directory whose name
-// has the target directory's exact shape, whose parent no longer runs, that
+// has the target directory's exact shape, whose owner no longer runs, that
 // are older than a minute and that can be renamed (a directory holding a file
 // in use cannot) are deleted; links are never followed.
 #include <windows.h>
@@ -9,48 +9,37 @@
 #include <cwchar>
 
 #include "launcher/launcher.h"
+#include "paths/target_folder_name.h"
 #include "paths/wide_path.h"
 #include "payload/unpack.h"
 
 namespace {
 
 constexpr ULONGLONG kMinimumAge = 60ull * 10000000;  // one minute, in 100 ns units
-constexpr wchar_t kPrefix[] = L"onefile_";
-constexpr size_t kPrefixLength = sizeof(kPrefix) / sizeof(wchar_t) - 1;
+// A process created this much later than a folder did not make it. The
+// margin covers a clock set back a little between the two.
+constexpr ULONGLONG kCreationMargin = 2ull * 10000000;
 
 ULONGLONG ticks(const FILETIME& time) {
   return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-bool is_digit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-
-bool is_url_safe(wchar_t c) {
-  return is_digit(c) || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'-' || c == L'_';
-}
-
-bool process_runs(DWORD pid) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+// Whether process `pid` runs and may have made a folder created at
+// `folder_created`: a process created after it has only reused the ID. One
+// that exists but may not be looked at counts as running.
+bool owner_runs(DWORD pid, ULONGLONG folder_created) {
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
-  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  FILETIME created, exited, kernel, user;
+  bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  if (runs && GetProcessTimes(process, &created, &exited, &kernel, &user))
+    runs = ticks(created) <= folder_created + kCreationMargin;
   CloseHandle(process);
   return runs;
 }
 
 void sweep_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void* now) {
-  if (*static_cast<ULONGLONG*>(now) < ticks(found.ftCreationTime) + kMinimumAge || !owner_is_gone(found.cFileName))
-    return;
-
-  wchar_t moved[kFolderPathCapacity];
-  bounded_copy(moved, kFolderPathCapacity, path);
-  bounded_append(moved, kFolderPathCapacity, L".sweeping");
-  // The rename is the test that nothing in it is in use. Renamed back, the
-  // directory keeps its shape, so a sweep cut short is finished by the next.
-  if (!MoveFileExW(path, moved, 0)) return;
-  if (!MoveFileExW(moved, path, 0)) {
-    delete_tree_once(moved);
-    return;
-  }
-  delete_tree_once(path);
+  sweep_stale_folder(path, found, *static_cast<ULONGLONG*>(now), delete_tree_once);
 }
 
 DWORD WINAPI sweep(void*) {
@@ -61,14 +50,18 @@ DWORD WINAPI sweep(void*) {
     if (end[1] != L'\0') break;
     *end = L'\0';
   }
-  FILETIME now_time;
-  GetSystemTimeAsFileTime(&now_time);
-  ULONGLONG now = ticks(now_time);
+  ULONGLONG now = current_time();
   for_each_folder(temp, L"onefile_*", sweep_entry, &now);
   return 0;
 }
 
 }  // namespace
+
+ULONGLONG current_time() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return ticks(now);
+}
 
 void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisitor visit, void* context) {
   wchar_t path[kFolderPathCapacity];
@@ -86,24 +79,25 @@ void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisito
   FindClose(search);
 }
 
-bool owner_is_gone(const wchar_t* name) {
-  const DWORD owner = target_directory_owner(name);
-  return owner != 0 && owner != GetCurrentProcessId() && !process_runs(owner);
+bool owner_is_gone(const wchar_t* name, const FILETIME& folder_created) {
+  const DWORD owner = target_folder_name::owner(name);
+  return owner != 0 && owner != GetCurrentProcessId() && !owner_runs(owner, ticks(folder_created));
 }
 
-DWORD target_directory_owner(const wchar_t* name) {
-  if (wcsncmp(name, kPrefix, kPrefixLength) != 0) return 0;
-  const wchar_t* p = name + kPrefixLength;
-  ULONGLONG pid = 0;
-  const wchar_t* digits = p;
-  while (is_digit(*p) && p - digits < 10) pid = pid * 10 + static_cast<ULONGLONG>(*p++ - L'0');
-  if (p == digits || *p++ != L'_' || pid == 0 || pid > 0xFFFFFFFFull) return 0;
-  for (int i = 0; i < 6; ++i)
-    if (!is_digit(*p++)) return 0;
-  if (*p++ != L'_') return 0;
-  for (int i = 0; i < 11; ++i)
-    if (!is_url_safe(*p++)) return 0;
-  return *p == L'\0' ? static_cast<DWORD>(pid) : 0;
+void sweep_stale_folder(const wchar_t* path, const WIN32_FIND_DATAW& found, ULONGLONG now,
+                        void (*remove)(const wchar_t*)) {
+  if (now < ticks(found.ftCreationTime) + kMinimumAge || !owner_is_gone(found.cFileName, found.ftCreationTime)) return;
+  wchar_t moved[kFolderPathCapacity];
+  bounded_copy(moved, kFolderPathCapacity, path);
+  bounded_append(moved, kFolderPathCapacity, L".sweeping");
+  // The rename is the test that nothing in it is in use. Renamed back, the
+  // directory keeps its shape, so a sweep cut short is finished by the next.
+  if (!MoveFileExW(path, moved, 0)) return;
+  if (!MoveFileExW(moved, path, 0)) {
+    remove(moved);
+    return;
+  }
+  remove(path);
 }
 
 HANDLE start_stale_folder_sweep() {

@@ -131,19 +131,24 @@ Target folder:
 @PLACEHOLDERS@
                          ({CACHE_DIR} is the user's local application data).
                          Default: @DEFAULT_TARGET@
-                         At most @MAX_TEMPLATE@ UTF-16 units. An unknown placeholder
-                         or an unclosed brace is refused here.
+                         At most @MAX_TEMPLATE@ UTF-16 units. Refused here: an
+                         unknown placeholder, an unclosed brace, an empty
+                         folder name, a placeholder giving a full path
+                         anywhere but at the start, and without --cache a
+                         last folder name without @PER_RUN@,
+                         or one of them above it.
   --cache                Extract once, reuse on later starts: the files go
                          into <root>\<key>, where <key> names the payload's
                          content (32 hex digits of its SHA-256), and stay
                          there after the app ends. TEMPLATE then names the
-                         root and may not use the placeholders that change
-                         from run to run, @PER_RUN@.
+                         root: {CACHE_DIR} or {HOME}, a folder of the app's
+                         own below it, no '.' or '..', and none of the
+                         placeholders that change from run to run.
                          Default root (without {COMPANY}\ when the company
                          is empty):
                          @DEFAULT_CACHE@
                          Give each app a root of its own: folders of other
-                         keys in it are removed.
+                         keys that the launcher made there are removed.
                          A later start checks that every file is there with
                          its size (not its contents) and extracts again
                          when one is not. The root may not hold a file

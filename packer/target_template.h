@@ -23,8 +23,15 @@ std::string default_target_template(bool cache, const BuildTexts& texts);
 // valid UTF-8 of at most kMaxTemplateUnits UTF-16 units without control characters,
 // every brace closed, every placeholder a known one. With `cache`, a
 // placeholder that changes from run to run ({PID}, {TIME}, {TIME_US},
-// {RANDOM}) is refused as well. When the template uses {COMPANY} or
-// {PRODUCT}, that text must be usable as a folder name.
+// {RANDOM}) is refused as well. When the template uses {COMPANY},
+// {PRODUCT} or a version, that text must be usable as a folder name.
+//
+// Then where the folders lie: no folder name may be empty (two separators,
+// one at the end, an empty text). A cache root starts with {CACHE_DIR} or
+// {HOME} and has a folder of the app's own below it, without '.' or '..'.
+// The fresh folder of each run has {PID}, {RANDOM}, {TIME} or {TIME_US} in
+// its last folder name and in no other. Each refusal is one line naming the
+// template.
 void check_target_template(const std::string& text, bool cache, const BuildTexts& texts);
 
 // The checks every template shares, for the option named `option`: valid

@@ -241,6 +241,12 @@ bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t 
   }
   // A placeholder still open here is dropped.
   *cursor.position = L'\0';
+  // Separators at the end of a folder's path would stay in its full path and
+  // be doubled by every join below it; a root keeps its own. A program's
+  // fixed argument (with {APP_DIR}) is no folder path and stays as written.
+  for (size_t n = app_directory ? 0 : wcslen(output); n > 1 && (output[n - 1] == L'\\' || output[n - 1] == L'/') &&
+                                  !(n == 3 && output[1] == L':');)
+    output[--n] = L'\0';
   return true;
 }
 

@@ -4,13 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "paths/target_folder_name.h"
+
 // The target directory's template and the known-directory seed.
-inline constexpr wchar_t kTargetDirectoryTemplate[] = L"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
+inline constexpr const wchar_t* kTargetDirectoryTemplate = target_folder_name::kDefaultTemplateWide;
 inline constexpr wchar_t kHomeTemplate[] = L"{HOME}";
 
 // Expands `path_template` into `output` (capacity in code units, at least 1).
 // {APP_DIR} gives `app_directory` (a program main's folder, for its fixed
-// arguments); without one it is unknown.
+// arguments); without one it is unknown. Without one, the result is a folder
+// path: separators at its end are dropped, but for a root's ("C:\").
 // False: an unknown or empty placeholder, a failed folder lookup, or a literal
 // character that does not fit; `output` then holds the text produced so far.
 // A value that does not fit or a non-digit in a present

@@ -29,6 +29,11 @@ void bounded_join(wchar_t* dst, size_t capacity, const wchar_t* folder, const wc
   bounded_append(dst, capacity, name);
 }
 
+bool is_link(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool is_directory(const wchar_t* path) {
   const DWORD attributes = GetFileAttributesW(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

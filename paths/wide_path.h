@@ -20,3 +20,6 @@ void bounded_join(wchar_t* dst, size_t capacity, const wchar_t* folder, const wc
 
 // Whether `path` names an existing directory.
 bool is_directory(const wchar_t* path);
+
+// Whether `path` names a link (a symbolic link or a junction: a reparse point).
+bool is_link(const wchar_t* path);

@@ -1,12 +1,12 @@
 // Cached apps (onefile-pack --cache): extracted once, reused while complete,
-// repaired when not, never deleted at the end of a run. Except for the first
-// test, each test runs a copy of a cached app in a folder of its own whose
-// cache root is "{PROGRAM_DIR}\cache", so that tests running at the same time
-// never share a cache.
+// repaired when not, never deleted at the end of a run, and nothing deleted
+// in the cache root that the launcher did not make. Each test runs a cached
+// app of its own, whose cache root no other test uses (see CMakeLists.txt).
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
 
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -61,28 +61,80 @@ std::wstring library_folder(const onefile_test::ProcessResult& r) {
   return widen(library.substr(0, library.rfind('\\')));
 }
 
-// A copy of a cached test app in a fresh folder; its cache lies in dir\cache.
+using onefile_test::local_app_data;
+
+// The Unix path Wine maps `path` to; empty on Windows.
+std::string unix_path(const std::wstring& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto unix_name = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  char* name = unix_name ? unix_name(path.c_str()) : nullptr;
+  const std::string text = name ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return text;
+}
+
+bool is_link(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Runs the Unix command `command` under Wine and waits up to 10 s for `done`:
+// Wine hands back a Unix program's process before the program has run.
+bool run_unix(const std::wstring& command, const std::function<bool()>& done) {
+  onefile_test::run_process(nullptr, command);
+  for (int i = 0; i < 500 && !done(); ++i) Sleep(20);
+  return done();
+}
+
+// Test `use`'s cached app, cache_<use>_app.exe, and its cache root, removed
+// before and after the test.
 struct CachedApp {
-  std::wstring dir, exe;
-  explicit CachedApp(const wchar_t* app, const wchar_t* tag) : dir(onefile_test::make_temp_dir(tag)) {
-    exe = dir + L"\\app.exe";
-    CopyFileW((here() + L"\\" + app).c_str(), exe.c_str(), FALSE);
+  std::wstring exe, root;
+  explicit CachedApp(const std::wstring& use)
+      : exe(L"cache_" + use + L"_app.exe"), root(local_app_data() + L"\\Vorlan Onefile\\Onefile Cache Test " + use) {
+    clear();
   }
-  ~CachedApp() { onefile_test::remove_tree(dir); }
-  // Another build beside the first, sharing its cache root; returns its path.
-  std::wstring add_build(const wchar_t* app, const wchar_t* name) const {
-    const std::wstring other = dir + L"\\" + name;
-    CopyFileW((here() + L"\\" + app).c_str(), other.c_str(), FALSE);
-    return other;
+  ~CachedApp() { clear(); }
+  // Wine cannot remove a link that a failed run of the link test left: rm can.
+  void clear() const {
+    onefile_test::remove_tree(root);
+    const std::string unix_root = unix_path(root);
+    if (!unix_root.empty() && onefile_test::path_exists(root))
+      run_unix(L"/bin/rm -rf " + onefile_test::quote_argument(widen(unix_root)),
+               [&] { return !onefile_test::path_exists(root); });
   }
-  std::wstring cache() const { return dir + L"\\cache"; }
+  std::wstring cache() const { return root; }
   onefile_test::ProcessResult run(const std::vector<std::wstring>& args, const std::wstring& build = L"") const {
-    const std::wstring& program = build.empty() ? exe : build;
-    std::wstring cmd = onefile_test::quote_argument(program);
-    for (const auto& a : args) cmd += L" " + onefile_test::quote_argument(a);
-    return onefile_test::run_process(program.c_str(), cmd);
+    return run_app(build.empty() ? exe : build, args);
   }
 };
+
+// A folder of `root` shaped like a staging folder of process `pid`.
+std::wstring staging_name(const std::wstring& root, DWORD pid, const wchar_t* random) {
+  return root + L"\\onefile_" + std::to_wstring(pid) + L"_123456_" + random;
+}
+
+// Makes `path` look created two minutes ago, beyond the sweeps' minimum age.
+void age(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << narrow(path);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+  t.QuadPart -= 120ull * 10000000;
+  FILETIME past = {t.LowPart, t.HighPart};
+  EXPECT_TRUE(SetFileTime(h, &past, &past, &past));
+  CloseHandle(h);
+}
+
+// A record of the folder's key that lists no file: the mark a first start
+// writes before anything else.
+std::string mark_of(const std::wstring& folder) {
+  const std::string record = onefile_test::read_file(folder + L"\\" + kRecord);
+  return record.substr(0, 8 + 4 + 2 * 32) + std::string(4, '\0');
+}
 
 // The tree of the cache folder less its completion record.
 std::map<std::wstring, std::string> cached_tree(const std::wstring& folder) {
@@ -90,6 +142,28 @@ std::map<std::wstring, std::string> cached_tree(const std::wstring& folder) {
   read_tree(folder, L"", files);
   EXPECT_EQ(files.erase(kRecord), 1u) << narrow(folder);
   return files;
+}
+
+// A link at `link` to the folder `target`. Windows makes a symbolic link.
+// Wine 8 only pretends to (success, and nothing made) and has no junctions,
+// but shows a Unix symbolic link to a folder as a folder link (a reparse
+// point): there the test makes one with ln -s, which Wine runs as a Unix
+// program.
+bool make_folder_link(const std::wstring& link, const std::wstring& target) {
+  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && is_link(link)) return true;
+  const std::string unix_link = unix_path(link), unix_target = unix_path(target);
+  return !unix_link.empty() && !unix_target.empty() &&
+         run_unix(L"/bin/ln -s " + onefile_test::quote_argument(widen(unix_target)) + L" " +
+                      onefile_test::quote_argument(widen(unix_link)),
+                  [&] { return is_link(link); });
+}
+
+// Removes the link itself; under Wine, whose API cannot, with rm.
+void remove_link(const std::wstring& link) {
+  if (RemoveDirectoryW(link.c_str())) return;
+  const std::string unix_link = unix_path(link);
+  if (!unix_link.empty())
+    run_unix(L"/bin/rm " + onefile_test::quote_argument(widen(unix_link)), [&] { return !is_link(link); });
 }
 
 }  // namespace
@@ -122,7 +196,7 @@ TEST(Cache, SecondRunWritesNothingAndUsesTheSameFolderInLocalAppData) {
 }
 
 TEST(Cache, EightFirstStartsAtOnceAllRunAndLeaveOneFolder) {
-  CachedApp app(L"cache_local_app.exe", L"eight");
+  CachedApp app(L"eight");
   std::vector<onefile_test::ProcessResult> results(8);
   std::vector<std::thread> starts;
   for (auto& r : results) starts.emplace_back([&app, &r] { r = app.run({L"env"}); });
@@ -145,19 +219,27 @@ TEST(Cache, DamagedFolderOrKilledFirstStartIsRepairedOrIgnored) {
   const Damage damages[] = {
       {"deleted file", [](const std::wstring&, const std::wstring& f) { DeleteFileW((f + L"\\data\\nested\\deep\\text.txt").c_str()); }},
       {"truncated file", [](const std::wstring&, const std::wstring& f) { onefile_test::write_file(f + L"\\test_app.dll", "MZ"); }},
-      {"missing record", [](const std::wstring&, const std::wstring& f) { DeleteFileW((f + L"\\" + kRecord).c_str()); }},
+      {"record without files",
+       [](const std::wstring&, const std::wstring& f) {
+         // It lists no main library, so nothing shows that one is missing.
+         onefile_test::write_file(f + L"\\" + kRecord, mark_of(f));
+         DeleteFileW((f + L"\\test_app.dll").c_str());
+       }},
       {"killed first start",
        [](const std::wstring& cache, const std::wstring& f) {
-         // A staging folder of a parent that no longer runs, and no cache folder.
-         const std::wstring staging = cache + L"\\onefile_4000000_123456_AAAAAAAAAAA";
+         // A staging folder of a parent that no longer runs, with its mark
+         // and part of the files, and no cache folder.
+         const std::wstring staging = staging_name(cache, 4000000, L"AAAAAAAAAAA");
+         const std::string mark = mark_of(f);
          MoveFileW(f.c_str(), staging.c_str());
-         DeleteFileW((staging + L"\\" + kRecord).c_str());
+         onefile_test::write_file(staging + L"\\" + kRecord, mark);
          DeleteFileW((staging + L"\\empty.txt").c_str());
+         age(staging);
        }},
   };
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.what);
-    CachedApp app(L"cache_local_app.exe", L"damage");
+    CachedApp app(L"damage");
     auto first = app.run({L"env"});
     ASSERT_EQ(first.exit_code, 0u) << first.out << first.err;
     const std::wstring folder = library_folder(first);
@@ -172,8 +254,115 @@ TEST(Cache, DamagedFolderOrKilledFirstStartIsRepairedOrIgnored) {
   }
 }
 
+// What the launcher did not make stays, however it is named: a user's
+// folder of 32 hex digits, one of the staging shape whose owner is gone, and
+// a folder named with the app's own key but without a record. The run then
+// unpacks into a staging folder of its own and deletes that at its end.
+TEST(Cache, FoldersWithoutTheMarkStay) {
+  CachedApp app(L"mine");
+  auto first = app.run({L"env"});
+  ASSERT_EQ(first.exit_code, 0u) << first.out << first.err;
+  const std::wstring key_folder = library_folder(first);
+  ASSERT_TRUE(DeleteFileW((key_folder + L"\\" + kRecord).c_str()));
+  const std::wstring hex = app.cache() + L"\\0123456789abcdef0123456789abcdef";
+  const std::wstring shaped = staging_name(app.cache(), 4000000, L"BBBBBBBBBBB");
+  for (const auto& dir : {hex, shaped}) {
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    onefile_test::write_file(dir + L"\\thesis.docx", "mine");
+    age(dir);
+  }
+
+  auto r = app.run({L"env"});
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  EXPECT_NE(library_folder(r), key_folder);
+  for (const auto& dir : {hex, shaped}) EXPECT_EQ(onefile_test::read_file(dir + L"\\thesis.docx"), "mine");
+  EXPECT_TRUE(onefile_test::path_exists(key_folder + L"\\test_app.dll"));
+  EXPECT_EQ(subfolders(app.cache()).size(), 3u);
+}
+
+// A key folder that is a link (see make_folder_link) to a folder that
+// looks like a damaged key folder: the launcher never walks into it, nor
+// moves it aside. Windows removes the link itself and the run puts its own
+// folder in place. Wine can neither move a link (it moves the folder the
+// link points to) nor remove one (RemoveDirectoryW answers that the folder
+// is not empty): there the link stays, and the run uses its staging folder.
+TEST(Cache, KeyFolderThatIsALinkIsRemovedWithoutItsTarget) {
+  CachedApp app(L"link");
+  auto first = app.run({L"env"});
+  ASSERT_EQ(first.exit_code, 0u) << first.out << first.err;
+  const std::wstring key_folder = library_folder(first);
+  const std::wstring target = onefile_test::make_temp_dir(L"link_target");
+  onefile_test::write_file(target + L"\\" + kRecord, mark_of(key_folder));
+  onefile_test::write_file(target + L"\\thesis.docx", "mine");
+  onefile_test::remove_tree(key_folder);
+  ASSERT_TRUE(make_folder_link(key_folder, target));
+
+  auto r = app.run({L"env"});
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  EXPECT_EQ(onefile_test::read_file(target + L"\\thesis.docx"), "mine");
+  EXPECT_TRUE(onefile_test::path_exists(target + L"\\" + kRecord));
+  const bool still_link = is_link(key_folder);
+  if (!unix_path(target).empty()) {
+    EXPECT_TRUE(still_link);
+    EXPECT_NE(library_folder(r), key_folder);
+    EXPECT_TRUE(leftovers(r.pid, app.cache()).empty());
+  } else {
+    EXPECT_FALSE(still_link);
+    EXPECT_EQ(library_folder(r), key_folder);
+    EXPECT_EQ(cached_tree(key_folder), packed_tree());
+  }
+  // The test's own clean-up must not walk into the target either.
+  if (still_link) remove_link(key_folder);
+  onefile_test::remove_tree(target);
+}
+
+// The loser of two first starts whose staging folder something holds (an
+// on-access scanner does) cannot delete it whole: its child runs from the
+// winner's folder all the same, the one its parent names, not from the
+// remnant. The winner here is a complete folder put into place while the
+// run unpacks; the holder is this test, which opens the staging folder as
+// soon as it appears. Its app unpacks 50 MiB, which leaves the time for that.
+TEST(Cache, LoserWithAHeldStagingFolderRunsFromTheWinners) {
+  CachedApp app(L"remnant");
+  auto first = app.run({L"env"});
+  ASSERT_EQ(first.exit_code, 0u) << first.out << first.err;
+  const std::wstring key_folder = library_folder(first);
+  const std::wstring spare = app.cache() + L"\\spare";
+  bool raced = false;
+  for (int attempt = 0; attempt < 5 && !raced; ++attempt) {
+    ASSERT_TRUE(MoveFileW(key_folder.c_str(), spare.c_str()));
+    HANDLE held = INVALID_HANDLE_VALUE;
+    std::wstring remnant;
+    std::thread holder([&] {
+      for (const ULONGLONG end = GetTickCount64() + 30000; remnant.empty() && GetTickCount64() < end; Sleep(1)) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((app.cache() + L"\\onefile_*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        remnant = app.cache() + L"\\" + fd.cFileName;
+        FindClose(h);
+      }
+      if (remnant.empty()) return;
+      held = CreateFileW(remnant.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      raced = held != INVALID_HANDLE_VALUE && MoveFileW(spare.c_str(), key_folder.c_str());
+    });
+    auto r = app.run({L"env"});
+    holder.join();
+    if (raced) {
+      EXPECT_EQ(r.exit_code, 0u) << r.out << r.err;
+      EXPECT_EQ(library_folder(r), key_folder);
+      EXPECT_TRUE(onefile_test::path_exists(remnant));
+    }
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    if (raced) onefile_test::remove_tree(remnant);
+    // Otherwise the run put its own folder in place before the winner came: again.
+    else onefile_test::remove_tree(spare);
+  }
+  EXPECT_TRUE(raced) << "the run never lost the race";
+}
+
 TEST(Cache, RebuiltAppGetsItsOwnFolderAndTheOldOneGoesOnceUnused) {
-  CachedApp app(L"cache_local_app.exe", L"rebuilt");
+  CachedApp app(L"rebuilt");
   auto old_run = app.run({L"env"});
   ASSERT_EQ(old_run.exit_code, 0u) << old_run.out << old_run.err;
   const std::wstring old_folder = library_folder(old_run);
@@ -194,12 +383,12 @@ TEST(Cache, RebuiltAppGetsItsOwnFolderAndTheOldOneGoesOnceUnused) {
 
   // A new build beside it, same name and cache root: its own folder; the old
   // one, in use, stays.
-  const std::wstring rebuilt = app.add_build(L"cache_local_v2_app.exe", L"app-v2.exe");
+  const std::wstring rebuilt = L"cache_rebuilt_v2_app.exe";
   auto new_run = app.run({L"env"}, rebuilt);
   ASSERT_EQ(new_run.exit_code, 0u) << new_run.out << new_run.err;
   const std::wstring new_folder = library_folder(new_run);
   EXPECT_NE(new_folder, old_folder);
-  EXPECT_EQ(cached_tree(new_folder), packed_tree(L"cache_local_v2_app.root"));
+  EXPECT_EQ(cached_tree(new_folder), packed_tree(L"cache_rebuilt_v2_app.root"));
   EXPECT_EQ(cached_tree(old_folder), packed_tree());
   old_running.join();
   EXPECT_EQ(holding.exit_code, 5u) << holding.out << holding.err;

@@ -7,8 +7,8 @@
 # --while-unpacking: while it still unpacks a large payload, as soon as FILE
 # (default data/blob1.bin) appears in the target directory. The target
 # directory is removed, and nothing outside it is touched.
-# --cached: APP is a cached app, run from a copy in a folder of its own; its
-# cache folder must stay.
+# --cached: APP is a cached app with a cache root of its own; its cache
+# folder must stay (the root is removed afterwards).
 # --console-goes-on, --console-default: a console launcher and its app share
 # the terminal, and Ctrl+C goes to both, as a terminal sends SIGINT to its
 # foreground process group. The launcher leaves it to the app: an app that
@@ -90,6 +90,7 @@ echo "parent ended $elapsed s after SIGINT with exit code $code"
 status=0
 if [ "$mode" = --cached ]; then
   [ -d "$target" ] && [ -n "$(ls "$target")" ] || { echo "cache folder $target removed"; status=1; }
+  rm -rf "$(dirname "$target")"
 elif [ -d "$target" ]; then echo "target directory $target left behind"; status=1; fi
 [ "$(cat here.txt)" = mine ] && [ "$(cat "$temp/onefile_beside_$$.txt")" = mine ] || { echo "files of others changed"; status=1; }
 rm -f "$temp/onefile_beside_$$.txt"

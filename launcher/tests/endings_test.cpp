@@ -213,6 +213,30 @@ TEST(KilledParent, ChildEndsAndALaterRunSweepsOnlyItsDirectory) {
   onefile_test::remove_tree(young);
 }
 
+// A folder named with the ID of a live process that was created after the
+// folder: the ID came back, so its owner is gone (a new Wine session hands
+// out the same small IDs at once; Windows reuses them in time).
+TEST(KilledParent, FolderOlderThanTheProcessWithItsIdIsSwept) {
+  Started live;
+  start_app(L"app.exe", L"wait 60000", live);
+  const std::wstring live_target = wait_until_app_runs(live.process.dwProcessId);
+  ASSERT_FALSE(live_target.empty());
+  const std::wstring reused =
+      temp_dir() + L"\\onefile_" + std::to_wstring(live.process.dwProcessId) + L"_123456_RRRRRRRRRRR";
+  ASSERT_TRUE(CreateDirectoryW(reused.c_str(), nullptr));
+  onefile_test::write_file(reused + L"\\left.txt", "left");
+  age(reused);
+
+  auto r = run_app(L"app.exe", {L"exit", L"0"});
+  EXPECT_EQ(r.exit_code, 0u);
+  EXPECT_FALSE(path_exists(reused));
+  // The live launcher's own folder is younger than a minute, and its own.
+  EXPECT_TRUE(path_exists(live_target + L"\\test_app.dll"));
+  live.stop();
+  Sleep(500);
+  remove_leftovers(live.process.dwProcessId);
+}
+
 // Waits up to 10 s for the hidden window of launcher args[0]: top-level (a
 // message-only window is not listed here and would hear nothing). A process
 // of its own, with its output in files: under Wine the first window call of a

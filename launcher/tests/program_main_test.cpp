@@ -120,9 +120,9 @@ TEST(ProgramMain, ExitCodePassesThroughWithAll32Bits) {
 // A cached app unpacks on its first start only: the second start finds the
 // folder complete and writes nothing, neither a file nor a folder.
 TEST(ProgramMain, CachedSecondRunWritesNothing) {
-  const std::wstring dir = onefile_test::make_temp_dir(L"program_cache");
-  const std::wstring exe = dir + L"\\app.exe";
-  ASSERT_TRUE(CopyFileW((here() + L"\\program_cache_app.exe").c_str(), exe.c_str(), FALSE));
+  const std::wstring root = onefile_test::default_cache_root(L"Onefile Program Cache Test");
+  onefile_test::remove_tree(root);
+  const std::wstring exe = here() + L"\\program_cache_app.exe";
   const auto snapshot = [&] {
     std::map<std::wstring, std::string> files;
     std::function<void(const std::wstring&)> walk = [&](const std::wstring& folder) {
@@ -140,7 +140,7 @@ TEST(ProgramMain, CachedSecondRunWritesNothing) {
       } while (FindNextFileW(h, &found));
       FindClose(h);
     };
-    walk(dir + L"\\program_cache");
+    walk(root);
     return files;
   };
   const Report first = run_raw(exe, L" one");
@@ -152,8 +152,8 @@ TEST(ProgramMain, CachedSecondRunWritesNothing) {
   EXPECT_EQ(second.values.at("self"), first.values.at("self"));
   EXPECT_EQ(second.values.at("cmdline"), "\"" + second.values.at("self") + "\" two");
   EXPECT_EQ(snapshot(), before);
-  EXPECT_NE(first.values.at("self").find(narrow(dir) + "\\program_cache\\"), std::string::npos);
-  onefile_test::remove_tree(dir);
+  EXPECT_NE(first.values.at("self").find(narrow(root) + "\\"), std::string::npos);
+  onefile_test::remove_tree(root);
 }
 
 // A program this project did not build, packed as it comes, runs as it would

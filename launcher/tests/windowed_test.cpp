@@ -257,7 +257,7 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
 }
 
 TEST(WindowedLauncher, SlowFirstStartShowsProgressUntilTheAppsWindowAndACacheHitShowsNone) {
-  onefile_test::remove_tree(here() + L"\\slow_cache");
+  onefile_test::remove_tree(onefile_test::default_cache_root(L"Onefile Slow Test"));
   auto r = onefile_test::run_mode(L"watch_start_window",
                                   {L"slow_cache_app.exe", kProgressWindowClass, L"show-window", L"0", L"2000"});
   ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
@@ -278,11 +278,11 @@ TEST(WindowedLauncher, SlowFirstStartShowsProgressUntilTheAppsWindowAndACacheHit
   EXPECT_EQ(m["found"], "no") << r.out;
   EXPECT_EQ(m["app window"], "yes");
   EXPECT_EQ(m["exit"], "6");
-  onefile_test::remove_tree(here() + L"\\slow_cache");
+  onefile_test::remove_tree(onefile_test::default_cache_root(L"Onefile Slow Test"));
 }
 
 TEST(WindowedLauncher, SplashShowsOnEveryStartUntilTheAppsWindow) {
-  onefile_test::remove_tree(here() + L"\\splash_cache");
+  onefile_test::remove_tree(onefile_test::default_cache_root(L"Onefile Splash Test"));
   for (const char* start : {"first start", "cache hit"}) {
     SCOPED_TRACE(start);
     // The app takes a second before it shows its window: the splash stands
@@ -304,7 +304,7 @@ TEST(WindowedLauncher, SplashShowsOnEveryStartUntilTheAppsWindow) {
   auto m = lines(r.out);
   EXPECT_EQ(m["found"], "no") << r.out;
   EXPECT_EQ(m["exit"], "6");
-  onefile_test::remove_tree(here() + L"\\splash_cache");
+  onefile_test::remove_tree(onefile_test::default_cache_root(L"Onefile Splash Test"));
 }
 
 // args: a program and its arguments. Runs it without standard handles, as

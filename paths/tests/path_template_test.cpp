@@ -251,6 +251,20 @@ TEST(Folders, TrailingBackslashesAreRemoved) {
   r = run_mode(L"expand", {L"{TEMP}|"}, {L"TMP=C:\\windows\\\\\\", L"TEMP=C:\\windows\\\\\\"});
   EXPECT_EQ(r.out, "true|C:\\windows|");
 
+  // Separators at the end of the whole result go too (a join would double
+  // them), but for a root's.
+  const struct {
+    const wchar_t* path_template;
+    std::wstring text;
+  } ends[] = {
+      {L"{TEMP}\\x\\", temp + L"x"},
+      {L"{TEMP}\\x/\\/", temp + L"x"},
+      {L"C:\\", L"C:\\"},
+      {L"C:\\\\", L"C:\\"},
+      {L"\\", L"\\"},
+  };
+  for (const auto& end : ends) EXPECT_EQ(expand(end.path_template).text, end.text) << narrow(end.path_template);
+
   for (const wchar_t* folder : {L"{HOME}", L"{cache_dir}"}) {
     auto f = expand(folder);
     EXPECT_TRUE(f.ok);

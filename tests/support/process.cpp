@@ -1,5 +1,7 @@
 #include "tests/support/process.h"
 
+#include <shlobj.h>
+
 #include <cstdio>
 #include <map>
 
@@ -185,6 +187,16 @@ std::string read_file(const std::wstring& path) {
 }
 
 bool path_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring local_app_data() {
+  wchar_t local[MAX_PATH] = L"";
+  SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local);
+  return local;
+}
+
+std::wstring default_cache_root(const std::wstring& product) {
+  return local_app_data() + L"\\Vorlan Onefile\\" + product;
+}
 
 std::string narrow(const std::wstring& w) {
   if (w.empty()) return {};

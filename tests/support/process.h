@@ -46,6 +46,13 @@ void write_file(const std::wstring& path, const std::string& bytes);
 std::string read_file(const std::wstring& path);
 bool path_exists(const std::wstring& path);
 
+// The user's local application data folder ({CACHE_DIR} of a template).
+std::wstring local_app_data();
+
+// The cache root a cached app packed with the default root and this product
+// name uses: <local application data>\Vorlan Onefile\<product>.
+std::wstring default_cache_root(const std::wstring& product);
+
 // Narrow <-> wide for test messages (UTF-8).
 std::string narrow(const std::wstring& w);
 std::wstring widen(const std::string& s);

@@ -1,0 +1,54 @@
+// Moving a cache folder aside before it is deleted, and deleting folders
+// that carry the launcher's mark.
+#include <windows.h>
+
+#include "launcher/cache.h"
+#include "launcher/launcher.h"
+#include "paths/build_texts.h"
+#include "paths/path_template.h"
+#include "paths/target_folder_name.h"
+#include "paths/wide_path.h"
+
+void make_fresh_folder(wchar_t* out, const wchar_t* root) {
+  // Two names made in one tick of the counter still differ.
+  static LONG made = 0;
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const uint32_t seed = static_cast<uint32_t>(counter.QuadPart ^ (counter.QuadPart >> 32)) +
+                        static_cast<uint32_t>(InterlockedIncrement(&made)) * 0x9e3779b9u;
+  wchar_t random[12];
+  random_text_from_seed(seed ? seed : 1, random);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  wchar_t time_us[8];
+  time_us_text(static_cast<int64_t>((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime), time_us);
+  wchar_t name[target_folder_name::kCapacity];
+  target_folder_name::format(name, GetCurrentProcessId(), time_us, random);
+  bounded_join(out, kPathCapacity, root, name);
+}
+
+void delete_marked_folder(const wchar_t* folder) {
+  delete_tree_once(folder);
+  if (!is_directory(folder)) return;
+  cache_record::Encoder mark(onefile_cache_key);
+  const auto& bytes = mark.bytes();
+  wchar_t path[kPathCapacity];
+  record_path(path, folder);
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+bool remove_marked_folder(const wchar_t* root, const wchar_t* folder) {
+  if (!carries_mark(folder, FILE_SHARE_READ)) return false;
+  // A link is removed where it is, never moved: Wine moves what a link to a
+  // folder points to instead of the link.
+  if (is_link(folder)) return RemoveDirectoryW(folder) != 0;
+  wchar_t moved[kPathCapacity];
+  make_fresh_folder(moved, root);
+  if (!MoveFileExW(folder, moved, 0)) return false;
+  delete_marked_folder(moved);
+  return true;
+}
