@@ -135,7 +135,8 @@ Target folder:
                          unknown placeholder, an unclosed brace, an empty
                          folder name, a placeholder giving a full path
                          anywhere but at the start, and without --cache a
-                         last folder name without @PER_RUN@,
+                         last folder name without one of
+                         @PER_RUN@,
                          or one of them above it.
   --cache                Extract once, reuse on later starts: the files go
                          into <root>\<key>, where <key> names the payload's
@@ -143,7 +144,8 @@ Target folder:
                          there after the app ends. TEMPLATE then names the
                          root: {CACHE_DIR} or {HOME}, a folder of the app's
                          own below it, no '.' or '..', and none of the
-                         placeholders that change from run to run.
+                         placeholders that change from run to run,
+                         @PER_RUN@.
                          Default root (without {COMPANY}\ when the company
                          is empty):
                          @DEFAULT_CACHE@
