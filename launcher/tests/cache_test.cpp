@@ -115,20 +115,6 @@ std::wstring staging_name(const std::wstring& root, DWORD pid, const wchar_t* ra
   return root + L"\\onefile_" + std::to_wstring(pid) + L"_123456_" + random;
 }
 
-// Makes `path` look created two minutes ago, beyond the sweeps' minimum age.
-void age(const std::wstring& path) {
-  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << narrow(path);
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
-  t.QuadPart -= 120ull * 10000000;
-  FILETIME past = {t.LowPart, t.HighPart};
-  EXPECT_TRUE(SetFileTime(h, &past, &past, &past));
-  CloseHandle(h);
-}
-
 // A record of the folder's key that lists no file: the mark a first start
 // writes before anything else.
 std::string mark_of(const std::wstring& folder) {
@@ -234,7 +220,7 @@ TEST(Cache, DamagedFolderOrKilledFirstStartIsRepairedOrIgnored) {
          MoveFileW(f.c_str(), staging.c_str());
          onefile_test::write_file(staging + L"\\" + kRecord, mark);
          DeleteFileW((staging + L"\\empty.txt").c_str());
-         age(staging);
+         onefile_test::age(staging);
        }},
   };
   for (const Damage& damage : damages) {
@@ -269,7 +255,7 @@ TEST(Cache, FoldersWithoutTheMarkStay) {
   for (const auto& dir : {hex, shaped}) {
     ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
     onefile_test::write_file(dir + L"\\thesis.docx", "mine");
-    age(dir);
+    onefile_test::age(dir);
   }
 
   auto r = app.run({L"env"});

@@ -72,20 +72,6 @@ std::wstring wait_until_app_runs(DWORD parent, DWORD* child = nullptr) {
   return L"";
 }
 
-// Makes `path` look created two minutes ago, beyond the sweep's minimum age.
-void age(const std::wstring& path) {
-  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << narrow(path);
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
-  t.QuadPart -= 120ull * 10000000;
-  FILETIME past = {t.LowPart, t.HighPart};
-  EXPECT_TRUE(SetFileTime(h, &past, &past, &past));
-  CloseHandle(h);
-}
-
 }  // namespace
 
 // Runs the command line given as arguments in this console and prints its
@@ -131,7 +117,7 @@ TEST(NormalEnd, HelpersTheAppLeftRunningOutliveItAndTheirFolderWaitsForTheSweep)
 
   // Once it is old enough, a later run sweeps it.
   Sleep(500);  // the helper ends after writing
-  age(left[0]);
+  onefile_test::age(left[0]);
   EXPECT_EQ(run_app(L"app.exe", {L"exit", L"0"}).exit_code, 0u);
   EXPECT_FALSE(path_exists(left[0]));
   remove_leftovers(r.pid);
@@ -188,7 +174,7 @@ TEST(KilledParent, ChildEndsAndALaterRunSweepsOnlyItsDirectory) {
   start_app(L"app.exe", L"wait 60000", live);
   const std::wstring live_target = wait_until_app_runs(live.process.dwProcessId);
   ASSERT_FALSE(live_target.empty());
-  for (const auto& path : {target, look_alike, shaped_file, in_use, live_target}) age(path);
+  for (const auto& path : {target, look_alike, shaped_file, in_use, live_target}) onefile_test::age(path);
 
   // The run waits for its sweep before it ends.
   auto r = run_app(L"app.exe", {L"exit", L"0"});
@@ -225,7 +211,7 @@ TEST(KilledParent, FolderOlderThanTheProcessWithItsIdIsSwept) {
       temp_dir() + L"\\onefile_" + std::to_wstring(live.process.dwProcessId) + L"_123456_RRRRRRRRRRR";
   ASSERT_TRUE(CreateDirectoryW(reused.c_str(), nullptr));
   onefile_test::write_file(reused + L"\\left.txt", "left");
-  age(reused);
+  onefile_test::age(reused);
 
   auto r = run_app(L"app.exe", {L"exit", L"0"});
   EXPECT_EQ(r.exit_code, 0u);

@@ -26,6 +26,8 @@
 #include <cwchar>
 #include <string>
 
+#include "launcher/tests/ctrl_c_actions.h"
+
 extern "C" {
 // The program's runtime expands unquoted wildcards, as many programs' do.
 int _dowildcard = -1;
@@ -85,28 +87,6 @@ std::wstring tree_top() {
   return top;
 }
 
-int wait_for_default_ctrl_c() {
-  print(L"ready " + tree_top() + L"\n");
-  Sleep(60000);
-  return 98;
-}
-
-int go_on_after_ctrl_c(DWORD milliseconds, int code) {
-  static LONG volatile caught = 0;
-  SetConsoleCtrlHandler(
-      [](DWORD event) -> BOOL {
-        if (event != CTRL_C_EVENT) return FALSE;
-        InterlockedExchange(&caught, 1);
-        return TRUE;
-      },
-      TRUE);
-  print(L"ready " + tree_top() + L"\n");
-  Sleep(milliseconds);
-  if (!caught) return 98;
-  print(L"caught Ctrl+C and went on\n");
-  return code;
-}
-
 int start_grandchild(const std::wstring& file) {
   SetEnvironmentVariableW(L"REPORT_PROGRAM", (L"pid:" + file).c_str());
   wchar_t self[32768];
@@ -163,9 +143,11 @@ int run() {
     GetExitCodeProcess(process.hProcess, &code);
     print(L"again=" + std::to_wstring(code) + L"\n");
   }
-  if (__argc == 2 && std::wstring(__wargv[1]) == L"ctrl-c-default") return wait_for_default_ctrl_c();
+  if (__argc == 2 && std::wstring(__wargv[1]) == L"ctrl-c-default")
+    return ctrl_c_actions::wait_without_handler(print, tree_top());
   if (__argc == 4 && std::wstring(__wargv[1]) == L"ctrl-c-goes-on")
-    return go_on_after_ctrl_c(wcstoul(__wargv[2], nullptr, 0), static_cast<int>(wcstoul(__wargv[3], nullptr, 0)));
+    return ctrl_c_actions::go_on_after_ctrl_c(print, tree_top(), wcstoul(__wargv[2], nullptr, 0),
+                                              static_cast<int>(wcstoul(__wargv[3], nullptr, 0)));
   return report();
 }
 

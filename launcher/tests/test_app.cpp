@@ -8,6 +8,7 @@
 #include <string>
 
 #include "launcher/run_code.h"
+#include "launcher/tests/ctrl_c_actions.h"
 
 namespace {
 
@@ -108,29 +109,10 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     fflush(stdout);
     return 0;
   }
-  if (action == L"ctrl-c-default") {
-    // No handler of its own: Ctrl+C ends the process with STATUS_CONTROL_C_EXIT.
-    out(L"ready " + directory_of(library_path) + L"\n");
-    Sleep(60000);
-    return 98;
-  }
-  if (action == L"ctrl-c-goes-on") {
-    // Handles Ctrl+C and goes on, as a REPL does: after argv[2] ms it
-    // returns argv[3] if Ctrl+C reached it, else 98.
-    static LONG volatile caught = 0;
-    SetConsoleCtrlHandler(
-        [](DWORD event) -> BOOL {
-          if (event != CTRL_C_EVENT) return FALSE;
-          InterlockedExchange(&caught, 1);
-          return TRUE;
-        },
-        TRUE);
-    out(L"ready " + directory_of(library_path) + L"\n");
-    Sleep(static_cast<DWORD>(wcstoul(argv[2], nullptr, 0)));
-    if (!caught) return 98;
-    out(L"caught Ctrl+C and went on\n");
-    return static_cast<int>(wcstoul(argv[3], nullptr, 0));
-  }
+  if (action == L"ctrl-c-default") return ctrl_c_actions::wait_without_handler(out, directory_of(library_path));
+  if (action == L"ctrl-c-goes-on")
+    return ctrl_c_actions::go_on_after_ctrl_c(out, directory_of(library_path), wcstoul(argv[2], nullptr, 0),
+                                              static_cast<int>(wcstoul(argv[3], nullptr, 0)));
   if (action == L"start-helper") {
     // Starts the command line argv[3]... without waiting for it and without
     // handing it any handle, then returns argv[2].

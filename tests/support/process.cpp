@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <map>
 
@@ -187,6 +189,19 @@ std::string read_file(const std::wstring& path) {
 }
 
 bool path_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void age(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << narrow(path);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+  t.QuadPart -= 120ull * 10000000;
+  FILETIME past = {t.LowPart, t.HighPart};
+  EXPECT_TRUE(SetFileTime(h, &past, &past, &past));
+  CloseHandle(h);
+}
 
 std::wstring local_app_data() {
   wchar_t local[MAX_PATH] = L"";

@@ -46,6 +46,10 @@ void write_file(const std::wstring& path, const std::string& bytes);
 std::string read_file(const std::wstring& path);
 bool path_exists(const std::wstring& path);
 
+// Makes `path` (a file or a folder) look created and written two minutes
+// ago, beyond the sweeps' minimum age.
+void age(const std::wstring& path);
+
 // The user's local application data folder ({CACHE_DIR} of a template).
 std::wstring local_app_data();
 
