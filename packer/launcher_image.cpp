@@ -138,15 +138,22 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
   }
   const bool splash = !texts.splash_image.empty();
   const size_t count = 1 + text_fields.size() + program_fields.size() + (splash ? 1 : 0);
+  const uint64_t at =
+      align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
   std::string table(data_section::kMagic, sizeof data_section::kMagic);
-  put32(table, data_section::kLayoutVersion);
-  put32(table, static_cast<uint32_t>(count));
+  table.resize(at, '\0');
+  set32(table, data_section::kVersionAt, data_section::kLayoutVersion);
+  set32(table, data_section::kCountAt, static_cast<uint32_t>(count));
   std::string fields;
-  uint64_t at = align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
+  size_t entry = data_section::kHeaderSize;
+  const auto add_entry = [&](uint32_t id, uint64_t offset, uint64_t size) {
+    set32(table, entry + data_section::kEntryIdAt, id);
+    set32(table, entry + data_section::kEntryOffsetAt, static_cast<uint32_t>(offset));
+    set_le(table, entry + data_section::kEntrySizeAt, size, 8);
+    entry += data_section::kFieldEntrySize;
+  };
   const auto add_field = [&](uint32_t id, const std::string& bytes) {
-    put32(table, id);
-    put32(table, static_cast<uint32_t>(at + fields.size()));
-    put64(table, bytes.size());
+    add_entry(id, at + fields.size(), bytes.size());
     fields += bytes;
     pad_to(fields, data_section::kFieldAlignment);
   };
@@ -164,10 +171,7 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
     add_field(id, bytes);
   }
   if (splash) add_field(data_section::kSplashImage, texts.splash_image);
-  put32(table, data_section::kPayload);
-  put32(table, static_cast<uint32_t>(at + fields.size()));
-  put64(table, payload_size);
-  table.resize(at, '\0');
+  add_entry(data_section::kPayload, at + fields.size(), payload_size);
   return table + fields;
 }
 
