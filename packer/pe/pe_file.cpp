@@ -137,7 +137,6 @@ PeFile::PeFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
     Section s;
     const char* name = reinterpret_cast<const char*>(bytes_.data() + at);
     s.name.assign(name, strnlen(name, kSectionNameSize));
-    s.header_offset = static_cast<size_t>(at);
     s.virtual_size = r.u32(at + kSectionVirtualSize, "section table");
     s.virtual_address = r.u32(at + kSectionVirtualAddress, "section table");
     s.raw_size = r.u32(at + kSectionRawSize, "section table");

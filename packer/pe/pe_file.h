@@ -104,7 +104,6 @@ struct Resource {
 
 struct Section {
   std::string name;  // up to 8 characters
-  size_t header_offset = 0;  // of its section header in the file
   uint32_t virtual_address = 0;
   uint32_t virtual_size = 0;
   uint32_t raw_offset = 0;
@@ -145,18 +144,18 @@ class PeFile {
   // File offsets of the headers, for fields of namespace layout.
   size_t file_header_offset() const { return file_header_; }
   size_t optional_header_offset() const { return file_header_ + layout::kFileHeaderSize; }
-  uint16_t optional_header_size() const { return optional_size_; }
   size_t section_table_offset() const { return optional_header_offset() + optional_size_; }
   // The data directory `index` and the file offset of its entry; the count
   // the optional header declares.
   size_t directory_count() const { return directories_.size(); }
-  DataDirectory directory(size_t index) const { return index < directories_.size() ? directories_[index] : DataDirectory{}; }
+  DataDirectory directory(size_t index) const {
+    return index < directories_.size() ? directories_[index] : DataDirectory{};
+  }
   size_t directory_offset(size_t index) const { return directories_offset_ + index * layout::kDirectoryEntrySize; }
   uint32_t section_alignment() const { return section_alignment_; }
   uint32_t file_alignment() const { return file_alignment_; }
   uint32_t headers_size() const { return size_of_headers_; }
   uint32_t initialized_data_size() const { return initialized_data_size_; }
-  size_t size() const { return bytes_.size(); }
 
   // Names in the export table, in table order; empty without one.
   std::vector<std::string> export_names() const;

@@ -75,7 +75,8 @@ TEST(DataSection, ATableOrFieldOutsideTheSectionReadsAsAbsent) {
   };
   for (const auto& c : cases) {
     const auto bytes = section(c.entries, 128, c.count);
-    const data_section::Span field = data_section::find_field(data_section::checked(span(bytes)), data_section::kPayload);
+    const data_section::Span field =
+        data_section::find_field(data_section::checked(span(bytes)), data_section::kPayload);
     EXPECT_EQ(field.data, nullptr) << c.what;
     EXPECT_EQ(field.size, 0u) << c.what;
   }
