@@ -38,6 +38,8 @@ add_library(onefile_layouts STATIC ${PROJECT_SOURCE_DIR}/payload/cache_record.cp
 target_include_directories(onefile_layouts PUBLIC ${PROJECT_SOURCE_DIR})
 add_executable(onefile_layout_tests
   ${PROJECT_SOURCE_DIR}/payload/tests/cache_record_test.cpp
+  ${PROJECT_SOURCE_DIR}/payload/tests/data_section_test.cpp
+  ${PROJECT_SOURCE_DIR}/payload/tests/little_endian_test.cpp
   ${PROJECT_SOURCE_DIR}/paths/tests/target_folder_name_test.cpp)
 target_link_libraries(onefile_layout_tests PRIVATE onefile_layouts gtest_main)
 gtest_discover_tests(onefile_layout_tests)

@@ -15,16 +15,7 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
-struct Span {
-  const unsigned char* data = nullptr;
-  unsigned long long size = 0;
-};
-
-uint32_t read32(const unsigned char* p) {
-  uint32_t value;
-  std::memcpy(&value, p, sizeof value);
-  return value;
-}
+using data_section::Span;
 
 // The section's bytes as mapped; empty when the image has none or its
 // header is not ours.
@@ -34,34 +25,14 @@ Span find_section() {
   const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
   for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
     if (std::memcmp(section->Name, data_section::kName, sizeof data_section::kName) != 0) continue;
-    const Span span{image + section->VirtualAddress, section->Misc.VirtualSize};
-    if (span.size < data_section::kHeaderSize ||
-        std::memcmp(span.data, data_section::kMagic, sizeof data_section::kMagic) != 0 ||
-        read32(span.data + 8) != data_section::kLayoutVersion)
-      return {};
-    return span;
+    return data_section::checked({image + section->VirtualAddress, section->Misc.VirtualSize});
   }
   return {};
 }
 
 const Span g_section = find_section();
 
-// The bytes of field `id`; empty when absent or not inside the section.
-Span field(uint32_t id) {
-  if (!g_section.data) return {};
-  const unsigned long long count = read32(g_section.data + 12);
-  if (count > (g_section.size - data_section::kHeaderSize) / data_section::kFieldEntrySize) return {};
-  for (unsigned long long i = 0; i < count; ++i) {
-    const unsigned char* entry = g_section.data + data_section::kHeaderSize + i * data_section::kFieldEntrySize;
-    if (read32(entry) != id) continue;
-    const unsigned long long offset = read32(entry + 4);
-    unsigned long long size;
-    std::memcpy(&size, entry + 8, sizeof size);
-    if (offset > g_section.size || size > g_section.size - offset) return {};
-    return {g_section.data + offset, size};
-  }
-  return {};
-}
+Span field(uint32_t id) { return data_section::find_field(g_section, id); }
 
 // A text field: UTF-16LE ending in its terminator, else the empty text.
 const wchar_t* text(uint32_t id) {

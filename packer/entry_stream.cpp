@@ -5,17 +5,9 @@
 
 #include "packer/pack_error.h"
 #include "payload/format.h"
+#include "payload/little_endian.h"
 
 namespace onefile_pack {
-
-void put_le16(unsigned char* out, uint16_t value) {
-  out[0] = static_cast<unsigned char>(value);
-  out[1] = static_cast<unsigned char>(value >> 8);
-}
-
-void put_le64(unsigned char* out, uint64_t value) {
-  for (int i = 0; i < 8; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 void write_record_header(ByteSink& sink, const std::u16string& name, uint64_t size) {
   if (name.empty() || name.size() > payload_format::kMaxNameUnits || name.find(u'\0') != std::u16string::npos)
@@ -23,11 +15,11 @@ void write_record_header(ByteSink& sink, const std::u16string& name, uint64_t si
   std::vector<unsigned char> header(2 * (name.size() + 1) + 8);
   unsigned char* out = header.data();
   for (const char16_t unit : name) {
-    put_le16(out, unit);
+    little_endian::write(out, unit, 2);
     out += 2;
   }
-  put_le16(out, 0);
-  put_le64(out + 2, size);
+  little_endian::write(out, 0, 2);
+  little_endian::write(out + 2, size, 8);
   sink.write(header.data(), header.size());
 }
 

@@ -31,8 +31,4 @@ void write_record_header(ByteSink& sink, const std::u16string& name, uint64_t si
 // The single 0x0000 unit that ends the stream.
 void write_end_marker(ByteSink& sink);
 
-// Little-endian helpers shared with the container writer.
-void put_le16(unsigned char* out, uint16_t value);
-void put_le64(unsigned char* out, uint64_t value);
-
 }  // namespace onefile_pack

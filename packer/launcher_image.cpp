@@ -11,17 +11,13 @@
 #include "packer/names.h"
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
+#include "packer/pe/pe_file.h"
 #include "payload/data_section.h"
 
 namespace onefile_pack {
 
 namespace {
 
-constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
-constexpr uint16_t kMagicPe32Plus = 0x20b;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr size_t kResourceDirectory = 2;
-constexpr size_t kCertificateDirectory = 4;
 constexpr uint32_t kReadOnlyData = 0x40000040;  // initialized data, readable
 constexpr uint64_t kPageSize = 4096;
 // The loader maps no image of 2 GiB or more.
@@ -29,58 +25,65 @@ constexpr uint64_t kMaxImageSize = uint64_t{2} << 30;
 
 uint64_t align(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
-// Where the fields of a PE32+ image's headers lie, and what they say.
+// What the template's headers say, and where the fields lie that completing
+// it rewrites (file offsets).
 struct Layout {
-  size_t coff = 0;      // the file header
-  size_t optional = 0;  // the optional header
-  size_t sections = 0;  // the section table
+  size_t section_count_at = 0;
+  size_t initialized_data_at = 0;
+  size_t image_size_at = 0;
+  size_t checksum_at = 0;
+  size_t resource_directory_at = 0;
+  size_t new_section_headers = 0;  // just past the section table
   uint16_t section_count = 0;
+  uint32_t initialized_data_size = 0;
   uint32_t file_alignment = 0;
   uint32_t section_alignment = 0;
-  uint32_t headers_size = 0;
   uint64_t end_of_file_data = 0;  // end of the last section's file data
   uint64_t end_of_image = 0;      // end of the last section in memory, aligned
 };
 
-Layout read_layout(const std::string& image) {
+Layout read_layout(std::string_view image) {
+  using namespace onefile_pe::layout;
   const auto bad = [](const std::string& reason) { return PackError("template launcher", reason); };
+  const onefile_pe::PeFile pe = [&] {
+    try {
+      return onefile_pe::PeFile(std::vector<uint8_t>(image.begin(), image.end()));
+    } catch (const onefile_pe::PeError& e) {
+      throw bad(std::string("not a Windows executable (") + e.what() + ")");
+    }
+  }();
+  if (!pe.is_pe32_plus() || pe.directory_count() < 16) throw bad("not a 64-bit Windows executable");
   Layout l;
-  if (image.size() < 0x40 || image.compare(0, 2, "MZ") != 0) throw bad("not a Windows executable");
-  const size_t pe = get32(image, 0x3c);
-  if (pe > image.size() - 24 || get32(image, pe) != kPeSignature) throw bad("not a Windows executable");
-  l.coff = pe + 4;
-  l.section_count = get16(image, l.coff + 2);
-  l.optional = l.coff + 20;
-  const uint16_t optional_size = get16(image, l.coff + 16);
-  if (optional_size < 112 + 16 * 8 || l.optional + optional_size > image.size() ||
-      get16(image, l.optional) != kMagicPe32Plus || get32(image, l.optional + 108) < 16)
-    throw bad("not a 64-bit Windows executable");
-  l.section_alignment = get32(image, l.optional + 32);
-  l.file_alignment = get32(image, l.optional + 36);
-  l.headers_size = get32(image, l.optional + 60);
-  l.sections = l.optional + optional_size;
-  if (l.file_alignment == 0 || l.section_alignment == 0 || l.headers_size > image.size() ||
-      l.sections + kSectionHeaderSize * l.section_count > l.headers_size)
+  const size_t optional = pe.optional_header_offset();
+  l.section_count_at = pe.file_header_offset() + kSectionCount;
+  l.initialized_data_at = optional + kInitializedDataSize;
+  l.image_size_at = optional + kImageSize;
+  l.checksum_at = optional + kChecksum;
+  l.resource_directory_at = pe.directory_offset(kResourceDirectory);
+  l.section_count = static_cast<uint16_t>(pe.sections().size());
+  l.new_section_headers = pe.section_table_offset() + kSectionHeaderSize * l.section_count;
+  l.initialized_data_size = pe.initialized_data_size();
+  l.section_alignment = pe.section_alignment();
+  l.file_alignment = pe.file_alignment();
+  if (l.file_alignment == 0 || l.section_alignment == 0 || pe.headers_size() > image.size() ||
+      l.new_section_headers > pe.headers_size())
     throw bad("malformed headers");
   // Two more section headers must fit before the first section's data.
-  if (l.sections + kSectionHeaderSize * (l.section_count + 2u) > l.headers_size)
+  if (l.new_section_headers + kSectionHeaderSize * 2 > pe.headers_size())
     throw bad("no room for two more section headers");
-  l.end_of_file_data = l.headers_size;
-  l.end_of_image = align(l.headers_size, l.section_alignment);
-  for (size_t i = 0; i < l.section_count; ++i) {
-    const size_t at = l.sections + i * kSectionHeaderSize;
-    const uint64_t end_raw = uint64_t{get32(image, at + 20)} + get32(image, at + 16);
-    const uint64_t end_virtual = uint64_t{get32(image, at + 12)} + get32(image, at + 8);
-    if (end_raw > l.end_of_file_data) l.end_of_file_data = end_raw;
-    if (align(end_virtual, l.section_alignment) > l.end_of_image) l.end_of_image = align(end_virtual, l.section_alignment);
-    if (image.compare(at, 8, data_section::kName, 8) == 0) throw bad("already has a data section");
+  l.end_of_file_data = pe.headers_size();
+  l.end_of_image = align(pe.headers_size(), l.section_alignment);
+  for (const onefile_pe::Section& s : pe.sections()) {
+    const uint64_t end_raw = uint64_t{s.raw_offset} + s.raw_size;
+    const uint64_t end_virtual = uint64_t{s.virtual_address} + s.virtual_size;
+    l.end_of_file_data = std::max(l.end_of_file_data, end_raw);
+    l.end_of_image = std::max(l.end_of_image, align(end_virtual, l.section_alignment));
+    if (s.name == std::string(data_section::kName, sizeof data_section::kName)) throw bad("already has a data section");
   }
   // Data after the sections (symbols, a signature) would end up inside the
   // new sections' file data.
   if (l.end_of_file_data != image.size()) throw bad("has data after its sections");
-  const size_t directories = l.optional + 112;
-  if (get32(image, directories + 8 * kResourceDirectory) != 0 ||
-      get32(image, directories + 8 * kCertificateDirectory) != 0)
+  if (pe.directory(kResourceDirectory).rva != 0 || pe.directory(kCertificateDirectory).rva != 0)
     throw bad("already has resources or a signature");
   return l;
 }
@@ -96,7 +99,7 @@ void add_section_header(std::string& image, size_t at, uint32_t virtual_address,
   put32(header, 0);  // line numbers
   put32(header, 0);  // their counts
   put32(header, kReadOnlyData);
-  image.replace(at, kSectionHeaderSize, header);
+  image.replace(at, onefile_pe::layout::kSectionHeaderSize, header);
 }
 
 // The data section's table, texts and splash image; the payload follows at
@@ -135,15 +138,22 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
   }
   const bool splash = !texts.splash_image.empty();
   const size_t count = 1 + text_fields.size() + program_fields.size() + (splash ? 1 : 0);
+  const uint64_t at =
+      align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
   std::string table(data_section::kMagic, sizeof data_section::kMagic);
-  put32(table, data_section::kLayoutVersion);
-  put32(table, static_cast<uint32_t>(count));
+  table.resize(at, '\0');
+  set32(table, data_section::kVersionAt, data_section::kLayoutVersion);
+  set32(table, data_section::kCountAt, static_cast<uint32_t>(count));
   std::string fields;
-  uint64_t at = align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
+  size_t entry = data_section::kHeaderSize;
+  const auto add_entry = [&](uint32_t id, uint64_t offset, uint64_t size) {
+    set32(table, entry + data_section::kEntryIdAt, id);
+    set32(table, entry + data_section::kEntryOffsetAt, static_cast<uint32_t>(offset));
+    set_le(table, entry + data_section::kEntrySizeAt, size, 8);
+    entry += data_section::kFieldEntrySize;
+  };
   const auto add_field = [&](uint32_t id, const std::string& bytes) {
-    put32(table, id);
-    put32(table, static_cast<uint32_t>(at + fields.size()));
-    put64(table, bytes.size());
+    add_entry(id, at + fields.size(), bytes.size());
     fields += bytes;
     pad_to(fields, data_section::kFieldAlignment);
   };
@@ -161,10 +171,7 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
     add_field(id, bytes);
   }
   if (splash) add_field(data_section::kSplashImage, texts.splash_image);
-  put32(table, data_section::kPayload);
-  put32(table, static_cast<uint32_t>(at + fields.size()));
-  put64(table, payload_size);
-  table.resize(at, '\0');
+  add_entry(data_section::kPayload, at + fields.size(), payload_size);
   return table + fields;
 }
 
@@ -250,17 +257,17 @@ void write_launcher(const LauncherInputs& inputs, OutputFile& out) {
     throw PackError(inputs.payload_path, "the launcher would map " + std::to_string(image_size) +
                                              " bytes, more than a Windows image may (2 GiB)");
 
-  const size_t new_headers = l.sections + kSectionHeaderSize * l.section_count;
-  add_section_header(image, new_headers, resources_rva, resources.size(), l.end_of_file_data, resources_raw,
-                     ".rsrc\0\0");
-  add_section_header(image, new_headers + kSectionHeaderSize, static_cast<uint32_t>(data_rva), data_size,
-                     l.end_of_file_data + resources_raw, data_raw, data_section::kName);
-  set16(image, l.coff + 2, static_cast<uint16_t>(l.section_count + 2));
-  set32(image, l.optional + 8, static_cast<uint32_t>(get32(image, l.optional + 8) + resources_raw + data_raw));
-  set32(image, l.optional + 56, static_cast<uint32_t>(image_size));
-  set32(image, l.optional + 64, 0);  // the checksum, written last
-  set32(image, l.optional + 112 + 8 * kResourceDirectory, resources_rva);
-  set32(image, l.optional + 116 + 8 * kResourceDirectory, static_cast<uint32_t>(resources.size()));
+  add_section_header(image, l.new_section_headers, resources_rva, resources.size(), l.end_of_file_data,
+                     resources_raw, ".rsrc\0\0");
+  add_section_header(image, l.new_section_headers + onefile_pe::layout::kSectionHeaderSize,
+                     static_cast<uint32_t>(data_rva), data_size, l.end_of_file_data + resources_raw, data_raw,
+                     data_section::kName);
+  set16(image, l.section_count_at, static_cast<uint16_t>(l.section_count + 2));
+  set32(image, l.initialized_data_at, static_cast<uint32_t>(l.initialized_data_size + resources_raw + data_raw));
+  set32(image, l.image_size_at, static_cast<uint32_t>(image_size));
+  set32(image, l.checksum_at, 0);  // written last
+  set32(image, l.resource_directory_at, resources_rva);
+  set32(image, l.resource_directory_at + 4, static_cast<uint32_t>(resources.size()));
 
   ImageWriter writer{out, {}};
   writer.write(image.data(), image.size());
@@ -281,7 +288,7 @@ void write_launcher(const LauncherInputs& inputs, OutputFile& out) {
 
   std::string checksum;
   put32(checksum, writer.checksum.value());
-  out.write_at(l.optional + 64, checksum.data(), checksum.size());
+  out.write_at(l.checksum_at, checksum.data(), checksum.size());
 }
 
 }  // namespace onefile_pack

@@ -10,6 +10,7 @@
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
 #include "payload/format.h"
+#include "payload/little_endian.h"
 
 namespace onefile_pack {
 
@@ -81,7 +82,7 @@ std::vector<unsigned char> payload_trailer(uint64_t length) {
   const uint64_t align = payload_format::kTrailerAlignment;
   const uint64_t padding = (align - length % align) % align;
   std::vector<unsigned char> trailer(padding + 8, 0);
-  put_le64(trailer.data() + padding, length + padding);
+  little_endian::write(trailer.data() + padding, length + padding, 8);
   return trailer;
 }
 

@@ -37,6 +37,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "payload/little_endian.h"
 
 namespace data_section {
 inline constexpr char kName[8] = {'.', 'o', 'n', 'e', 'f', 'i', 'l', 'e'};
@@ -45,6 +48,12 @@ inline constexpr uint32_t kLayoutVersion = 1;
 inline constexpr size_t kHeaderSize = 16;
 inline constexpr size_t kFieldEntrySize = 16;
 inline constexpr size_t kFieldAlignment = 16;
+// Where the numbers lie: in the header, and in a field entry.
+inline constexpr size_t kVersionAt = 8;
+inline constexpr size_t kCountAt = 12;
+inline constexpr size_t kEntryIdAt = 0;
+inline constexpr size_t kEntryOffsetAt = 4;
+inline constexpr size_t kEntrySizeAt = 8;
 
 enum FieldId : uint32_t {
   kPayload = 1,
@@ -60,6 +69,37 @@ enum FieldId : uint32_t {
   kSplashImage = 11,    // the splash image, see below; absent without one
   kSplashText = 12,     // the text that replaces "Preparing …"; empty: that text
 };
+
+// Bytes of a section or of one field; null when absent.
+struct Span {
+  const unsigned char* data = nullptr;
+  uint64_t size = 0;
+};
+
+// `section` when it starts with our header, else the empty span.
+inline Span checked(Span section) {
+  if (!section.data || section.size < kHeaderSize || std::memcmp(section.data, kMagic, sizeof kMagic) != 0 ||
+      little_endian::read(section.data + kVersionAt, 4) != kLayoutVersion)
+    return {};
+  return section;
+}
+
+// The bytes of field `id` of a checked section; empty when absent, or when
+// the table or the field does not lie inside the section.
+inline Span find_field(Span section, uint32_t id) {
+  if (!section.data) return {};
+  const uint64_t count = little_endian::read(section.data + kCountAt, 4);
+  if (count > (section.size - kHeaderSize) / kFieldEntrySize) return {};
+  for (uint64_t i = 0; i < count; ++i) {
+    const unsigned char* entry = section.data + kHeaderSize + i * kFieldEntrySize;
+    if (little_endian::read(entry + kEntryIdAt, 4) != id) continue;
+    const uint64_t offset = little_endian::read(entry + kEntryOffsetAt, 4);
+    const uint64_t size = little_endian::read(entry + kEntrySizeAt, 8);
+    if (offset > section.size || size > section.size - offset) return {};
+    return {section.data + offset, size};
+  }
+  return {};
+}
 
 // The splash image: a BITMAPINFOHEADER (40 bytes: biSize 40, biWidth w,
 // biHeight -h for rows from the top, biPlanes 1, biBitCount 32, biCompression

@@ -1,6 +1,7 @@
 #include "packer/pe/pe_file.h"
 
 #include "packer/pack_error.h"
+#include "payload/little_endian.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,13 +28,12 @@ class Reader {
 
   uint16_t u16(uint64_t offset, const char* what) const {
     need(offset, 2, what);
-    return static_cast<uint16_t>(data_[offset] | data_[offset + 1] << 8);
+    return static_cast<uint16_t>(little_endian::read(data_ + offset, 2));
   }
 
   uint32_t u32(uint64_t offset, const char* what) const {
     need(offset, 4, what);
-    return static_cast<uint32_t>(data_[offset]) | static_cast<uint32_t>(data_[offset + 1]) << 8 |
-           static_cast<uint32_t>(data_[offset + 2]) << 16 | static_cast<uint32_t>(data_[offset + 3]) << 24;
+    return static_cast<uint32_t>(little_endian::read(data_ + offset, 4));
   }
 
   const uint8_t* data() const { return data_; }
@@ -44,13 +44,7 @@ class Reader {
   size_t size_;
 };
 
-constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
-constexpr uint16_t kMagicPe32 = 0x10b;
-constexpr uint16_t kMagicPe32Plus = 0x20b;
-constexpr size_t kFileHeaderSize = 20;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr size_t kExportDirectory = 0;
-constexpr size_t kResourceDirectory = 2;
+using namespace layout;
 // A real resource tree has at most a few thousand entries; the cap keeps a
 // tree whose directories share subdirectories from exploding.
 constexpr size_t kMaxResourceEntries = 100000;
@@ -102,48 +96,52 @@ std::string machine_text(uint16_t machine) {
 PeFile::PeFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
   Reader r(bytes_.data(), bytes_.size());
   if (!r.has(0, 64) || bytes_[0] != 'M' || bytes_[1] != 'Z') throw PeError("no DOS header (MZ)");
-  uint64_t pe = r.u32(0x3c, "DOS header");
+  uint64_t pe = r.u32(kLfanew, "DOS header");
   if (!r.has(pe, 4) || r.u32(pe, "PE signature") != kPeSignature) throw PeError("no PE signature");
 
-  uint64_t file_header = pe + 4;
-  machine_ = r.u16(file_header, "file header");
-  uint16_t section_count = r.u16(file_header + 2, "file header");
-  timestamp_ = r.u32(file_header + 4, "file header");
-  uint16_t optional_size = r.u16(file_header + 16, "file header");
-  characteristics_ = r.u16(file_header + 18, "file header");
+  file_header_ = static_cast<size_t>(pe + 4);
+  machine_ = r.u16(file_header_ + kMachine, "file header");
+  uint16_t section_count = r.u16(file_header_ + kSectionCount, "file header");
+  timestamp_ = r.u32(file_header_ + kTimestamp, "file header");
+  optional_size_ = r.u16(file_header_ + kOptionalHeaderSize, "file header");
+  characteristics_ = r.u16(file_header_ + kCharacteristics, "file header");
 
-  uint64_t optional = file_header + kFileHeaderSize;
-  r.need(optional, optional_size, "optional header");
-  if (optional_size < 2) throw PeError("no optional header");
-  uint16_t magic = r.u16(optional, "optional header");
+  uint64_t optional = optional_header_offset();
+  r.need(optional, optional_size_, "optional header");
+  if (optional_size_ < 2) throw PeError("no optional header");
+  uint16_t magic = r.u16(optional + kMagic, "optional header");
   if (magic != kMagicPe32 && magic != kMagicPe32Plus) throw PeError("unknown optional header magic " + hex(magic));
   pe32_plus_ = magic == kMagicPe32Plus;
 
   // The directory count and table sit at different offsets in PE32 and PE32+.
-  size_t count_offset = pe32_plus_ ? 108 : 92;
-  if (optional_size < count_offset + 4) throw PeError("optional header too small");
-  size_of_headers_ = r.u32(optional + 60, "optional header");
-  subsystem_ = r.u16(optional + 68, "optional header");
+  size_t count_offset = pe32_plus_ ? kDirectoryCountPe32Plus : kDirectoryCountPe32;
+  if (optional_size_ < count_offset + 4) throw PeError("optional header too small");
+  initialized_data_size_ = r.u32(optional + kInitializedDataSize, "optional header");
+  section_alignment_ = r.u32(optional + kSectionAlignment, "optional header");
+  file_alignment_ = r.u32(optional + kFileAlignment, "optional header");
+  size_of_headers_ = r.u32(optional + kHeadersSize, "optional header");
+  subsystem_ = r.u16(optional + kSubsystem, "optional header");
   uint32_t directory_count = r.u32(optional + count_offset, "optional header");
-  uint64_t directory_room = (optional_size - count_offset - 4) / 8;
+  directories_offset_ = static_cast<size_t>(optional + count_offset + 4);
+  uint64_t directory_room = (optional_size_ - count_offset - 4) / kDirectoryEntrySize;
   if (directory_count > directory_room) throw PeError("data directories do not fit the optional header");
   for (uint32_t i = 0; i < directory_count; ++i) {
-    uint64_t at = optional + count_offset + 4 + uint64_t{i} * 8;
+    uint64_t at = directory_offset(i);
     directories_.push_back({r.u32(at, "data directory"), r.u32(at + 4, "data directory")});
   }
 
-  uint64_t table = optional + optional_size;
+  uint64_t table = section_table_offset();
   r.need(table, uint64_t{section_count} * kSectionHeaderSize, "section table");
   for (uint16_t i = 0; i < section_count; ++i) {
     uint64_t at = table + uint64_t{i} * kSectionHeaderSize;
     Section s;
     const char* name = reinterpret_cast<const char*>(bytes_.data() + at);
-    s.name.assign(name, strnlen(name, 8));
-    s.virtual_size = r.u32(at + 8, "section table");
-    s.virtual_address = r.u32(at + 12, "section table");
-    s.raw_size = r.u32(at + 16, "section table");
-    s.raw_offset = r.u32(at + 20, "section table");
-    s.characteristics = r.u32(at + 36, "section table");
+    s.name.assign(name, strnlen(name, kSectionNameSize));
+    s.virtual_size = r.u32(at + kSectionVirtualSize, "section table");
+    s.virtual_address = r.u32(at + kSectionVirtualAddress, "section table");
+    s.raw_size = r.u32(at + kSectionRawSize, "section table");
+    s.raw_offset = r.u32(at + kSectionRawOffset, "section table");
+    s.characteristics = r.u32(at + kSectionCharacteristics, "section table");
     sections_.push_back(std::move(s));
   }
 }

@@ -1,11 +1,13 @@
 // A small reader for Windows PE images (executables and DLLs) held in memory.
-// The packer uses it to check the main library before packing and the tests
-// use it to read back the resources of a produced executable.
+// The packer uses it to check the main library and a program main before
+// packing and to find where a template launcher's headers lie before
+// completing it; the tests use it to read back a produced executable.
 //
 // Every read is bounds-checked against the buffer: a truncated or malformed
 // image throws PeError with a one-line reason and never reads outside it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -19,6 +21,46 @@
 namespace onefile_pe {
 
 using onefile_pack::utf16_to_utf8;
+
+// Where the header fields lie: the one description of the layout, for the
+// reader below and for the packer, which rewrites some of them in place.
+namespace layout {
+inline constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
+inline constexpr size_t kLfanew = 0x3c;                // in the DOS header
+// The file header, after the signature.
+inline constexpr size_t kFileHeaderSize = 20;
+inline constexpr size_t kMachine = 0;
+inline constexpr size_t kSectionCount = 2;
+inline constexpr size_t kTimestamp = 4;
+inline constexpr size_t kOptionalHeaderSize = 16;
+inline constexpr size_t kCharacteristics = 18;
+// The optional header: these fields lie at the same offsets in PE32 and PE32+.
+inline constexpr uint16_t kMagicPe32 = 0x10b;
+inline constexpr uint16_t kMagicPe32Plus = 0x20b;
+inline constexpr size_t kMagic = 0;
+inline constexpr size_t kInitializedDataSize = 8;
+inline constexpr size_t kSectionAlignment = 32;
+inline constexpr size_t kFileAlignment = 36;
+inline constexpr size_t kImageSize = 56;
+inline constexpr size_t kHeadersSize = 60;
+inline constexpr size_t kChecksum = 64;
+inline constexpr size_t kSubsystem = 68;
+// The directory count, followed by the directories of 8 bytes (RVA, size).
+inline constexpr size_t kDirectoryCountPe32 = 92;
+inline constexpr size_t kDirectoryCountPe32Plus = 108;
+inline constexpr size_t kDirectoryEntrySize = 8;
+inline constexpr size_t kExportDirectory = 0;
+inline constexpr size_t kResourceDirectory = 2;
+inline constexpr size_t kCertificateDirectory = 4;
+// A section header.
+inline constexpr size_t kSectionHeaderSize = 40;
+inline constexpr size_t kSectionNameSize = 8;
+inline constexpr size_t kSectionVirtualSize = 8;
+inline constexpr size_t kSectionVirtualAddress = 12;
+inline constexpr size_t kSectionRawSize = 16;
+inline constexpr size_t kSectionRawOffset = 20;
+inline constexpr size_t kSectionCharacteristics = 36;
+}  // namespace layout
 
 inline constexpr uint16_t kMachineI386 = 0x014c;
 inline constexpr uint16_t kMachineAmd64 = 0x8664;
@@ -69,6 +111,12 @@ struct Section {
   uint32_t characteristics = 0;
 };
 
+// A data directory: the RVA and size of a table; zero when absent.
+struct DataDirectory {
+  uint32_t rva = 0;
+  uint32_t size = 0;
+};
+
 // A parsed image. Owns its bytes; the views in Resource stay valid while the
 // PeFile lives (also after a move).
 class PeFile {
@@ -93,6 +141,22 @@ class PeFile {
   bool is_amd64_dll() const { return machine_ == kMachineAmd64 && pe32_plus_ && is_dll(); }
   const std::vector<Section>& sections() const { return sections_; }
 
+  // File offsets of the headers, for fields of namespace layout.
+  size_t file_header_offset() const { return file_header_; }
+  size_t optional_header_offset() const { return file_header_ + layout::kFileHeaderSize; }
+  size_t section_table_offset() const { return optional_header_offset() + optional_size_; }
+  // The data directory `index` and the file offset of its entry; the count
+  // the optional header declares.
+  size_t directory_count() const { return directories_.size(); }
+  DataDirectory directory(size_t index) const {
+    return index < directories_.size() ? directories_[index] : DataDirectory{};
+  }
+  size_t directory_offset(size_t index) const { return directories_offset_ + index * layout::kDirectoryEntrySize; }
+  uint32_t section_alignment() const { return section_alignment_; }
+  uint32_t file_alignment() const { return file_alignment_; }
+  uint32_t headers_size() const { return size_of_headers_; }
+  uint32_t initialized_data_size() const { return initialized_data_size_; }
+
   // Names in the export table, in table order; empty without one.
   std::vector<std::string> export_names() const;
   // The RVA the export `name` points at; 0 when there is no such export.
@@ -105,11 +169,6 @@ class PeFile {
   std::vector<Resource> resources() const;
 
  private:
-  struct DataDirectory {
-    uint32_t rva = 0;
-    uint32_t size = 0;
-  };
-
   // File offset of `size` bytes at `rva`; they must lie within one section's
   // file data (or the headers). `what` names the structure for the error.
   size_t offset_of(uint32_t rva, uint64_t size, const char* what) const;
@@ -121,6 +180,12 @@ class PeFile {
   uint32_t timestamp_ = 0;
   uint16_t subsystem_ = 0;
   bool pe32_plus_ = false;
+  size_t file_header_ = 0;
+  uint16_t optional_size_ = 0;
+  size_t directories_offset_ = 0;
+  uint32_t section_alignment_ = 0;
+  uint32_t file_alignment_ = 0;
+  uint32_t initialized_data_size_ = 0;
   uint32_t size_of_headers_ = 0;
   std::vector<DataDirectory> directories_;
   std::vector<Section> sections_;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "packer/pe/pe_file.h"
+#include "payload/little_endian.h"
 
 namespace onefile_pe {
 namespace {
@@ -23,21 +24,20 @@ struct Node {
 
 size_t align4(size_t offset) { return (offset + 3) & ~size_t{3}; }
 
+uint64_t read_le(std::string_view bytes, size_t offset, size_t width) {
+  return little_endian::read(reinterpret_cast<const unsigned char*>(bytes.data()) + offset, width);
+}
+
 class VersionParser {
  public:
   explicit VersionParser(std::string_view data) : data_(data) {}
 
   uint16_t u16(size_t offset) const {
     if (offset > data_.size() || data_.size() - offset < 2) throw PeError("truncated version resource");
-    return static_cast<uint16_t>(static_cast<uint8_t>(data_[offset]) | static_cast<uint8_t>(data_[offset + 1])
-                                                                           << 8);
+    return static_cast<uint16_t>(read_le(data_, offset, 2));
   }
 
-  uint32_t u32(std::string_view bytes, size_t offset) const {
-    uint32_t value = 0;
-    for (size_t i = 0; i < 4; ++i) value |= uint32_t{static_cast<uint8_t>(bytes[offset + i])} << (8 * i);
-    return value;
-  }
+  uint32_t u32(std::string_view bytes, size_t offset) const { return static_cast<uint32_t>(read_le(bytes, offset, 4)); }
 
   // The node at `offset`, which must end by `limit`.
   Node node(size_t offset, size_t limit) const {
@@ -81,8 +81,7 @@ class VersionParser {
   std::string text(std::string_view value) const {
     std::u16string units;
     for (size_t i = 0; i + 1 < value.size(); i += 2) {
-      char16_t unit =
-          static_cast<char16_t>(static_cast<uint8_t>(value[i]) | static_cast<uint8_t>(value[i + 1]) << 8);
+      char16_t unit = static_cast<char16_t>(read_le(value, i, 2));
       if (unit == 0) break;
       units += unit;
     }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # install_test.sh WINE_RUN HOST_BUILD: installs the host build into an empty
 # prefix, then configures, builds and packs the outside project in this
-# folder, which knows only that prefix, and runs the packed app under Wine.
+# folder, which knows only that prefix, and runs its packed app and packed
+# program under Wine.
 set -euo pipefail
 wine_run=$1 host_build=$2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,6 +32,13 @@ status=0
 "$wine_run" "$work/build/OutsideApp.exe" >"$work/out" 2>&1 || status=$?
 [ "$status" = 37 ] || { cat "$work/out"; fail "the packed app exited with $status, not 37"; }
 grep -q "outside app: 37" "$work/out" || { cat "$work/out"; fail "no output from the app"; }
+
+# The program main: the data file's 37 plus its fixed argument's 5. Its kind
+# is the program's own, a console program.
+status=0
+"$wine_run" "$work/build/OutsideProgram.exe" >"$work/out" 2>&1 || status=$?
+[ "$status" = 42 ] || { cat "$work/out"; fail "the packed program exited with $status, not 42"; }
+grep -q "outside program: 42" "$work/out" || { cat "$work/out"; fail "no output from the program"; }
 
 # The version file: a project asking for the next major version is refused.
 mkdir -p "$work/v2"

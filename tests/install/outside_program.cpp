@@ -1,0 +1,28 @@
+// The outside project's program main: its exit code is the number in the
+// data file beside it plus the one after its fixed argument "--plus", so a
+// run proves that the payload carried the file, that the packed arguments
+// reached the program and that its exit code became the launcher's.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+int main(int argc, char** argv) {
+  if (argc != 3 || strcmp(argv[1], "--plus") != 0) return 210;
+  wchar_t path[1024];
+  const DWORD length = GetModuleFileNameW(nullptr, path, 1024);
+  if (length == 0 || length >= 1024) return 211;
+  wchar_t* slash = wcsrchr(path, L'\\');
+  if (!slash) return 212;
+  wcscpy(slash + 1, L"data\\answer.txt");
+  FILE* file = _wfopen(path, L"r");
+  if (!file) return 213;
+  int answer = 0;
+  if (fscanf(file, "%d", &answer) != 1) answer = 214;
+  fclose(file);
+  answer += atoi(argv[2]);
+  printf("outside program: %d\n", answer);
+  return answer;
+}
