@@ -111,7 +111,8 @@ ONEFILE_TEST_MODE(interrupted_race) {
   if (unpack_next_entry(args.at(0).c_str(), g_stop) != EntryOutcome::file_written) return 10;
   g_stop = 1;
   onefile_test::remove_tree(args.at(0));
-  std::printf("%s\n", unpack_next_entry(args.at(0).c_str(), g_stop) == EntryOutcome::interrupted ? "interrupted" : "written");
+  const EntryOutcome outcome = unpack_next_entry(args.at(0).c_str(), g_stop);
+  std::printf("%s\n", outcome == EntryOutcome::interrupted ? "interrupted" : "written");
   return 0;
 }
 
