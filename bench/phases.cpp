@@ -29,6 +29,7 @@
 #include <zstd.h>
 
 #include "launcher/launcher.h"
+#include "launcher/run_state.h"
 #include "payload/reader.h"
 #include "payload/stored_payload.h"
 #include "payload/unpack.h"
@@ -164,10 +165,7 @@ double time_files(const std::wstring& root, const std::vector<Record>& records,
   return seconds_since(start);
 }
 
-void set_target(const std::wstring& dir) {
-  wcscpy(g_target_directory, dir.c_str());
-  g_main_library_path[0] = 0;
-}
+void set_target(const std::wstring& dir) { wcscpy(g_parent.target_directory, dir.c_str()); }
 
 }  // namespace
 
@@ -192,21 +190,21 @@ int wmain(int argc, wchar_t** argv) {
   // the launcher's clean-up (also timed, for the unpacked tree).
   const double create = time_files(work + L"\\create", records, stream, false);
   set_target(work + L"\\create");
-  g_unpack_started = 1;
-  cleanup();
+  g_parent.owns_folder = 1;
+  delete_folder_if_owned();
   const double write = time_files(work + L"\\write", records, stream, true);
   set_target(work + L"\\write");
-  cleanup();
+  delete_folder_if_owned();
 
   set_target(work + L"\\unpack");
   LARGE_INTEGER start = clock_now();
   payload_open(stored.data(), stored.size());
-  while (unpack_next_entry(false) != EntryOutcome::end_of_list) {
+  while (unpack_next_entry(g_parent.target_directory, g_parent.interrupted) != EntryOutcome::end_of_list) {
   }
   payload_close();
   const double unpack = seconds_since(start);
   start = clock_now();
-  cleanup();
+  delete_folder_if_owned();
   const double clean = seconds_since(start);
   RemoveDirectoryW(work.c_str());
 

@@ -31,9 +31,6 @@ struct CacheFolders {
   HANDLE record_in_use = INVALID_HANDLE_VALUE;
 };
 
-// The parent's cached run, for the clean-up that runs beside the child.
-extern CacheFolders g_parent_cache;
-
 // cache_folder.cpp: cache mode, when the launcher carries a cache key.
 bool cache_mode();
 
@@ -68,7 +65,7 @@ void note_cached_file(const wchar_t* name, unsigned long long size);
 const wchar_t* publish_cache_folder(CacheFolders& folders);
 
 // cache_sweep.cpp: removes, silently and as far as possible, what the
-// launcher left in the parent's cache root: staging folders of killed first
+// launcher left in the parent's cache root (g_parent.cache.root): staging folders of killed first
 // starts and folders of other keys that no run uses. Only folders that carry
 // the mark are touched.
 void sweep_cache_root();

@@ -9,12 +9,11 @@
 #include "diag/messages.h"
 #include "launcher/cache.h"
 #include "launcher/launcher.h"
+#include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
 #include "paths/target_folder_name.h"
 #include "paths/wide_path.h"
-
-CacheFolders g_parent_cache;
 
 namespace {
 
@@ -27,7 +26,7 @@ cache_record::Encoder* g_record = nullptr;
 // fatal stop nor an interruption.
 const wchar_t* use_key_folder(CacheFolders& folders) {
   g_before_fatal_stop = nullptr;
-  g_unpack_started = 0;
+  InterlockedExchange(&g_parent.owns_folder, 0);
   // A folder this run has just renamed into place needs no check.
   if (folders.record_in_use == INVALID_HANDLE_VALUE) folders.record_in_use = open_record(folders.key_folder);
   tell_child_folder(folders.key_folder);

@@ -8,6 +8,7 @@
 
 #include "launcher/cache.h"
 #include "launcher/launcher.h"
+#include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/target_folder_name.h"
 
@@ -31,12 +32,12 @@ void sweep_cache_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void*
   // Folders of older keys that no run uses: their record opens without
   // sharing.
   if (is_hex_key(found.cFileName) && wcscmp(found.cFileName, onefile_cache_key) != 0 && carries_mark(path, 0))
-    remove_marked_folder(g_parent_cache.root, path);
+    remove_marked_folder(g_parent.cache.root, path);
 }
 
 }  // namespace
 
 void sweep_cache_root() {
   ULONGLONG now = current_time();
-  for_each_folder(g_parent_cache.root, L"*", sweep_cache_entry, &now);
+  for_each_folder(g_parent.cache.root, L"*", sweep_cache_entry, &now);
 }

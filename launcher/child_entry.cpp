@@ -8,13 +8,13 @@
 #include "diag/messages.h"
 #include "launcher/launcher.h"
 #include "launcher/run_code.h"
-#include "payload/unpack.h"
+#include "launcher/run_state.h"
 
 int hand_off_to_main_library() {
   // The app's own DLLs lie in the target directory; with the search flags
   // below they are found there, beside the main library and in System32 only.
-  AddDllDirectory(g_target_directory);
-  HMODULE library = LoadLibraryExW(g_main_library_path, nullptr,
+  AddDllDirectory(g_child.target_directory);
+  HMODULE library = LoadLibraryExW(g_child.main_library_path, nullptr,
                                    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
                                        LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!library) fail_system(msg::kLoadDll, GetLastError());
@@ -24,5 +24,5 @@ int hand_off_to_main_library() {
     FreeLibrary(library);
     fail_message(msg::kEntryPoint);
   }
-  return run_code(__argc, __wargv, g_main_library_path);
+  return run_code(__argc, __wargv, g_child.main_library_path);
 }

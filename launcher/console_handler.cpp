@@ -4,7 +4,6 @@
 
 #include "diag/message_box.h"
 #include "launcher/launcher.h"
-#include "payload/unpack.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// Deleting the target directory with everything in it, retried while files in
-// it are still in use.
+// Deleting a folder tree (the target directory) with everything in it,
+// retried while files in it are still in use.
 #include <windows.h>
 
 #include <cstdlib>
@@ -7,7 +7,6 @@
 
 #include "launcher/launcher.h"
 #include "paths/wide_path.h"
-#include "payload/unpack.h"
 
 namespace {
 
@@ -125,10 +124,8 @@ void delete_tree_once(const wchar_t* directory) {
   free(path);
 }
 
-void delete_target_directory_once() { delete_tree_once(g_target_directory); }
-
-void delete_target_directory() {
-  wchar_t* path = extended_path(g_target_directory);
+void delete_tree_with_retries(const wchar_t* directory) {
+  wchar_t* path = extended_path(directory);
   if (!path) return;
   // The deletion fails while a file in the tree is still open (the child may
   // take a moment to release its files): retry for about two seconds. The

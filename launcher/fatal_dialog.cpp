@@ -6,13 +6,13 @@
 #include "diag/fail.h"
 #include "diag/message_box.h"
 #include "launcher/progress_window.h"
-#include "payload/unpack.h"
+#include "launcher/run_state.h"
 
 namespace {
 
 void show_fatal_dialog(const wchar_t* line, const DWORD* code) {
   // Ctrl+C or the end of the session: no one waits for an answer.
-  if (g_interrupted) return;
+  if (g_parent.interrupted) return;
   close_progress_window();
   show_message_box(line, code);
 }

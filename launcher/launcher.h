@@ -1,5 +1,6 @@
 // The launcher core: the entry routine and role decision, the child-role
-// hand-off to the main library, and the child's launch and supervision.
+// hand-off to the main library, and the parent's start and supervision of
+// the child. The state the roles share with their handlers: run_state.h.
 #pragma once
 
 #include <windows.h>
@@ -7,11 +8,8 @@
 #include "launcher/cache.h"
 #include "payload/unpack.h"
 
-// Set to 1 right before the first entry is read; cleanup deletes the target
-// directory only when it is set.
-extern volatile unsigned char g_unpack_started;
-
-// Child role: loads the main library and returns the result of its run_code.
+// child_entry.cpp: child role: loads the main library (g_child) and returns
+// the result of its run_code.
 int hand_off_to_main_library();
 
 // What the parent role starts as its only child: this executable again (a
@@ -23,10 +21,12 @@ struct ChildStart {
   DWORD creation_flags;  // added to the suspended start
 };
 
-// child_process.cpp: parent role: starts the child, waits, cleans up, returns its exit code.
-DWORD launch_child(const ChildStart& child);
+// child_supervision.cpp: parent role: starts the child and runs it to its
+// end: supervises and waits for it, deletes the target directory (unless
+// processes the app started still run) and returns the child's exit code.
+DWORD run_child_to_end(const ChildStart& child);
 
-// child_process.cpp: this executable as the child, with the launcher's
+// child_supervision.cpp: this executable as the child, with the launcher's
 // arguments re-quoted and argument 0 its module path.
 ChildStart this_executable_as_child();
 
@@ -34,7 +34,7 @@ ChildStart this_executable_as_child();
 // the child role then).
 bool program_main();
 
-// program_main.cpp: the unpacked program in g_target_directory as the
+// program_main.cpp: the unpacked program in g_parent.target_directory as the
 // child: its quoted full path, the fixed arguments (each expanded, {APP_DIR}
 // being its folder, and quoted as one argument), then the rest of the
 // launcher's command line as it was received. A fixed argument that cannot
@@ -63,19 +63,18 @@ const wchar_t* command_line_tail(const wchar_t* command_line);
 // literal in the arguments that `command_line` writes with quotes.
 void build_child_command_line(wchar_t** arguments, int count, const wchar_t* command_line);
 
-// delete_tree.cpp: deletes the target directory with everything in it,
-// retrying for about two seconds while a file in it is still in use.
-void delete_target_directory();
-
-// One attempt of that deletion, without retries.
-void delete_target_directory_once();
+// delete_tree.cpp: deletes `directory` (the target directory) with
+// everything in it, retrying for about two seconds while a file in it is
+// still in use.
+void delete_tree_with_retries(const wchar_t* directory);
 
 // Deletes one directory tree once, without retries (a directory in use
 // stays); a link, at the top or inside it, is removed, never followed.
 void delete_tree_once(const wchar_t* directory);
 
-// child_process.cpp: deletes the target directory if unpacking has started.
-void cleanup();
+// child_supervision.cpp: deletes the parent's target directory if this
+// process owns it (g_parent.owns_folder).
+void delete_folder_if_owned();
 
 // How long an ending run gives a running child before terminating it. An
 // interruption: 5 s. The end of the console or of the session: 3 s, so that
@@ -84,7 +83,7 @@ void cleanup();
 inline constexpr DWORD kInterruptionGraceMs = 5000;
 inline constexpr DWORD kSessionEndGraceMs = 3000;
 
-// child_process.cpp: ends the run on an interruption or an ending session:
+// child_supervision.cpp: ends the run on an interruption or an ending session:
 // gives a running child up to `grace_ms`, terminates it if still running,
 // cleans up and ends the process with the child's exit code, or
 // STATUS_CONTROL_C_EXIT when the child had to be terminated or was not

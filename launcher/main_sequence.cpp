@@ -1,6 +1,7 @@
-// The entry routine: decide the role, hand the environment over, expand the
-// target directory, unpack (parent) or find the main library (child), then
-// start the child (parent) or call the app (child).
+// The entry routine: decides the role once, then runs the parent's path
+// (hand the environment over, expand the target directory, unpack or find
+// the cache folder, run the child to its end) or the child's (expand the same
+// target directory, find the main library, call the app).
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -17,6 +18,7 @@
 #include "diag/message_box.h"
 #include "launcher/launcher.h"
 #include "launcher/progress_window.h"
+#include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
@@ -26,8 +28,6 @@
 #include "payload/reader.h"
 #include "payload/stored_payload.h"
 #include "payload/unpack.h"
-
-volatile unsigned char g_unpack_started = 0;
 
 namespace {
 
@@ -68,9 +68,9 @@ bool parent_is_running_this_executable() {
 // the message. After Ctrl+C the console handler is deleting it already and
 // the system ends the process when it is done: no message, no exit here.
 void delete_target_on_fatal_stop() {
-  if (g_interrupted) Sleep(INFINITE);
+  if (g_parent.interrupted) wait_for_the_ending();
   close_file_being_written();
-  delete_target_directory_once();
+  delete_tree_once(g_parent.target_directory);
 }
 
 // Whether the process that started this one is the parent that
@@ -95,107 +95,131 @@ bool started_by_parent() {
 // folder is used by no one and goes before a box of the child's own waits
 // for the person (the parent deletes it again, finding nothing).
 void delete_parents_folder_on_fatal_stop() {
-  if (started_by_parent()) delete_target_directory_once();
+  if (started_by_parent()) delete_tree_once(g_child.target_directory);
 }
 
-DWORD run_child() { return launch_child(program_main() ? program_as_child() : this_executable_as_child()); }
+// Expands the target folder's template into `directory` (kPathCapacity
+// units), fully qualified. Both roles expand the same text: the child
+// inherits the parent's process ID, time and random values.
+void expand_target_directory(wchar_t* directory) {
+  const wchar_t* target_template = target_folder_template();
+  // Checked before the full path is taken: a failed expansion leaves an
+  // empty or partial text, whose full path may fail and abort without the
+  // message.
+  if (!expand_path_template(directory, target_template, kPathCapacity)) fail_template(target_template);
+  static wchar_t full_path[kPathCapacity];
+  DWORD full_length = GetFullPathNameW(directory, kPathCapacity, full_path, nullptr);
+  if (full_length == 0 || full_length > kPathCapacity - 1) abort();
+  bounded_copy(directory, kPathCapacity, full_path);
+}
+
+void check_payload_header() {
+  if (onefile_payload_size < payload_format::kHeaderSize ||
+      memcmp(onefile_payload, payload_format::kHeader, payload_format::kHeaderSize) != 0) {
+    fail_message(msg::kHeader);
+  }
+}
+
+void open_payload() { payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size)); }
+
+// Fresh time and random values for this run; the child inherits them and
+// our process ID, and so expands the same target directory.
+void hand_environment_to_child() {
+  env_set("VORLAN_ONEFILE_START", nullptr);
+  env_set("VORLAN_ONEFILE_TIME_US", nullptr);
+  env_set("VORLAN_ONEFILE_RANDOM", nullptr);
+  env_set("VORLAN_ONEFILE_TARGET", nullptr);
+  char pid_text[128];
+  snprintf(pid_text, sizeof(pid_text), "%ld", static_cast<long>(GetCurrentProcessId()));
+  wchar_t pid_wide[128];
+  widen_bytes(pid_text, pid_wide, 128);
+  env_set("VORLAN_ONEFILE_PARENT", pid_wide);
+}
+
+// Writes every entry into the parent's target directory, noting each file in
+// the cache record of a cached run.
+void unpack_all_entries(bool cache) {
+  for (;;) {
+    // Interrupted while unpacking: writing on would refill the directory the
+    // handler is deleting, and a failure here would end the process in the
+    // middle of that deletion. The system ends the process once the handler
+    // is done.
+    if (g_parent.interrupted) wait_for_the_ending();
+    switch (unpack_next_entry(g_parent.target_directory, g_parent.interrupted)) {
+      case EntryOutcome::file_written:
+        if (cache) note_cached_file(g_entry_name, g_entry_size);
+        continue;
+      case EntryOutcome::interrupted:
+        continue;
+      case EntryOutcome::end_of_list:
+        return;
+    }
+  }
+}
+
+int run_child() {
+  return static_cast<int>(run_child_to_end(program_main() ? program_as_child() : this_executable_as_child()));
+}
+
+int run_as_parent() {
+  if (windowed_program()) {
+    enable_fatal_dialogs();
+    start_progress_window();
+  }
+  hand_environment_to_child();
+  expand_target_directory(g_parent.target_directory);
+  if (!SetConsoleCtrlHandler(console_ctrl_handler, TRUE)) fail_message(msg::kRegisterHandler);
+  check_payload_header();
+
+  // Cache mode: the expanded template is the cache root. A complete key
+  // folder leaves nothing to unpack, and nothing of the payload is read: the
+  // child finds the main library itself.
+  const bool cache = cache_mode();
+  if (cache) {
+    const bool unpack = choose_cache_folder(g_parent.target_directory, onefile_cache_key, g_parent.cache);
+    bounded_copy(g_parent.target_directory, kPathCapacity, unpack ? g_parent.cache.staging : g_parent.cache.key_folder);
+    if (!unpack) return run_child();
+  }
+  open_payload();
+  // The parent makes its own, fresh target directory (in cache mode the
+  // staging folder); from then on a fatal stop deletes it.
+  if (create_target_directory(g_parent.target_directory)) g_before_fatal_stop = delete_target_on_fatal_stop;
+  InterlockedExchange(&g_parent.owns_folder, 1);
+  progress_unpacking_started();
+  if (cache) mark_staging_folder(g_parent.cache);
+  unpack_all_entries(cache);
+
+  // A damaged frame must not reach the child: its checksum is checked first.
+  payload_finish();
+  payload_close();
+  if (cache) bounded_copy(g_parent.target_directory, kPathCapacity, publish_cache_folder(g_parent.cache));
+  return run_child();
+}
+
+int run_as_child() {
+  if (windowed_program()) enable_fatal_dialogs();
+  expand_target_directory(g_child.target_directory);
+  check_payload_header();
+  // A cached run's child runs from the folder its parent names.
+  const bool cache = cache_mode();
+  if (cache) take_folder_from_parent(g_child.target_directory);
+  open_payload();
+  if (!cache) g_before_fatal_stop = delete_parents_folder_on_fatal_stop;
+  // A payload without any file has no main library to load.
+  if (!read_first_entry_path(g_child.target_directory, g_child.main_library_path))
+    fail_system(msg::kLoadDll, ERROR_MOD_NOT_FOUND);
+  return hand_off_to_main_library();
+}
 
 }  // namespace
 
 int launcher_main() {
   // Libraries are never taken from the current directory.
   SetDllDirectoryW(L"");
-
   // A program main is started by the parent itself: no child role, so an
   // app that starts this executable again gets a run of its own.
   const bool child_role = !program_main() && parent_is_running_this_executable();
   // The runtime's abort (a violated bound) is a fatal stop too.
   signal(SIGABRT, report_abort);
-  if (windowed_program()) {
-    enable_fatal_dialogs();
-    if (!child_role) start_progress_window();
-  }
-  if (!child_role) {
-    // Fresh time and random values for this run; the child inherits them and
-    // our process ID, and so expands the same target directory.
-    env_set("VORLAN_ONEFILE_START", nullptr);
-    env_set("VORLAN_ONEFILE_TIME_US", nullptr);
-    env_set("VORLAN_ONEFILE_RANDOM", nullptr);
-    env_set("VORLAN_ONEFILE_TARGET", nullptr);
-    char pid_text[128];
-    snprintf(pid_text, sizeof(pid_text), "%ld", static_cast<long>(GetCurrentProcessId()));
-    wchar_t pid_wide[128];
-    widen_bytes(pid_text, pid_wide, 128);
-    env_set("VORLAN_ONEFILE_PARENT", pid_wide);
-  }
-
-  const wchar_t* target_template = target_folder_template();
-  // Checked before the full path is taken: a failed expansion leaves an
-  // empty or partial text, whose full path may fail and abort without the
-  // message.
-  if (!expand_path_template(g_target_directory, target_template, kPathCapacity)) fail_template(target_template);
-  static wchar_t full_path[kPathCapacity];
-  DWORD full_length = GetFullPathNameW(g_target_directory, kPathCapacity, full_path, nullptr);
-  if (full_length == 0 || full_length > kPathCapacity - 1) abort();
-  bounded_copy(g_target_directory, kPathCapacity, full_path);
-
-  if (!child_role && !SetConsoleCtrlHandler(console_ctrl_handler, TRUE)) fail_message(msg::kRegisterHandler);
-
-  if (onefile_payload_size < payload_format::kHeaderSize ||
-      memcmp(onefile_payload, payload_format::kHeader, payload_format::kHeaderSize) != 0) {
-    fail_message(msg::kHeader);
-  }
-  // Cache mode: the cache root was expanded. The child runs from the folder
-  // its parent names; a complete key folder leaves the parent nothing to
-  // unpack.
-  const bool cache = cache_mode();
-  bool write_files = !child_role;
-  if (cache && child_role) take_folder_from_parent(g_target_directory);
-  if (cache && !child_role) {
-    write_files = choose_cache_folder(g_target_directory, onefile_cache_key, g_parent_cache);
-    bounded_copy(g_target_directory, kPathCapacity, write_files ? g_parent_cache.staging : g_parent_cache.key_folder);
-  }
-  // A parent whose cache folder is complete reads nothing of the payload:
-  // the child finds the main library itself.
-  if (!child_role && !write_files) return static_cast<int>(run_child());
-  payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
-  // The parent makes its own, fresh target directory (in cache mode the
-  // staging folder); from then on a fatal stop deletes it.
-  if (write_files && create_target_directory()) {
-    g_before_fatal_stop = delete_target_on_fatal_stop;
-  }
-  if (child_role && !cache) g_before_fatal_stop = delete_parents_folder_on_fatal_stop;
-  if (write_files) {
-    g_unpack_started = 1;
-    progress_unpacking_started();
-  }
-  if (cache && write_files) mark_staging_folder(g_parent_cache);
-
-  for (;;) {
-    // Interrupted while unpacking: writing on would refill the directory the
-    // handler is deleting, and a failure here would end the process in the
-    // middle of that deletion. The system ends the process once the handler
-    // is done.
-    if (g_interrupted) Sleep(INFINITE);
-    switch (unpack_next_entry(child_role)) {
-      case EntryOutcome::file_written:
-        if (cache) note_cached_file(g_entry_name, g_entry_size);
-        continue;
-      case EntryOutcome::interrupted:
-        continue;
-      case EntryOutcome::main_library_reached:
-        return hand_off_to_main_library();
-      case EntryOutcome::end_of_list:
-        break;
-    }
-    break;
-  }
-
-  // A payload without any file has no main library for the child to load.
-  if (child_role) fail_system(msg::kLoadDll, ERROR_MOD_NOT_FOUND);
-  // A damaged frame must not reach the child: its checksum is checked first.
-  payload_finish();
-  payload_close();
-  if (cache) bounded_copy(g_target_directory, kPathCapacity, publish_cache_folder(g_parent_cache));
-  return static_cast<int>(run_child());
+  return child_role ? run_as_child() : run_as_parent();
 }

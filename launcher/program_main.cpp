@@ -8,10 +8,10 @@
 #include "diag/fail.h"
 #include "diag/message_box.h"
 #include "launcher/launcher.h"
+#include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
-#include "payload/unpack.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ wchar_t g_program_path[kPathCapacity];
 bool program_main() { return onefile_program_main[0] != L'\0'; }
 
 ChildStart program_as_child() {
-  bounded_join(g_program_path, kPathCapacity, g_target_directory, onefile_program_main);
+  bounded_join(g_program_path, kPathCapacity, g_parent.target_directory, onefile_program_main);
   // {APP_DIR}: the folder the program lies in.
   static wchar_t app_directory[kPathCapacity];
   bounded_copy(app_directory, kPathCapacity, g_program_path);

@@ -17,10 +17,10 @@
 #include "diag/system_library.h"
 #include "launcher/launcher.h"
 #include "launcher/progress_window.h"
+#include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "payload/data_section.h"
 #include "payload/reader.h"
-#include "payload/unpack.h"
 
 namespace {
 
@@ -123,7 +123,7 @@ BOOL CALLBACK find_child_window(HWND window, LPARAM found) {
 }
 
 bool time_to_close() {
-  if (g_state.closing || g_interrupted) return true;
+  if (g_state.closing || g_parent.interrupted) return true;
   if (!g_state.unpack_ended_ms) return false;
   if (since(g_state.unpack_ended_ms) >= kLingerAfterUnpackingMs) return true;
   bool found = false;

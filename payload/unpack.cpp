@@ -13,12 +13,9 @@
 #include "payload/reader.h"
 #include "payload/system_calls.h"
 
-wchar_t g_target_directory[kPathCapacity];
-wchar_t g_main_library_path[kPathCapacity];
 wchar_t g_entry_name[payload_format::kNameBufferUnits];
 wchar_t g_entry_path[kPathCapacity];
 unsigned long long g_entry_size = 0;
-volatile unsigned char g_interrupted = 0;
 
 namespace {
 
@@ -71,23 +68,29 @@ bool is_plain_relative_name(const wchar_t* name) {
   }
 }
 
-}  // namespace
-
-EntryOutcome unpack_next_entry(bool child_role) {
+// Reads the next name and makes g_entry_path of it; false at the end marker.
+bool read_entry_path(const wchar_t* target_directory) {
   read_entry_name();
-  if (g_entry_name[0] == 0) return EntryOutcome::end_of_list;
+  if (g_entry_name[0] == 0) return false;
   if (!is_plain_relative_name(g_entry_name)) fail_message(msg::kDecode);
 
-  bounded_copy(g_entry_path, kPathCapacity, g_target_directory);
+  bounded_copy(g_entry_path, kPathCapacity, target_directory);
   bounded_append(g_entry_path, kPathCapacity, L"\\");
   bounded_append(g_entry_path, kPathCapacity, g_entry_name);
+  return true;
+}
 
-  if (g_main_library_path[0] == 0) {
-    bounded_copy(g_main_library_path, kPathCapacity, g_entry_path);
-    // The child needs the library's path only; the parent has written it.
-    if (child_role) return EntryOutcome::main_library_reached;
-  }
-  return unpack_entry(g_entry_path) ? EntryOutcome::file_written : EntryOutcome::interrupted;
+}  // namespace
+
+EntryOutcome unpack_next_entry(const wchar_t* target_directory, const volatile LONG& stop) {
+  if (!read_entry_path(target_directory)) return EntryOutcome::end_of_list;
+  return unpack_entry(g_entry_path, stop) ? EntryOutcome::file_written : EntryOutcome::interrupted;
+}
+
+bool read_first_entry_path(const wchar_t* target_directory, wchar_t* main_library_path) {
+  if (!read_entry_path(target_directory)) return false;
+  bounded_copy(main_library_path, kPathCapacity, g_entry_path);
+  return true;
 }
 
 void close_file_being_written() {
@@ -96,7 +99,7 @@ void close_file_being_written() {
   g_file_being_written = INVALID_HANDLE_VALUE;
 }
 
-bool unpack_entry(const wchar_t* entry_path) {
+bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop) {
   unsigned char size_bytes[8];
   payload_read(size_bytes, sizeof(size_bytes));
   uint64_t remaining = 0;
@@ -105,16 +108,16 @@ bool unpack_entry(const wchar_t* entry_path) {
 
   create_parent_directories(entry_path);
   HANDLE file = CreateFileW(entry_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
-  // Interrupted: the console handler may already be deleting the directory,
-  // so a failed open is no failure of ours. A fatal stop closes the file
+  // Stopped: the thread that stopped unpacking may already be deleting the
+  // directory, so a failed open is no failure of ours. A fatal stop closes the file
   // before the directory is deleted.
   g_file_being_written = file;
-  if (file == INVALID_HANDLE_VALUE && !g_interrupted) fail_open_for_writing(entry_path);
+  if (file == INVALID_HANDLE_VALUE && !stop) fail_open_for_writing(entry_path);
 
   while (remaining > 0) {
     // Checked between chunks, so that a large file is closed at once and the
-    // handler's deletion can remove it.
-    if (g_interrupted) {
+    // stopping thread's deletion can remove it.
+    if (stop) {
       close_file_being_written();
       return false;
     }
@@ -134,14 +137,14 @@ bool unpack_entry(const wchar_t* entry_path) {
   return true;
 }
 
-bool create_target_directory() {
-  create_parent_directories(g_target_directory);
-  if (!CreateDirectoryW(g_target_directory, nullptr)) {
+bool create_target_directory(const wchar_t* target_directory) {
+  create_parent_directories(target_directory);
+  if (!CreateDirectoryW(target_directory, nullptr)) {
     const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS) fail_system(msg::kWrite, error);
     return false;
   }
-  remember_directory(g_target_directory);
+  remember_directory(target_directory);
   return true;
 }
 

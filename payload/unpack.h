@@ -9,40 +9,42 @@ inline constexpr size_t kPathCapacity = 4096;
 inline constexpr size_t kWriteChunk = 32768;
 inline constexpr size_t kKnownDirectorySlots = 1024;
 
-// Process-wide buffers shared with the launcher core.
-extern wchar_t g_target_directory[kPathCapacity];    // fully qualified, no trailing backslash
-extern wchar_t g_main_library_path[kPathCapacity];   // empty until the first record
+// The entry last read: its name, its path below the target directory and
+// (once unpacked) its size.
 extern wchar_t g_entry_name[1024];
 extern wchar_t g_entry_path[kPathCapacity];
-extern unsigned long long g_entry_size;              // of the record last unpacked
+extern unsigned long long g_entry_size;
 
-// Set by the console handler before its clean-up deletes the target
-// directory; unpacking then stops writing, closes its file and reports
-// `interrupted` instead of failing, and the caller leaves the end of the
-// process to the system.
-extern volatile unsigned char g_interrupted;
-
-enum class EntryOutcome { end_of_list, main_library_reached, file_written, interrupted };
+// A target directory is fully qualified, without a trailing backslash.
+// `stop` is set by another thread before it deletes the target directory:
+// unpacking then stops writing, closes its file and reports `interrupted`
+// instead of failing, and the caller leaves the end of the process to that
+// thread.
+enum class EntryOutcome { end_of_list, file_written, interrupted };
 
 // One pass of the entry loop: reads a name; at the end marker returns
-// end_of_list; builds the entry path and, for the first record, the main
-// library path; in the child role returns main_library_reached there;
-// otherwise unpacks the record and returns file_written (or interrupted).
-EntryOutcome unpack_next_entry(bool child_role);
+// end_of_list; otherwise writes the record's file below `target_directory`
+// and returns file_written (or interrupted).
+EntryOutcome unpack_next_entry(const wchar_t* target_directory, const volatile LONG& stop);
+
+// Reads the first name only, which names the main library, and puts its path
+// below `target_directory` into `main_library_path` (kPathCapacity units);
+// false when the list is empty. Nothing is written or created.
+bool read_first_entry_path(const wchar_t* target_directory, wchar_t* main_library_path);
 
 // Reads the record's size and content and writes the file at `entry_path`;
-// false when interrupted before it was complete (the file is closed then).
-bool unpack_entry(const wchar_t* entry_path);
+// false when stopped before it was complete (the file is closed then).
+bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop);
 
 // Closes the file being written, if any, so that a deletion can remove it.
 void close_file_being_written();
 
-// Parent role: creates the target directory (and the folders above it, as
-// unpacking does). True when it made the directory; a directory that already
+// Creates the target directory (and the folders above it, as unpacking
+// does) before the first entry is unpacked into it. True when it made the directory; a directory that already
 // exists is refused with the write message and ERROR_ALREADY_EXISTS, since
 // someone else may have filled it; any other failure returns false and shows
 // when the first file cannot be opened.
-bool create_target_directory();
+bool create_target_directory(const wchar_t* target_directory);
 
 // Makes sure one directory exists; remembers the directories it knows.
 bool ensure_directory(const wchar_t* path);

@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "launcher/launcher.h"
-#include "payload/unpack.h"
 #include "tests/support/process.h"
 
 ONEFILE_TEST_MODE(delete_deep_tree) {
@@ -18,7 +17,6 @@ ONEFILE_TEST_MODE(delete_deep_tree) {
     path += L"\\d";
     if (!CreateDirectoryW(path.c_str(), nullptr)) return 10;
   }
-  wcscpy(g_target_directory, args.at(0).c_str());
   // The walk must not take stack for each level, so it runs with only 64 KiB
   // of stack left, where a walk recursing once per level overflows. (Under
   // Wine the host's path limit stops a chain at about 2,000 levels, short of
@@ -28,7 +26,7 @@ ONEFILE_TEST_MODE(delete_deep_tree) {
   const size_t left = static_cast<size_t>(reinterpret_cast<char*>(&stack) - static_cast<char*>(stack.AllocationBase));
   volatile char* filler = static_cast<char*>(alloca(left - 64 * 1024));
   filler[0] = 0;
-  delete_target_directory();
+  delete_tree_with_retries(args.at(0).c_str());
   std::printf("%s\n", GetFileAttributesW(args.at(0).c_str()) == INVALID_FILE_ATTRIBUTES ? "deleted" : "left");
   return 0;
 }

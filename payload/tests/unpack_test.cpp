@@ -21,18 +21,15 @@ using onefile_test::run_mode;
 
 namespace {
 
-void set_target(const std::wstring& dir) {
-  ASSERT_LT(dir.size(), kPathCapacity);
-  wcscpy(g_target_directory, dir.c_str());
-}
+// Nothing here stops unpacking, except where a test sets it.
+volatile LONG g_stop = 0;
 
 std::vector<EntryOutcome> unpack_all(const std::string& stream, const std::wstring& target, bool trailing = true) {
   std::string stored = stored_payload(compress_frame(stream, 20), trailing);
-  set_target(target);
-  g_main_library_path[0] = 0;
+  EXPECT_LT(target.size(), kPathCapacity);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
   std::vector<EntryOutcome> outcomes;
-  do outcomes.push_back(unpack_next_entry(false));
+  do outcomes.push_back(unpack_next_entry(target.c_str(), g_stop));
   while (outcomes.back() == EntryOutcome::file_written);
   payload_close();
   return outcomes;
@@ -70,10 +67,9 @@ ONEFILE_TEST_MODE(unpack) {
   if (args.at(1) == L"long_name") stream += entry_record(long_name(1024), "x");
   if (args.at(1) == L"file_for_directory") stream += entry_record(L"x", "file") + entry_record(L"x\\y.txt", "y");
   stream += end_marker();
-  wcscpy(g_target_directory, args.at(0).c_str());
   std::string stored = stored_payload(compress_frame(stream, 20), true);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  while (unpack_next_entry(false) == EntryOutcome::file_written) {
+  while (unpack_next_entry(args.at(0).c_str(), g_stop) == EntryOutcome::file_written) {
   }
   std::printf("unpacked\n");
   return 0;
@@ -93,32 +89,30 @@ ONEFILE_TEST_MODE(system_call_fails) {
   // args: target, "write" or "close".
   if (args.at(1) == L"write") g_system_calls.write_file = short_write;
   if (args.at(1) == L"close") g_system_calls.close_handle = failed_close;
-  wcscpy(g_target_directory, args.at(0).c_str());
   std::string stored = stored_payload(compress_frame(entry_record(L"main.dll", "MZ data") + end_marker(), 20), true);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  unpack_next_entry(false);
+  unpack_next_entry(args.at(0).c_str(), g_stop);
   std::printf("unpacked\n");
   return 0;
 }
 
 ONEFILE_TEST_MODE(create_target) {
-  wcscpy(g_target_directory, args.at(0).c_str());
-  std::printf("%s\n", create_target_directory() ? "created" : "not created");
+  std::printf("%s\n", create_target_directory(args.at(0).c_str()) ? "created" : "not created");
   return 0;
 }
 
 ONEFILE_TEST_MODE(interrupted_race) {
   // The console handler's deletion starts between two records: the next
   // record's open fails in a folder that is gone, which is no failure then.
-  wcscpy(g_target_directory, args.at(0).c_str());
   std::string stored =
       stored_payload(compress_frame(entry_record(L"main.dll", "MZ") + entry_record(L"b.txt", "b") + end_marker(), 20),
                      true);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  if (unpack_next_entry(false) != EntryOutcome::file_written) return 10;
-  g_interrupted = 1;
+  if (unpack_next_entry(args.at(0).c_str(), g_stop) != EntryOutcome::file_written) return 10;
+  g_stop = 1;
   onefile_test::remove_tree(args.at(0));
-  std::printf("%s\n", unpack_next_entry(false) == EntryOutcome::interrupted ? "interrupted" : "written");
+  const EntryOutcome outcome = unpack_next_entry(args.at(0).c_str(), g_stop);
+  std::printf("%s\n", outcome == EntryOutcome::interrupted ? "interrupted" : "written");
   return 0;
 }
 
@@ -127,12 +121,11 @@ ONEFILE_TEST_MODE(child_path_bound) {
   size_t total = std::stoul(args.at(0));
   std::wstring name = L"main.dll";
   std::wstring target = L"C:\\" + std::wstring(total - 1 - name.size() - 3, L'p');
-  wcscpy(g_target_directory, target.c_str());
   std::string stored = stored_payload(compress_frame(entry_record(name, "MZ") + end_marker(), 20), true);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  EntryOutcome outcome = unpack_next_entry(true);
-  std::printf("%d %zu\n", static_cast<int>(outcome == EntryOutcome::main_library_reached),
-              wcslen(g_main_library_path));
+  static wchar_t main_library_path[kPathCapacity];
+  const bool found = read_first_entry_path(target.c_str(), main_library_path);
+  std::printf("%d %zu\n", static_cast<int>(found), wcslen(main_library_path));
   return 0;
 }
 
@@ -168,7 +161,6 @@ TEST_F(Unpack, WritesEveryFileWithExactContentWithOrWithoutTrailingBytes) {
     auto outcomes = unpack_all(stream, target, trailing);
     EXPECT_EQ(outcomes.size(), files.size() + 1);
     EXPECT_EQ(outcomes.back(), EntryOutcome::end_of_list);
-    EXPECT_EQ(std::wstring(g_main_library_path), target + L"\\main.dll");
     for (const auto& [name, content] : files) {
       SCOPED_TRACE(onefile_test::narrow(name));
       std::wstring path = target + L"\\" + name;
@@ -183,7 +175,6 @@ TEST_F(Unpack, SecondRecordWithTheSameNameReplacesTheFirst) {
   unpack_all(entry_record(L"x.dll", "the first, longer content") + entry_record(L"x.dll", "second") + end_marker(),
              target_);
   EXPECT_EQ(read_file(target_ + L"\\x.dll"), "second");
-  EXPECT_EQ(std::wstring(g_main_library_path), target_ + L"\\x.dll");
 }
 
 TEST_F(Unpack, NameOf1023UnitsIsUnpacked) {
@@ -277,16 +268,20 @@ TEST(UnpackBounds, EntryPathMustFit4096UnitsWithItsTerminator) {
   EXPECT_EQ(r.out, "");
 }
 
-TEST_F(Unpack, ChildRoleStopsAtTheFirstNameWithoutReadingOrCreatingAnything) {
+TEST_F(Unpack, FirstEntryPathStopsAtTheFirstNameWithoutReadingOrCreatingAnything) {
   // The stream ends right after the first name: reading its size would fail.
   std::string stored = stored_payload(compress_frame(name_field(L"app.dll"), 20), true);
-  set_target(target_);
-  g_main_library_path[0] = 0;
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  EXPECT_EQ(unpack_next_entry(true), EntryOutcome::main_library_reached);
+  wchar_t main_library_path[kPathCapacity] = L"";
+  EXPECT_TRUE(read_first_entry_path(target_.c_str(), main_library_path));
   payload_close();
-  EXPECT_EQ(std::wstring(g_main_library_path), target_ + L"\\app.dll");
+  EXPECT_EQ(std::wstring(main_library_path), target_ + L"\\app.dll");
   EXPECT_FALSE(path_exists(target_));
+  // An empty list has no first entry.
+  stored = stored_payload(compress_frame(end_marker(), 20), true);
+  payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+  EXPECT_FALSE(read_first_entry_path(target_.c_str(), main_library_path));
+  payload_close();
 }
 
 TEST_F(Unpack, EnsureDirectoryTakesDrivesAndExistingPathsAsPresent) {

@@ -1,6 +1,7 @@
-// Parent role after unpacking: start the child (this executable again, or the
-// app's program), wait for it, delete the target directory (unless processes
-// the app started still run), and pass the child's exit code on.
+// The parent's side of the child: start it (this executable again, or the
+// app's program), supervise it, wait for it, delete the target directory
+// (unless processes the app started still run), and pass its exit code on;
+// or end the run early on an interruption or an ending session.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -11,12 +12,12 @@
 #include "diag/messages.h"
 #include "launcher/launcher.h"
 #include "launcher/progress_window.h"
+#include "launcher/run_state.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/shell_functions.h"
 #include "paths/wide_path.h"
 #include "payload/system_calls.h"
-#include "payload/unpack.h"
 
 namespace {
 
@@ -27,25 +28,16 @@ constexpr DWORD kSweepWaitMs = 30000;
 wchar_t g_child_executable[kPathCapacity];
 wchar_t g_launcher_directory[4097];
 
-// The handle the console handler may take. launch_child keeps its own handle
-// for its wait and puts a duplicate here; whoever takes the duplicate out with
-// the exchange is the only one to wait on, terminate and close it.
-HANDLE volatile g_child_handle = nullptr;
+bool claim_ending() { return InterlockedCompareExchange(&g_parent.ending_claimed, 1, 0) == 0; }
 
-// Set once by whoever ends the run: the main thread when the child ended
-// by itself, or the handler of an interruption or an ending session. The
-// other one then leaves the end of the process to it, so the exit code is
-// decided, not raced.
-LONG volatile g_ending_claimed = 0;
-
-// Set once the child runs: from then on a console launcher leaves Ctrl+C to
-// the app.
-LONG volatile g_child_resumed = 0;
-
-bool claim_ending() { return InterlockedCompareExchange(&g_ending_claimed, 1, 0) == 0; }
+// run_child_to_end keeps its own handle of the child for its wait and hands
+// a duplicate to the handler in g_parent.child_handle.
+void give_child_handle(HANDLE handle) {
+  InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_parent.child_handle), handle);
+}
 
 HANDLE take_child_handle() {
-  return static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), nullptr));
+  return static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_parent.child_handle), nullptr));
 }
 
 void fill_child_executable_path() {
@@ -67,7 +59,7 @@ ChildStart this_executable_as_child() {
   return {g_child_executable, child_command_line(), 0};
 }
 
-DWORD launch_child(const ChildStart& child) {
+DWORD run_child_to_end(const ChildStart& child) {
   // The child learns where the launcher lies, and what the user typed as
   // argument 0 (its own argument 0 is the path of what it runs).
   bounded_copy(g_launcher_directory, 4097, get_own_executable_path(false));
@@ -85,7 +77,7 @@ DWORD launch_child(const ChildStart& child) {
 
   progress_unpacking_ended();
   // Interrupted after unpacking: the handler is deleting the directory.
-  if (g_interrupted) Sleep(INFINITE);
+  if (g_parent.interrupted) wait_for_the_ending();
   // Started suspended: it runs only once the console handler holds a handle
   // of it (so Ctrl+C can never delete the directory under a running child)
   // and once it is in the job (so it cannot start anything outside it).
@@ -108,11 +100,11 @@ DWORD launch_child(const ChildStart& child) {
     CloseHandle(process.hProcess);
     fail_system(msg::kLaunchChild, error);
   }
-  InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_child_handle), for_handler);
+  give_child_handle(for_handler);
   HANDLE job = put_child_in_job(process.hProcess);
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
-  InterlockedExchange(&g_child_resumed, 1);
+  InterlockedExchange(&g_parent.child_resumed, 1);
   progress_child_started(process.dwProcessId);
   // Made once the child runs: loading user32 holds the loader's lock, which
   // the start of the child would otherwise wait for.
@@ -124,7 +116,7 @@ DWORD launch_child(const ChildStart& child) {
   if (cache_mode()) sweep_cache_root();
   WaitForSingleObject(process.hProcess, INFINITE);
   close_progress_window();
-  if (!claim_ending()) Sleep(INFINITE);
+  if (!claim_ending()) wait_for_the_ending();
   if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
   // Processes the app started and left running may still read from the
   // folder: they outlive the launcher, which ends at once and leaves the
@@ -133,7 +125,7 @@ DWORD launch_child(const ChildStart& child) {
   CloseHandle(process.hProcess);
   if (HANDLE left = take_child_handle()) CloseHandle(left);
 
-  if (!helpers_run) cleanup();
+  if (!helpers_run) delete_folder_if_owned();
   if (sweep) {
     WaitForSingleObject(sweep, kSweepWaitMs);
     CloseHandle(sweep);
@@ -141,17 +133,17 @@ DWORD launch_child(const ChildStart& child) {
   return exit_code;
 }
 
-void cleanup() {
-  if (g_unpack_started) delete_target_directory();
+void delete_folder_if_owned() {
+  if (g_parent.owns_folder) delete_tree_with_retries(g_parent.target_directory);
 }
 
-bool child_has_started() { return InterlockedCompareExchange(&g_child_resumed, 0, 0) != 0; }
+bool child_has_started() { return InterlockedCompareExchange(&g_parent.child_resumed, 0, 0) != 0; }
 
 void end_interrupted_run(DWORD grace_ms) {
   // The child has ended by itself and the main thread is ending the run
   // with its exit code.
-  if (!claim_ending()) Sleep(INFINITE);
-  g_interrupted = 1;
+  if (!claim_ending()) wait_for_the_ending();
+  InterlockedExchange(&g_parent.interrupted, 1);
   DWORD exit_code = STATUS_CONTROL_C_EXIT;
   if (HANDLE child = take_child_handle()) {
     // An app that handles the event and ends within its grace time decides
@@ -162,6 +154,6 @@ void end_interrupted_run(DWORD grace_ms) {
     }
     CloseHandle(child);
   }
-  cleanup();
+  delete_folder_if_owned();
   ExitProcess(exit_code);
 }

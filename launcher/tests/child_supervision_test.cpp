@@ -13,18 +13,18 @@ BOOL WINAPI failed_duplicate(HANDLE, HANDLE, HANDLE, LPHANDLE, DWORD, BOOL, DWOR
 }  // namespace
 
 ONEFILE_TEST_MODE(duplicate_fails) {
-  // args: a file the child writes if it ever runs. launch_child starts this
+  // args: a file the child writes if it ever runs. run_child_to_end starts this
   // binary again with the same arguments; VORLAN_ORIGINAL_ARGV0 tells the two
-  // apart, since launch_child sets it first.
+  // apart, since run_child_to_end sets it first.
   if (GetEnvironmentVariableW(L"VORLAN_ORIGINAL_ARGV0", nullptr, 0) != 0) {
     onefile_test::write_file(args.at(0), "ran");
     return 0;
   }
   g_system_calls.duplicate_handle = failed_duplicate;
-  return static_cast<int>(launch_child(this_executable_as_child()));
+  return static_cast<int>(run_child_to_end(this_executable_as_child()));
 }
 
-TEST(LaunchChild, FailedHandleDuplicationEndsTheLaunchBeforeTheChildRuns) {
+TEST(RunChildToEnd, FailedHandleDuplicationEndsTheLaunchBeforeTheChildRuns) {
   std::wstring dir = onefile_test::make_temp_dir(L"dup");
   auto r = onefile_test::run_mode(L"duplicate_fails", {dir + L"\\child_ran"});
   EXPECT_EQ(r.exit_code, 2u);
