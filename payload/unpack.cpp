@@ -10,6 +10,7 @@
 #include "paths/wide_path.h"
 #include "payload/device_names.h"
 #include "payload/format.h"
+#include "payload/little_endian.h"
 #include "payload/reader.h"
 #include "payload/system_calls.h"
 
@@ -41,7 +42,7 @@ void read_entry_name() {
   for (size_t i = 0;; ++i) {
     unsigned char bytes[2];
     payload_read(bytes, 2);
-    wchar_t unit = static_cast<wchar_t>(bytes[0] | (bytes[1] << 8));
+    const auto unit = static_cast<wchar_t>(little_endian::read(bytes, 2));
     if (i == payload_format::kNameBufferUnits - 1 && unit != 0) fail_message(msg::kDecode);
     g_entry_name[i] = unit;
     if (unit == 0) return;
@@ -102,8 +103,7 @@ void close_file_being_written() {
 bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop) {
   unsigned char size_bytes[8];
   payload_read(size_bytes, sizeof(size_bytes));
-  uint64_t remaining = 0;
-  for (size_t i = sizeof(size_bytes); i-- > 0;) remaining = (remaining << 8) | size_bytes[i];
+  uint64_t remaining = little_endian::read(size_bytes, sizeof(size_bytes));
   g_entry_size = remaining;
 
   create_parent_directories(entry_path);
