@@ -4,25 +4,17 @@
 // reached the program and that its exit code became the launcher's.
 #include <windows.h>
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <wchar.h>
+
+#include "answer.h"
 
 int main(int argc, char** argv) {
   if (argc != 3 || strcmp(argv[1], "--plus") != 0) return 210;
-  wchar_t path[1024];
-  const DWORD length = GetModuleFileNameW(nullptr, path, 1024);
+  wchar_t self[1024];
+  const DWORD length = GetModuleFileNameW(nullptr, self, 1024);
   if (length == 0 || length >= 1024) return 211;
-  wchar_t* slash = wcsrchr(path, L'\\');
-  if (!slash) return 212;
-  wcscpy(slash + 1, L"data\\answer.txt");
-  FILE* file = _wfopen(path, L"r");
-  if (!file) return 213;
-  int answer = 0;
-  if (fscanf(file, "%d", &answer) != 1) answer = 214;
-  fclose(file);
-  answer += atoi(argv[2]);
+  const int answer = read_answer(self) + atoi(argv[2]);
   printf("outside program: %d\n", answer);
   return answer;
 }
