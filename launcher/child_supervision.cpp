@@ -3,7 +3,6 @@
 // (unless processes the app started still run), and pass its exit code on;
 // or end the run early on an interruption or an ending session.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdlib>
 #include <cwchar>

@@ -198,11 +198,12 @@ int run_as_parent() {
 
 int run_as_child() {
   if (windowed_program()) enable_fatal_dialogs();
-  expand_target_directory(g_child.target_directory);
-  check_payload_header();
-  // A cached run's child runs from the folder its parent names.
+  // A cached run's child runs from the folder its parent names; it needs no
+  // expansion of the cache root (whose folder lookup would load the shell).
   const bool cache = cache_mode();
   if (cache) take_folder_from_parent(g_child.target_directory);
+  else expand_target_directory(g_child.target_directory);
+  check_payload_header();
   open_payload();
   if (!cache) g_before_fatal_stop = delete_parents_folder_on_fatal_stop;
   // A payload without any file has no main library to load.
