@@ -5,23 +5,13 @@
 
 namespace onefile_pack {
 
-namespace {
-
-using namespace path_placeholders;
-
-bool gives_a_full_path(Placeholder p) {
-  return p == kTemp || p == kHome || p == kCacheDir || p == kProgram || p == kProgramBase || p == kProgramDir;
-}
-
-}  // namespace
-
 void check_full_path_placeholders(const std::string& text) {
   // Braces are ASCII and the template's braces are balanced.
   for (size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open + 1)) {
     const size_t close = text.find('}', open);
     if (open == 0 || close == std::string::npos) continue;
     const std::string name = text.substr(open + 1, close - open - 1);
-    if (gives_a_full_path(find(name.data(), name.size())))
+    if (path_placeholders::gives_full_path(path_placeholders::find(name.data(), name.size())))
       throw PackError("--target", "{" + name + "} is a full path and may only start the template: '" + text + "'");
   }
 }

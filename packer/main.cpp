@@ -14,7 +14,6 @@
 
 #include "packer/content_key.h"
 #include "packer/file_system.h"
-#include "packer/full_path_placeholders.h"
 #include "packer/launcher_image.h"
 #include "packer/names.h"
 #include "packer/pe/pe_file.h"
@@ -562,7 +561,6 @@ void run(const Options& options) {
     onefile_resources::check_version_text("--version", texts.version);
     texts.target_template = options.target.value_or(default_target_template(options.cache, texts));
     check_target_template(texts.target_template, options.cache, texts);
-    check_full_path_placeholders(texts.target_template);
     for (const std::string& argument : options.arguments) check_fixed_argument(argument);
     if (!options.icon.empty())
       icon = onefile_resources::make_icon_group(onefile_resources::load_icon_source(std::filesystem::u8path(options.icon)));

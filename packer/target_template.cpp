@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "packer/full_path_placeholders.h"
 #include "packer/names.h"
 #include "packer/pack_error.h"
 #include "paths/placeholders.h"
@@ -196,6 +197,7 @@ void check_target_template(const std::string& text, bool cache, const BuildTexts
   const Shape shape = shape_of(text, texts);
   for (const Rule& rule : kRules)
     if ((cache ? rule.cache : rule.fresh) && rule.refuses(shape)) throw refuse("'" + text + "': " + rule.why);
+  check_full_path_placeholders(text);
 }
 
 }  // namespace onefile_pack

@@ -30,8 +30,9 @@ std::string default_target_template(bool cache, const BuildTexts& texts);
 // one at the end, an empty text). A cache root starts with {CACHE_DIR} or
 // {HOME} and has a folder of the app's own below it, without '.' or '..'.
 // The fresh folder of each run has {PID}, {RANDOM}, {TIME} or {TIME_US} in
-// its last folder name and in no other. Each refusal is one line naming the
-// template.
+// its last folder name and in no other. A placeholder that gives a full path
+// stands only at the start (check_full_path_placeholders). Each refusal is one
+// line naming the template.
 void check_target_template(const std::string& text, bool cache, const BuildTexts& texts);
 
 // The checks every template shares, for the option named `option`: valid

@@ -54,4 +54,10 @@ constexpr Placeholder find(const Unit* name, size_t length) {
 // names a new folder every time.
 constexpr bool varies_per_run(Placeholder p) { return p == kPid || p == kRandom || p == kTimeUs || p == kTime; }
 
+// Placeholders whose value is a whole path (a drive or a root first): only
+// the start of a template may hold one.
+constexpr bool gives_full_path(Placeholder p) {
+  return p == kTemp || p == kHome || p == kCacheDir || p == kProgram || p == kProgramBase || p == kProgramDir;
+}
+
 }  // namespace path_placeholders
