@@ -533,9 +533,11 @@ void run(const Options& options) {
   if (options.stored_payload.empty()) {
     check_root(options.root);
     main = resolve_main(options.root, options.main, options.follow_links);
-    program = is_program_image(main->path);
+    // A payload of its own needs no checks of what the launcher would run.
+    const std::optional<ProgramMain> read = read_program_main(main->path, options.check && !options.payload_only);
+    program = read.has_value();
     if (!program) check_library_place(*main);
-    else if (!options.payload_only) from_program = read_program_main(main->path, options.check);
+    else from_program = *read;
     if (!program && !options.arguments.empty())
       throw PackError("--arg", "fixed arguments are for a program main; " + display_path(main->path) +
                                    " is a library, which receives the user's arguments only");

@@ -46,14 +46,6 @@ void read_version(const onefile_pe::Resource& resource, ProgramMain& program) {
 
 }  // namespace
 
-bool is_program_image(const std::string& path) {
-  try {
-    return !onefile_pe::PeFile::load(std::filesystem::u8path(path)).is_dll();
-  } catch (const onefile_pe::PeError&) {
-    return false;
-  }
-}
-
 onefile_resources::IconGroup copy_icon_group(const std::string& group_data,
                                              const std::vector<std::pair<uint16_t, std::string>>& icons) {
   onefile_resources::IconGroup group;
@@ -76,14 +68,15 @@ onefile_resources::IconGroup copy_icon_group(const std::string& group_data,
   return group;
 }
 
-ProgramMain read_program_main(const std::string& path, bool check) {
-  const onefile_pe::PeFile pe = [&] {
-    try {
-      return onefile_pe::PeFile::load(std::filesystem::u8path(path));
-    } catch (const onefile_pe::PeError& e) {
-      throw PackError(path, std::string("main program cannot be read: ") + e.what());
-    }
-  }();
+std::optional<ProgramMain> read_program_main(const std::string& path, bool check) {
+  std::optional<onefile_pe::PeFile> image;
+  try {
+    image.emplace(onefile_pe::PeFile::load(std::filesystem::u8path(path)));
+  } catch (const onefile_pe::PeError&) {
+    return std::nullopt;
+  }
+  const onefile_pe::PeFile& pe = *image;
+  if (pe.is_dll()) return std::nullopt;
   ProgramMain program;
   program.machine = pe.machine();
   program.console = pe.subsystem() == onefile_pe::kSubsystemWindowsConsole;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,17 +24,14 @@ struct ProgramMain {
   std::string version;   // the fixed file version, "a.b.c.d"
 };
 
-// True when the file at `path` is a PE image without the DLL flag, whatever
-// its name. A DLL or a file that is no PE image at all is left to the main
-// library's rules.
-bool is_program_image(const std::string& path);
-
-// Reads the program at `path`. With `check`, refuses (PackError naming the
-// file) a program for another machine than x64 or x86, and one for another
-// subsystem than the windowed or the console one. Icon and version
-// resources that cannot be read, or texts a version resource cannot carry,
-// are left out.
-ProgramMain read_program_main(const std::string& path, bool check);
+// Reads the file at `path`, read once: a program is a PE image without the
+// DLL flag, whatever its name; a DLL or a file that is no PE image at all
+// gives nothing, and is left to the main library's rules. With `check`,
+// refuses (PackError naming the file) a program for another machine than x64
+// or x86, and one for another subsystem than the windowed or the console one.
+// Icon and version resources that cannot be read, or texts a version
+// resource cannot carry, are left out.
+std::optional<ProgramMain> read_program_main(const std::string& path, bool check);
 
 // The icon group `group_data` (an RT_GROUP_ICON resource) with its images,
 // taken from `resources`; images it names that are missing are left out.
