@@ -42,7 +42,8 @@ namespace {
 const char kUsage[] = R"(Usage: onefile-pack --root DIR --main NAME --output APP.exe [options]
        onefile-pack --root DIR --main NAME --payload-only --output FILE [options]
        onefile-pack --stored-payload FILE --output APP.exe [options]
-       onefile-pack --list APP.exe | --verify APP.exe | --extract APP.exe --to DIR
+       onefile-pack --list APP.exe | --verify APP.exe
+       onefile-pack --extract APP.exe --to DIR
 
 Packs every file below DIR into one 64-bit Windows executable. When started,
 the executable unpacks the files into a fresh folder under the temporary
@@ -79,7 +80,8 @@ Input:
                                      or one inside, as in docs/*.md, anchors)
                            logs/**   everything below the folder logs
                            a/**/b    b in a, or in any folder below a
-                           ? [ab] [!0-9]  one character; one of or none of a set
+                           ?         any one character
+                           [ab] [!0-9]  one of a set; one outside it
                            !keep.md  take back what an earlier pattern left out
                          '*' and '?' never match a '/'; case counts. The last
                          pattern that matches decides. A folder left out is
@@ -269,10 +271,10 @@ Other:
   -h, --help             Show this text.
   --version              Alone: print the packer's version (@PACKER_VERSION@).
 
-Exit status: 0 on success, 1 when packing fails, 2 for a wrong command
-line (an unknown or repeated option, a missing value). A failure is
-reported as one line on standard error that names the file or option and
-the reason.
+Exit status: 0 on success, 1 when packing (or looking into an app) fails,
+2 for a wrong command line (an unknown or repeated option, a missing
+value). A failure is reported as one line on standard error that names the
+file or option and the reason.
 )";
 
 // The version of the whole project, from the top-level project() of CMake.
