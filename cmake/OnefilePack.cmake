@@ -5,6 +5,8 @@
 #                                 names a file below ROOT (bin/app.exe)
 #     [ROOT <dir>]                further files of the app, packed with their folders
 #     [ARGS <text>...]            fixed arguments of a program main (onefile-pack --arg)
+#     [EXCLUDE <pattern>...]      what to leave out of ROOT (onefile-pack --exclude,
+#                                 in order: "docs/" "*.md" "!README.md")
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
 #     [ICON <png or ico>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
 #     [LEVEL <n>] [STORED_PAYLOAD <file>] [UNCHECKED]
@@ -33,12 +35,12 @@ endif()
 
 function(onefile_add_executable name)
   cmake_parse_arguments(P "UNCHECKED;CACHE;CONSOLE;WINDOWED;FOLLOW_LINKS"
-                        "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET;SPLASH;SPLASH_TEXT" "ARGS" ${ARGN})
+                        "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET;SPLASH;SPLASH_TEXT" "ARGS;EXCLUDE" ${ARGN})
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
-  if(P_STORED_PAYLOAD AND (P_MAIN OR P_ROOT OR P_LEVEL))
-    message(FATAL_ERROR "onefile_add_executable(${name}): STORED_PAYLOAD is used as it is; MAIN, ROOT and LEVEL do not apply")
+  if(P_STORED_PAYLOAD AND (P_MAIN OR P_ROOT OR P_LEVEL OR P_EXCLUDE))
+    message(FATAL_ERROR "onefile_add_executable(${name}): STORED_PAYLOAD is used as it is; MAIN, ROOT, LEVEL and EXCLUDE do not apply")
   endif()
   if(NOT P_OUTPUT)
     set(P_OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}.exe)
@@ -63,6 +65,9 @@ function(onefile_add_executable name)
   endif()
   foreach(arg IN LISTS P_ARGS)
     list(APPEND options --arg "${arg}")
+  endforeach()
+  foreach(pattern IN LISTS P_EXCLUDE)
+    list(APPEND options --exclude "${pattern}")
   endforeach()
   foreach(opt ICON COMPANY PRODUCT VERSION LEVEL TARGET SPLASH SPLASH_TEXT)
     if(DEFINED P_${opt})

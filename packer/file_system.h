@@ -55,6 +55,8 @@ class InputFile {
   bool is_regular() const;
   // Up to `size` bytes; 0 at the end. Throws PackError on a read error.
   size_t read(void* data, size_t size);
+  // Moves the read position to `offset` from the start; throws PackError.
+  void seek(uint64_t offset);
 
  private:
   std::string path_;
@@ -73,6 +75,8 @@ class NewFile {
   // Creates "<folder of final_path>/.<name>.tmp-XXXXXX"; false with
   // `error` set when it cannot.
   bool create_beside(const std::string& final_path, std::string& path, int& error);
+  // Creates `path` itself, failing when anything exists there (a link too).
+  bool create(const std::string& path, int& error);
   bool write(const void* data, size_t size, int& error);
   bool write_at(uint64_t offset, const void* data, size_t size, int& error);
   bool close(int& error);
@@ -89,6 +93,10 @@ void remove_file(const char* path);
 void remove_folder(const char* path);
 void remove_tree(const std::string& path);
 
+// Creates the folder `path` (not the ones above it); false with `error` set
+// when it cannot, also when something exists there.
+bool make_folder(const std::string& path, int& error);
+
 // A fresh private folder in the temporary folder, "onefile-pack-XXXXXX";
 // throws PackError.
 std::string make_temp_folder();
@@ -97,6 +105,13 @@ std::string make_temp_folder();
 // on Windows Ctrl+C, Ctrl+Break, closing the console), then ends as the
 // interruption would.
 void on_interrupt(void (*handler)());
+
+// For work that stops at a safe point and cleans up itself: from now on an
+// interruption (as for on_interrupt) only sets the flag that interrupted()
+// reports; end_interrupted() then ends the process as the interruption would.
+void defer_interrupts();
+bool interrupted();
+[[noreturn]] void end_interrupted();
 
 bool stderr_is_terminal();
 

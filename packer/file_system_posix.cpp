@@ -23,6 +23,9 @@ namespace onefile_pack {
 namespace {
 
 void (*g_interrupt_handler)() = nullptr;
+volatile sig_atomic_t g_deferred_signal = 0;
+
+void on_deferred_signal(int signal) { g_deferred_signal = signal; }
 
 void on_signal(int signal) {
   if (g_interrupt_handler) g_interrupt_handler();
@@ -122,6 +125,11 @@ size_t InputFile::read(void* data, size_t size) {
   }
 }
 
+void InputFile::seek(uint64_t offset) {
+  if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0)
+    throw PackError(path_, "file cannot be read: " + error_text(errno));
+}
+
 NewFile::~NewFile() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
@@ -132,6 +140,16 @@ bool NewFile::create_beside(const std::string& final_path, std::string& path, in
   const std::string base = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
   path = dir + "." + base + ".tmp-XXXXXX";
   const int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool NewFile::create(const std::string& path, int& error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     error = errno;
     return false;
@@ -180,6 +198,12 @@ bool replace_file(const std::string& from, const std::string& to, unsigned mode,
 void remove_file(const char* path) { unlink(path); }
 void remove_folder(const char* path) { rmdir(path); }
 
+bool make_folder(const std::string& path, int& error) {
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  error = errno;
+  return false;
+}
+
 std::string make_temp_folder() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/onefile-pack-XXXXXX";
@@ -196,6 +220,25 @@ void on_interrupt(void (*handler)()) {
     sigemptyset(&action.sa_mask);
     sigaction(sig, &action, nullptr);
   }
+}
+
+void defer_interrupts() {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_deferred_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+  }
+}
+
+bool interrupted() { return g_deferred_signal != 0; }
+
+void end_interrupted() {
+  const int signal = g_deferred_signal ? g_deferred_signal : SIGINT;
+  std::signal(signal, SIG_DFL);
+  raise(signal);
+  _exit(128 + signal);
 }
 
 bool stderr_is_terminal() { return isatty(STDERR_FILENO) != 0; }

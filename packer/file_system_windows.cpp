@@ -37,6 +37,16 @@ BOOL WINAPI on_console_event(DWORD) {
   ExitProcess(130);
 }
 
+volatile LONG g_deferred_event = 0;
+
+// The main thread stops at its next safe point; closing the console ends
+// the process once this returns, so the handler waits a little for it.
+BOOL WINAPI on_deferred_console_event(DWORD event) {
+  InterlockedExchange(&g_deferred_event, 1);
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) Sleep(4000);
+  return TRUE;
+}
+
 }  // namespace
 
 FileInfo file_info(const std::string& path, bool follow_links) {
@@ -150,6 +160,13 @@ size_t InputFile::read(void* data, size_t size) {
   return n;
 }
 
+void InputFile::seek(uint64_t offset) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(as_handle(handle_), at, nullptr, FILE_BEGIN))
+    throw PackError(path_, "file cannot be read: " + error_text(static_cast<int>(GetLastError())));
+}
+
 NewFile::~NewFile() {
   if (handle_ != -1) CloseHandle(as_handle(handle_));
 }
@@ -176,6 +193,16 @@ bool NewFile::create_beside(const std::string& final_path, std::string& path, in
     if (error != ERROR_FILE_EXISTS) return false;
   }
   return false;
+}
+
+bool NewFile::create(const std::string& path, int& error) {
+  HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = static_cast<int>(GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
 }
 
 bool NewFile::write(const void* data, size_t size, int& error) {
@@ -221,6 +248,12 @@ bool replace_file(const std::string& from, const std::string& to, unsigned, int&
 void remove_file(const char* path) { DeleteFileW(wide(path).c_str()); }
 void remove_folder(const char* path) { RemoveDirectoryW(wide(path).c_str()); }
 
+bool make_folder(const std::string& path, int& error) {
+  if (CreateDirectoryW(wide(path).c_str(), nullptr)) return true;
+  error = static_cast<int>(GetLastError());
+  return false;
+}
+
 std::string make_temp_folder() {
   wchar_t temp[MAX_PATH + 1];
   const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
@@ -245,6 +278,12 @@ void on_interrupt(void (*handler)()) {
   g_interrupt_handler = handler;
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
+
+void defer_interrupts() { SetConsoleCtrlHandler(on_deferred_console_event, TRUE); }
+
+bool interrupted() { return g_deferred_event != 0; }
+
+void end_interrupted() { ExitProcess(130); }
 
 bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "packer/content_key.h"
+#include "packer/exclude.h"
 #include "packer/file_system.h"
+#include "packer/inspect.h"
 #include "packer/launcher_image.h"
 #include "packer/names.h"
 #include "packer/pe/pe_file.h"
@@ -22,6 +24,7 @@
 #include "packer/pack_error.h"
 #include "packer/payload_writer.h"
 #include "packer/program_main.h"
+#include "packer/size_text.h"
 #include "packer/target_template.h"
 #include "packer/templates.h"
 #include "packer/tree.h"
@@ -39,6 +42,8 @@ namespace {
 const char kUsage[] = R"(Usage: onefile-pack --root DIR --main NAME --output APP.exe [options]
        onefile-pack --root DIR --main NAME --payload-only --output FILE [options]
        onefile-pack --stored-payload FILE --output APP.exe [options]
+       onefile-pack --list APP.exe | --verify APP.exe
+       onefile-pack --extract APP.exe --to DIR
 
 Packs every file below DIR into one 64-bit Windows executable. When started,
 the executable unpacks the files into a fresh folder under the temporary
@@ -66,6 +71,29 @@ Input:
                          file's bytes, a folder's files below the link's own
                          name. A loop, a link that leads nowhere or to
                          anything but a regular file or folder is refused.
+  --exclude PATTERN      Leave out what PATTERN matches (repeatable): a
+                         path below DIR with '/' between folders, in the
+                         style of ignore files:
+                           *.md      any file or folder so named, anywhere
+                           docs/     folders only (a trailing '/')
+                           /build    at the top of DIR only (a leading '/',
+                                     or one inside, as in docs/*.md, anchors)
+                           logs/**   everything below the folder logs
+                           a/**/b    b in a, or in any folder below a
+                           ?         any one character
+                           [ab] [!0-9]  one of a set; one outside it
+                           !keep.md  take back what an earlier pattern left out
+                         '*' and '?' never match a '/'; case counts. The last
+                         pattern that matches decides. A folder left out is
+                         not entered, so '!' cannot take back a path below
+                         it. What is left out is never refused (links, odd
+                         names); leaving out the main file is. The summary
+                         says how many files and bytes were left out.
+  --exclude-from FILE    The patterns in FILE, one a line, in their order
+                         among the --exclude ones; blank lines and lines
+                         starting with '#' are skipped, and trailing blanks.
+                         '\' keeps a leading '!' or '#', a '[' or ']', or a
+                         trailing blank as it is.
   --main NAME            The application's main file, relative to DIR (or any
                          path to it inside DIR); stored first. Either:
                          a Windows program (an image without the DLL flag,
@@ -218,15 +246,35 @@ Launcher:
   @MAX_PAYLOAD@ bytes (2 GiB minus 16 MiB): a Windows image stays below
   2 GiB.
 
+Looking into a packed app (any .exe written by onefile-pack, or a stored
+payload written with --payload-only); each reads the whole payload:
+  --list APP.exe         Print the packed files, one a line with its size,
+                         the main first; then the launcher's kind, the main
+                         (and its fixed arguments), the texts, the target
+                         template, the cache, the splash, and the payload's
+                         stored and unpacked sizes.
+  --verify APP.exe       Check the payload's content checksum and structure,
+                         the data section, and the executable's checksum (an
+                         app signed after packing keeps it; the signature
+                         itself is not checked). One line and exit 0 when
+                         intact; otherwise exit 1 and the first problem.
+  --extract APP.exe --to DIR
+                         Write the packed files into DIR, byte for byte, to
+                         see what the launcher unpacks. DIR is made, or must
+                         be empty. Names the launcher refuses are refused;
+                         after a failure or an interruption nothing written
+                         stays.
+
 Other:
-  -q, --quiet            No progress and no summary on standard error.
+  -q, --quiet            No progress and no summary on standard error (and
+                         no line from --verify).
   -h, --help             Show this text.
   --version              Alone: print the packer's version (@PACKER_VERSION@).
 
-Exit status: 0 on success, 1 when packing fails, 2 for a wrong command
-line (an unknown or repeated option, a missing value). A failure is
-reported as one line on standard error that names the file or option and
-the reason.
+Exit status: 0 on success, 1 when packing (or looking into an app) fails,
+2 for a wrong command line (an unknown or repeated option, a missing
+value). A failure is reported as one line on standard error that names the
+file or option and the reason.
 )";
 
 // The version of the whole project, from the top-level project() of CMake.
@@ -322,6 +370,10 @@ struct Options {
   bool payload_only = false, quiet = false, help = false, check = true, console = false, windowed = false;
   bool follow_links = false, show_version = false;
   std::vector<std::string> arguments;  // --arg, in order
+  // --exclude (false) and --exclude-from (true), in order.
+  std::vector<std::pair<bool, std::string>> excludes;
+  // The commands that look into a packed app instead of packing.
+  std::string list, verify, extract, to;
   CompressionSettings compression;
   std::optional<std::string> company, product, version, target, splash_text;
   bool cache = false;
@@ -336,6 +388,20 @@ int parse_level(const std::string& value) {
     throw UsageError{"--level: expected a whole number from " + std::to_string(kMinLevel) + " to " +
                      std::to_string(kMaxLevel) + ", got '" + value + "'"};
   return static_cast<int>(level);
+}
+
+// --list, --verify and --extract look into an app: one of them, with --to
+// for --extract and --quiet, and nothing of packing.
+void check_inspect_options(const Options& options, const std::set<std::string>& given) {
+  const std::string command = !options.list.empty() ? "--list" : !options.verify.empty() ? "--verify" : "--extract";
+  const std::set<std::string> allowed = {command, "--quiet", command == "--extract" ? "--to" : command};
+  for (const std::string& option : given)
+    if (!allowed.count(option))
+      throw UsageError{option + ": does not apply to " + command + ", which looks into a packed app"};
+  if (!options.excludes.empty() || !options.arguments.empty())
+    throw UsageError{std::string(options.excludes.empty() ? "--arg" : "--exclude") + ": does not apply to " +
+                     command + ", which looks into a packed app"};
+  if (command == "--extract" && options.to.empty()) throw UsageError{"--extract: needs --to DIR, a new or empty folder"};
 }
 
 Options parse_options(const std::vector<std::string>& argv) {
@@ -359,7 +425,8 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     // Each option once: a repeated one would silently override the first.
     const std::string canonical = arg == "-o" ? "--output" : arg == "-q" ? "--quiet" : arg == "-h" ? "--help" : arg;
-    if (canonical.size() > 1 && canonical[0] == '-' && canonical != "--arg" && !seen.insert(canonical).second)
+    const bool repeatable = canonical == "--arg" || canonical == "--exclude" || canonical == "--exclude-from";
+    if (canonical.size() > 1 && canonical[0] == '-' && !repeatable && !seen.insert(canonical).second)
       throw UsageError{canonical + ": given more than once"};
     const auto value = [&]() -> std::string {
       if (inline_value) return *inline_value;
@@ -388,6 +455,12 @@ Options parse_options(const std::vector<std::string>& argv) {
     else if (arg == "--windowed") flag(), options.windowed = true;
     else if (arg == "--arg") options.arguments.push_back(value());
     else if (arg == "--follow-links") flag(), options.follow_links = true;
+    else if (arg == "--exclude") options.excludes.emplace_back(false, value());
+    else if (arg == "--exclude-from") options.excludes.emplace_back(true, value());
+    else if (arg == "--list") options.list = value();
+    else if (arg == "--verify") options.verify = value();
+    else if (arg == "--extract") options.extract = value();
+    else if (arg == "--to") options.to = value();
     else if (arg == "--payload-only") flag(), options.payload_only = true;
     else if (arg == "--quiet" || arg == "-q") flag(), options.quiet = true;
     else if (arg == "--help" || arg == "-h") flag(), options.help = true;
@@ -395,13 +468,19 @@ Options parse_options(const std::vector<std::string>& argv) {
     else throw UsageError{"'" + arg + "': unexpected argument (see --help)"};
   }
   if (options.help) return options;
+  if (!options.list.empty() || !options.verify.empty() || !options.extract.empty()) {
+    check_inspect_options(options, seen);
+    return options;
+  }
+  if (!options.to.empty()) throw UsageError{"--to: the folder for --extract, which is missing"};
   if (options.output.empty()) throw UsageError{"--output: missing (see --help)"};
   if (options.console && options.windowed) throw UsageError{"--windowed: the output is either --console or --windowed"};
   if (!options.stored_payload.empty()) {
     if (!options.root.empty() || !options.main.empty() || options.payload_only || options.level_given ||
-        options.compression.long_matching || !options.arguments.empty() || options.follow_links)
+        options.compression.long_matching || !options.arguments.empty() || options.follow_links ||
+        !options.excludes.empty())
       throw UsageError{"--stored-payload: uses a payload as it is; --root, --main, --arg, --follow-links, "
-                       "--payload-only, --level and --long do not apply"};
+                       "--exclude, --payload-only, --level and --long do not apply"};
     return options;
   }
   if (options.root.empty()) throw UsageError{"--root: missing (see --help)"};
@@ -413,19 +492,6 @@ Options parse_options(const std::vector<std::string>& argv) {
     throw UsageError{"--payload-only: --icon, --company, --product, --version, --console, --windowed, --arg, "
                      "--target, --cache, --splash and --splash-text only apply to a launcher"};
   return options;
-}
-
-std::string size_text(uint64_t bytes) {
-  char text[32];
-  if (bytes < 1024)
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  else if (bytes < (1 << 20))
-    std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
-  else if (bytes < (1ull << 30))
-    std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
-  else
-    std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
-  return text;
 }
 
 // Progress on a terminal only: a line rewritten in place, at most ten
@@ -461,14 +527,19 @@ class ProgressLine {
   std::chrono::steady_clock::time_point last_;
 };
 
-void print_summary(const Options& options, const PackProgress& p, uint64_t payload_bytes) {
+void print_summary(const Options& options, const PackProgress& p, uint64_t payload_bytes, const Tree& tree) {
   if (options.quiet) return;
   const double ratio = payload_bytes ? static_cast<double>(p.bytes_done) / payload_bytes : 0.0;
-  std::fprintf(stderr, "onefile-pack: %s: %zu file%s, %s packed into a %s payload (ratio %.2f, level %d%s)\n",
+  // With patterns, also when they matched nothing: that is worth knowing.
+  const std::string left_out = options.excludes.empty() ? ""
+                               : "; " + std::to_string(tree.left_out_files) +
+                                     (tree.left_out_files == 1 ? " file, " : " files, ") +
+                                     size_text(tree.left_out_size) + " left out";
+  std::fprintf(stderr, "onefile-pack: %s: %zu file%s, %s packed into a %s payload (ratio %.2f, level %d%s)%s\n",
                display_path(options.output).c_str(), p.files_done, p.files_done == 1 ? "" : "s",
                size_text(p.bytes_done).c_str(),
                size_text(payload_bytes).c_str(), ratio, options.compression.level,
-               options.compression.long_matching ? ", long matching" : "");
+               options.compression.long_matching ? ", long matching" : "", left_out.c_str());
 }
 
 PackProgress pack_payload(const Options& options, const Tree& tree, OutputFile& out) {
@@ -530,6 +601,9 @@ void run(const Options& options) {
   std::optional<MainFile> main;
   bool program = false;
   ProgramMain from_program;
+  ExcludeRules excludes;
+  for (const auto& [from_file, text] : options.excludes)
+    from_file ? excludes.add_file(text) : excludes.add(text, "--exclude");
   if (options.stored_payload.empty()) {
     check_root(options.root);
     main = resolve_main(options.root, options.main, options.follow_links);
@@ -591,7 +665,7 @@ void run(const Options& options) {
 
   check_output_outside_root(options.root, options.output);
   check_output_path(options.output, {options.icon, options.splash});
-  const Tree tree = collect_tree(options.root, main->relative, options.follow_links);
+  const Tree tree = collect_tree(options.root, main->relative, options.follow_links, &excludes);
   if (options.cache) check_no_record_name(tree);
   // A main library the launcher cannot use would only fail on the user's
   // machine: refuse it now.
@@ -603,7 +677,7 @@ void run(const Options& options) {
     OutputFile out(options.output, 0666);
     const PackProgress done = pack_payload(options, tree, out);
     out.commit();
-    print_summary(options, done, out.bytes_written());
+    print_summary(options, done, out.bytes_written(), tree);
     return;
   }
 
@@ -612,7 +686,7 @@ void run(const Options& options) {
   const PackProgress done = pack_payload(options, tree, payload);
   payload.commit();
   write_app(options, texts, icon, console, payload.final_path());
-  print_summary(options, done, payload.bytes_written());
+  print_summary(options, done, payload.bytes_written(), tree);
 }
 
 }  // namespace
@@ -623,10 +697,14 @@ int pack_main(int argc, char** argv) {
     options = parse_options(utf8_arguments(argc, argv));
 #ifdef _WIN32
     // Paths are handled with '/' separators; Windows takes both.
-    for (std::string* path :
-         {&options.root, &options.main, &options.output, &options.stored_payload, &options.icon, &options.splash})
+    for (std::string* path : {&options.root, &options.main, &options.output, &options.stored_payload, &options.icon,
+                              &options.splash, &options.list, &options.verify, &options.extract, &options.to})
       for (char& c : *path)
         if (c == '\\') c = '/';
+    for (auto& [from_file, path] : options.excludes)
+      if (from_file)
+        for (char& c : path)
+          if (c == '\\') c = '/';
 #endif
   } catch (const UsageError& error) {
     std::fprintf(stderr, "onefile-pack: %s\n", display_path(error.text).c_str());
@@ -641,7 +719,10 @@ int pack_main(int argc, char** argv) {
     return 0;
   }
   try {
-    run(options);
+    if (!options.list.empty()) list_app(options.list);
+    else if (!options.verify.empty()) verify_app(options.verify, options.quiet);
+    else if (!options.extract.empty()) extract_app(options.extract, options.to, options.quiet);
+    else run(options);
   } catch (const PackError& error) {
     std::fprintf(stderr, "onefile-pack: %s\n", error.what());
     return 1;

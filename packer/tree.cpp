@@ -50,7 +50,8 @@ bool ends_with_dll(const std::string& name) {
 
 class Walker {
  public:
-  Walker(Tree& tree, bool follow_links) : tree_(tree), follow_links_(follow_links) {}
+  Walker(Tree& tree, bool follow_links, const ExcludeRules* rules)
+      : tree_(tree), follow_links_(follow_links), rules_(rules && !rules->empty() ? rules : nullptr) {}
 
   void walk(const std::string& dir_path, const std::string& relative_dir) {
     // The folders being walked, as real paths: a link to one of them is a loop.
@@ -67,6 +68,15 @@ class Walker {
     FileInfo info = file_info(path, false);
     std::string read_path = path;
     if (info.kind == FileKind::missing) throw PackError(path, error_text(info.error));
+    if (rules_) {
+      // Decided before any check, so that what is left out cannot be refused.
+      const bool is_folder = info.kind == FileKind::folder ||
+                             (info.kind == FileKind::link && file_info(path, true).kind == FileKind::folder);
+      if (rules_->excluding(relative, is_folder)) {
+        leave_out(path, info);
+        return;
+      }
+    }
     if (info.kind == FileKind::link) {
       if (!follow_links_) throw PackError(path, kLinkRefused);
       info = followed_link(path);
@@ -108,8 +118,40 @@ class Walker {
     return info;
   }
 
+  // Counts what is left out at `path`; nothing there is refused, and what
+  // cannot be read counts as far as it can.
+  void leave_out(const std::string& path, FileInfo info) {
+    if (info.kind == FileKind::link && follow_links_) info = file_info(path, true);
+    if (info.kind == FileKind::folder) {
+      // Links followed may lead in circles: a folder being walked or
+      // counted is not counted again.
+      std::string real;
+      std::vector<std::string> names;
+      try {
+        if (follow_links_) real = real_path(path);
+        names = list_folder(path);
+      } catch (const PackError&) {
+        return;
+      }
+      if (follow_links_) {
+        if (std::find(walking_.begin(), walking_.end(), real) != walking_.end()) return;
+        walking_.push_back(real);
+      }
+      for (const std::string& name : names) {
+        const std::string below = join(path, name);
+        leave_out(below, file_info(below, false));
+      }
+      if (follow_links_) walking_.pop_back();
+      return;
+    }
+    if (info.kind == FileKind::missing) return;
+    ++tree_.left_out_files;
+    if (info.kind == FileKind::file) tree_.left_out_size += info.size;
+  }
+
   Tree& tree_;
   bool follow_links_;
+  const ExcludeRules* rules_;
   std::vector<std::string> walking_;
 };
 
@@ -203,10 +245,15 @@ void check_library_place(const MainFile& main) {
     throw PackError(main.path, "main is neither a Windows program nor a library with a name ending in .dll");
 }
 
-Tree collect_tree(const std::string& root, const std::string& main_name, bool follow_links) {
+Tree collect_tree(const std::string& root, const std::string& main_name, bool follow_links,
+                  const ExcludeRules* rules) {
+  if (rules)
+    if (const ExcludeRules::Pattern* pattern = rules->excluding_path(main_name))
+      throw PackError(ExcludeRules::describe(*pattern),
+                      "leaves out the main file " + main_name + ", which the launcher starts");
   Tree tree;
   tree.root = root;
-  Walker(tree, follow_links).walk(root, "");
+  Walker(tree, follow_links, rules).walk(root, "");
   std::sort(tree.files.begin(), tree.files.end(),
             [](const TreeFile& a, const TreeFile& b) { return a.relative < b.relative; });
   const auto main = std::find_if(tree.files.begin(), tree.files.end(),

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "packer/exclude.h"
+
 namespace onefile_pack {
 
 struct TreeFile {
@@ -22,6 +24,10 @@ struct Tree {
   // their relative paths, so the same tree always gives the same stream.
   std::vector<TreeFile> files;
   uint64_t total_size = 0;
+  // What the exclusion patterns left out: files (a link not followed counts
+  // as one) and their bytes, also those below a folder left out.
+  size_t left_out_files = 0;
+  uint64_t left_out_size = 0;
 };
 
 // Throws PackError unless `root` names an existing folder (links followed).
@@ -49,8 +55,11 @@ void check_library_place(const MainFile& main);
 // dangling links and links to anything else; refuses devices, pipes and sockets, unreadable files and folders,
 // names that break the payload's rules, and names that only differ in case
 // (Windows would keep one file of them). Folders without files are not
-// represented.
-Tree collect_tree(const std::string& root, const std::string& main_name, bool follow_links = false);
+// represented. A path that `rules` leave out is skipped before any of these
+// checks, and a folder left out is not entered; a main file that they would
+// leave out is refused, naming the pattern.
+Tree collect_tree(const std::string& root, const std::string& main_name, bool follow_links = false,
+                  const ExcludeRules* rules = nullptr);
 
 // Refuses an output path whose folder lies in or below `root`: the packer
 // would pack its own output, or a later run would.

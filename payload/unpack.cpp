@@ -8,7 +8,7 @@
 #include "diag/messages.h"
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
-#include "payload/device_names.h"
+#include "payload/entry_names.h"
 #include "payload/format.h"
 #include "payload/little_endian.h"
 #include "payload/reader.h"
@@ -49,31 +49,12 @@ void read_entry_name() {
   }
 }
 
-// A name must stay below the target directory: no empty component, none
-// that ends in a dot or a blank (Windows drops those, so "..", ".. " and
-// "..." would all climb or fold into another component), no forward slash
-// (Windows reads it as a separator), no colon (drives, streams) and no device
-// name (its bytes would go to the device). The packer never writes such
-// names; a damaged or crafted payload must not write outside the directory.
-bool is_plain_relative_name(const wchar_t* name) {
-  for (const wchar_t* start = name;;) {
-    const wchar_t* end = start;
-    while (*end && *end != L'\\') {
-      if (*end == L'/' || *end == L':') return false;
-      ++end;
-    }
-    if (end == start || end[-1] == L'.' || end[-1] == L' ') return false;
-    if (payload_names::is_device_name(start, static_cast<size_t>(end - start))) return false;
-    if (!*end) return true;
-    start = end + 1;
-  }
-}
-
 // Reads the next name and makes g_entry_path of it; false at the end marker.
 bool read_entry_path(const wchar_t* target_directory) {
   read_entry_name();
   if (g_entry_name[0] == 0) return false;
-  if (!is_plain_relative_name(g_entry_name)) fail_message(msg::kDecode);
+  // A damaged or crafted payload must not write outside the directory.
+  if (!payload_names::is_plain_relative_name(g_entry_name, wcslen(g_entry_name))) fail_message(msg::kDecode);
 
   bounded_copy(g_entry_path, kPathCapacity, target_directory);
   bounded_append(g_entry_path, kPathCapacity, L"\\");

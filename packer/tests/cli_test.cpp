@@ -302,7 +302,8 @@ TEST(Help, ExplainsEveryOption) {
   for (const char* option : {"--root", "--main", "--output", "--payload-only", "--stored-payload", "--level",
                              "--long", "--company", "--product", "--version", "--no-checks", "--console", "--windowed",
                              "--arg", "{APP_DIR}", "--follow-links", "--quiet", "--help", "--splash", "--splash-text",
-                             "1024x1024", "%ERRORLEVEL%", "SIGKILL", "Default 19"})
+                             "1024x1024", "%ERRORLEVEL%", "SIGKILL", "Default 19", "--exclude", "--exclude-from",
+                             "--list", "--verify", "--extract", "--to"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
 }
 

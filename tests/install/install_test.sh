@@ -28,6 +28,15 @@ cmake --build "$work/build" >"$work/build.log" 2>&1 || { cat "$work/build.log"; 
 [ "$(cat "$work/build/packer-path.txt")" = "$work/prefix/bin/onefile-pack" ] ||
   fail "VorlanOnefile::pack is $(cat "$work/build/packer-path.txt")"
 
+# EXCLUDE left the docs out of the app, not of the program; the installed
+# packer lists and verifies both.
+pack=$work/prefix/bin/onefile-pack
+"$pack" --list "$work/build/OutsideApp.exe" >"$work/list" || fail "--list: $(cat "$work/list")"
+grep -q '  data/answer.txt$' "$work/list" && ! grep -q 'docs/' "$work/list" ||
+  { cat "$work/list"; fail "EXCLUDE docs/ did not leave out just the docs"; }
+"$pack" --list "$work/build/OutsideProgram.exe" | grep -q '  docs/notes.md$' || fail "the program lost its docs"
+"$pack" --verify "$work/build/OutsideApp.exe" >/dev/null || fail "the packed app does not verify"
+
 status=0
 "$wine_run" "$work/build/OutsideApp.exe" >"$work/out" 2>&1 || status=$?
 [ "$status" = 37 ] || { cat "$work/out"; fail "the packed app exited with $status, not 37"; }
