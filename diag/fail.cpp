@@ -2,12 +2,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "diag/messages.h"
 
 void (*g_before_fatal_stop)() = nullptr;
-void (*g_show_fatal_message)(const wchar_t* line, const DWORD* code) = nullptr;
+void (*g_show_fatal_message)(const FatalMessage& message) = nullptr;
 
 namespace {
 
@@ -16,6 +17,9 @@ namespace {
 volatile bool g_reported = false;
 
 constexpr size_t kLineCapacity = 8192;
+// A system text with a path of kPathCapacity units in it, each of which may
+// take several bytes.
+constexpr size_t kSystemTextCapacity = 32768;
 
 void before_fatal_stop() {
   g_reported = true;
@@ -24,9 +28,10 @@ void before_fatal_stop() {
 
 // The line of a message format of messages.h (ASCII, printf's conversions
 // mean the same to swprintf) with one argument, without its newline, for the
-// box, once the line has gone to the streams.
+// box, once the line has gone to `stream`.
 template <typename Argument>
-void show_fatal_message(const char* format, Argument argument, const DWORD* code = nullptr) {
+void show_fatal_message(DWORD stream, const char* format, Argument argument, const DWORD* code = nullptr,
+                        const wchar_t* insert = nullptr) {
   if (!g_show_fatal_message) return;
   static wchar_t wide_format[256];
   size_t n = 0;
@@ -34,7 +39,7 @@ void show_fatal_message(const char* format, Argument argument, const DWORD* code
   wide_format[n] = L'\0';
   static wchar_t line[kLineCapacity];
   if (swprintf(line, kLineCapacity, wide_format, argument) < 0) line[kLineCapacity - 1] = L'\0';
-  g_show_fatal_message(line, code);
+  g_show_fatal_message({line, code, insert, stream});
 }
 
 }  // namespace
@@ -43,7 +48,7 @@ void fail_message(const char* text) {
   before_fatal_stop();
   puts(text);
   fflush(stdout);
-  show_fatal_message("%hs", text);
+  show_fatal_message(STD_OUTPUT_HANDLE, "%hs", text);
   exit(kFatalExitCode);
 }
 
@@ -54,37 +59,51 @@ void trim_line_breaks(char* text, DWORD length) {
   }
 }
 
-void fail_system(const char* text, DWORD code) {
-  before_fatal_stop();
-  char* system_text = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-      0x0409, reinterpret_cast<char*>(&system_text), 0, nullptr);
+void system_text(DWORD code, const wchar_t* insert, char* text, size_t capacity) {
+  // The path as the other messages print it (the runtime's conversion); a
+  // path it cannot convert leaves the inserts empty.
+  static char narrow_insert[kSystemTextCapacity];
+  if (!insert || snprintf(narrow_insert, sizeof narrow_insert, "%ls", insert) < 0) narrow_insert[0] = '\0';
+  SystemTextInserts inserts(narrow_insert);
+  // Allocated by the system: a buffer of the caller's may be refused as too large.
+  char* formatted = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, code,
+      0x0409, reinterpret_cast<char*>(&formatted), 0, inserts.arguments());
+  // No text for the code: an empty text.
+  if (length == 0 || !formatted || snprintf(text, capacity, "%s", formatted) < 0) text[0] = '\0';
   // The system's texts end in CR LF; the line must end right after the text.
-  if (length > 0) trim_line_breaks(system_text, length);
-  // With no text for the code the pointer stays unset: print an empty text.
-  fprintf(stderr, msg::kSystemErrorFormat, text, static_cast<long>(code),
-          length > 0 && system_text ? system_text : "");
-  show_fatal_message("%hs", text, &code);
+  else trim_line_breaks(text, static_cast<DWORD>(strlen(text)));
+  if (formatted) LocalFree(formatted);
+}
+
+void fail_system(const char* text, DWORD code, const wchar_t* insert) {
+  before_fatal_stop();
+  static char code_text[kSystemTextCapacity];
+  system_text(code, insert, code_text, kSystemTextCapacity);
+  fprintf(stderr, msg::kSystemErrorFormat, text, static_cast<long>(code), code_text);
+  show_fatal_message(STD_ERROR_HANDLE, "%hs", text, &code, insert);
   exit(kFatalExitCode);
 }
 
 void fail_template(const wchar_t* path_template) {
   before_fatal_stop();
   fprintf(stderr, msg::kTemplateFormat, path_template);
-  show_fatal_message(msg::kTemplateFormat, path_template);
+  show_fatal_message(STD_ERROR_HANDLE, msg::kTemplateFormat, path_template);
   abort();
 }
 
 void fail_open_for_writing(const wchar_t* path) {
   before_fatal_stop();
   fprintf(stderr, msg::kOpenForWritingFormat, path);
-  show_fatal_message(msg::kOpenForWritingFormat, path);
+  show_fatal_message(STD_ERROR_HANDLE, msg::kOpenForWritingFormat, path);
   exit(kFatalExitCode);
 }
 
 void report_abort(int) {
   if (g_reported) return;
   before_fatal_stop();
-  show_fatal_message("%hs", msg::kBoundViolated);
+  fprintf(stderr, "%s\n", msg::kBoundViolated);
+  fflush(stderr);
+  show_fatal_message(STD_ERROR_HANDLE, "%hs", msg::kBoundViolated);
 }

@@ -9,23 +9,48 @@
 // once it has created its target directory, to delete that directory.
 extern void (*g_before_fatal_stop)();
 
+// What a reporter printed, for a windowed launcher's box.
+struct FatalMessage {
+  const wchar_t* line;    // the message, without its newline
+  const DWORD* code;      // the system code it carries, or null
+  const wchar_t* insert;  // what the code's text names (its %1): the path the failed call had, or null
+  DWORD stream;           // where the line went: STD_OUTPUT_HANDLE or STD_ERROR_HANDLE
+};
+
 // Run by every reporter after it printed, when set: a windowed launcher
-// shows the message to the person (diag/message_box.h). `code` is the
-// system code the message carries, or null.
-extern void (*g_show_fatal_message)(const wchar_t* line, const DWORD* code);
+// shows the message to the person (diag/message_box.h).
+extern void (*g_show_fatal_message)(const FatalMessage& message);
 
 // The SIGABRT handler of both roles (a violated bound, or a template
-// failure after its message): the fatal stop's clean-up and, when set,
-// g_show_fatal_message with the bound message; the runtime then ends the
-// process with its abort status. It does both once only.
+// failure after its message): the fatal stop's clean-up, the bound message
+// on standard error and, when set, g_show_fatal_message with it; the runtime
+// then ends the process with its abort status (3). It does all this once only.
 void report_abort(int);
 
 // `text` and a newline on standard output (puts), then exit code 2.
 [[noreturn]] void fail_message(const char* text);
 
 // "<text> ([Error <code>] <system text>)" on standard error, then exit code 2.
-// `code` is GetLastError's value right after the failed call.
-[[noreturn]] void fail_system(const char* text, DWORD code);
+// `code` is GetLastError's value right after the failed call; `insert`, the
+// path that call was given, fills the system text's inserts (%1 ...), which
+// are left empty without one.
+[[noreturn]] void fail_system(const char* text, DWORD code, const wchar_t* insert = nullptr);
+
+// FormatMessage's argument array (FORMAT_MESSAGE_ARGUMENT_ARRAY) that fills
+// every insert a system text may hold, %1 to %99, with one text: a narrow
+// one for FormatMessageA, a wide one for FormatMessageW.
+struct SystemTextInserts {
+  DWORD_PTR values[99];
+  explicit SystemTextInserts(const void* text) {
+    for (DWORD_PTR& value : values) value = reinterpret_cast<DWORD_PTR>(text);
+  }
+  va_list* arguments() { return reinterpret_cast<va_list*>(values); }
+};
+
+// The system's text for `code` in US English with its inserts filled with
+// `insert` (or left empty) and its closing line breaks removed, in `text`
+// (`capacity` bytes); empty when the system has none.
+void system_text(DWORD code, const wchar_t* insert, char* text, size_t capacity);
 
 // "Error, couldn't runtime expand spec '<template>'." on standard error, then
 // abort.

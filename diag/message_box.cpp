@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "diag/fail.h"
 #include "diag/system_library.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
@@ -16,9 +17,9 @@ using MessageBoxFn = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
 
 // A file, a pipe or a console; not a missing handle, a closed one, or one of
 // a type the system does not know.
-bool standard_error_usable() {
-  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  return error && error != INVALID_HANDLE_VALUE && GetFileType(error) != FILE_TYPE_UNKNOWN;
+bool standard_stream_usable(DWORD stream) {
+  HANDLE handle = GetStdHandle(stream);
+  return handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
 }
 
 }  // namespace
@@ -49,12 +50,13 @@ bool windowed_program() {
   return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
 }
 
-bool message_box_wanted() {
-  if (standard_error_usable() || dialogs_turned_off()) return false;
+bool message_box_wanted(DWORD stream) {
+  if (standard_stream_usable(stream) || dialogs_turned_off()) return false;
   return window_station_interactive();
 }
 
-void message_box_text(const wchar_t* line, const DWORD* code, wchar_t* text, size_t capacity) {
+void message_box_text(const wchar_t* line, const DWORD* code, const wchar_t* insert, wchar_t* text,
+                      size_t capacity) {
   int length = swprintf(text, capacity, L"%ls", line);
   if (length < 0) {
     text[capacity - 1] = L'\0';
@@ -62,9 +64,11 @@ void message_box_text(const wchar_t* line, const DWORD* code, wchar_t* text, siz
   }
   if (!code) return;
   wchar_t* system_text = nullptr;
+  // Its inserts hold the same path as the line on the stream.
+  SystemTextInserts inserts(insert ? insert : L"");
   DWORD units = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, *code, 0,
-      reinterpret_cast<wchar_t*>(&system_text), 0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, *code, 0,
+      reinterpret_cast<wchar_t*>(&system_text), 0, inserts.arguments());
   // The system's texts end in CR LF.
   while (units > 0 && (system_text[units - 1] == L'\r' || system_text[units - 1] == L'\n')) system_text[--units] = 0;
   swprintf(text + length, capacity - length, L"\n[Error %lu] %ls", static_cast<unsigned long>(*code),
@@ -73,11 +77,11 @@ void message_box_text(const wchar_t* line, const DWORD* code, wchar_t* text, siz
   if (system_text) LocalFree(system_text);
 }
 
-void show_message_box(const wchar_t* line, const DWORD* code) {
-  if (!message_box_wanted()) return;
+void show_message_box(const FatalMessage& message) {
+  if (!message_box_wanted(message.stream)) return;
   auto message_box = system_function<MessageBoxFn>(load_system_library(L"user32.dll"), "MessageBoxW");
   if (!message_box) return;
   static wchar_t text[kBoxTextCapacity];
-  message_box_text(line, code, text, kBoxTextCapacity);
+  message_box_text(message.line, message.code, message.insert, text, kBoxTextCapacity);
   message_box(nullptr, text, product_name(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }

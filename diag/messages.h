@@ -15,8 +15,9 @@ inline constexpr char kWrite[] = "Error, couldn't unpack file to target path.";
 inline constexpr char kLaunchChild[] = "Error, couldn't launch child";
 inline constexpr char kLoadDll[] = "Error, load DLL.";
 inline constexpr char kEntryPoint[] = "Error, DLL entry point not found.";
-// Shown in the box of a windowed launcher that stopped on a violated bound;
-// the streams get the runtime's own abort text.
+// A violated bound (a command line that passes the system's limit once the
+// app's path is argument 0, a path too long): on standard error, and in the
+// box of a windowed launcher, before the runtime's abort (exit code 3).
 inline constexpr char kBoundViolated[] = "Error, a path or text was longer than the launcher can handle.";
 }  // namespace msg
 

@@ -17,7 +17,7 @@ int hand_off_to_main_library() {
   HMODULE library = LoadLibraryExW(g_child.main_library_path, nullptr,
                                    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
                                        LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!library) fail_system(msg::kLoadDll, GetLastError());
+  if (!library) fail_system(msg::kLoadDll, GetLastError(), g_child.main_library_path);
   auto run_code = reinterpret_cast<onefile_run_code_fn>(reinterpret_cast<void*>(GetProcAddress(library, "run_code")));
   if (!run_code) {
     // Loaded, the library would keep its folder from being deleted.

@@ -84,7 +84,7 @@ DWORD run_child_to_end(const ChildStart& child) {
   if (!CreateProcessW(child.executable, child.command_line, nullptr, nullptr, TRUE,
                       NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | child.creation_flags, nullptr, nullptr, &startup,
                       &process)) {
-    fail_system(msg::kLaunchChild, GetLastError());
+    fail_system(msg::kLaunchChild, GetLastError(), child.executable);
   }
 
   // Handed to the handler before it runs: a handler that takes it while the
@@ -97,7 +97,7 @@ DWORD run_child_to_end(const ChildStart& child) {
     WaitForSingleObject(process.hProcess, INFINITE);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    fail_system(msg::kLaunchChild, error);
+    fail_system(msg::kLaunchChild, error, child.executable);
   }
   give_child_handle(for_handler);
   HANDLE job = put_child_in_job(process.hProcess);

@@ -10,11 +10,11 @@
 
 namespace {
 
-void show_fatal_dialog(const wchar_t* line, const DWORD* code) {
+void show_fatal_dialog(const FatalMessage& message) {
   // Ctrl+C or the end of the session: no one waits for an answer.
   if (g_parent.interrupted) return;
   close_progress_window();
-  show_message_box(line, code);
+  show_message_box(message);
 }
 
 }  // namespace

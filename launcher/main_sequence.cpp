@@ -122,13 +122,16 @@ void check_payload_header() {
 
 void open_payload() { payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size)); }
 
+// The values a parent stores for its child role besides its process ID
+// (VORLAN_ONEFILE_PARENT): those of {TIME}, {TIME_US} and {RANDOM}, and a
+// cached run's folder.
+constexpr const char* kHandOverVariables[] = {"VORLAN_ONEFILE_START", "VORLAN_ONEFILE_TIME_US",
+                                              "VORLAN_ONEFILE_RANDOM", "VORLAN_ONEFILE_TARGET"};
+
 // Fresh time and random values for this run; the child inherits them and
 // our process ID, and so expands the same target directory.
 void hand_environment_to_child() {
-  env_set("VORLAN_ONEFILE_START", nullptr);
-  env_set("VORLAN_ONEFILE_TIME_US", nullptr);
-  env_set("VORLAN_ONEFILE_RANDOM", nullptr);
-  env_set("VORLAN_ONEFILE_TARGET", nullptr);
+  for (const char* name : kHandOverVariables) env_set(name, nullptr);
   char pid_text[128];
   snprintf(pid_text, sizeof(pid_text), "%ld", static_cast<long>(GetCurrentProcessId()));
   wchar_t pid_wide[128];
@@ -158,7 +161,14 @@ void unpack_all_entries(bool cache) {
 }
 
 int run_child() {
-  return static_cast<int>(run_child_to_end(program_main() ? program_as_child() : this_executable_as_child()));
+  if (!program_main()) return static_cast<int>(run_child_to_end(this_executable_as_child()));
+  // A program has no child role: the hand-over means nothing to it nor to
+  // what it starts, which sees the user's environment (once the fixed
+  // arguments, which may name {PID}, {TIME_US} or {RANDOM}, are expanded).
+  const ChildStart program = program_as_child();
+  env_set("VORLAN_ONEFILE_PARENT", nullptr);
+  for (const char* name : kHandOverVariables) env_set(name, nullptr);
+  return static_cast<int>(run_child_to_end(program));
 }
 
 int run_as_parent() {

@@ -106,7 +106,7 @@ bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop) {
     payload_read(g_write_buffer, n);
     DWORD written = 0;
     if (!g_system_calls.write_file(file, g_write_buffer, n, &written, nullptr))
-      fail_system(msg::kWrite, GetLastError());
+      fail_system(msg::kWrite, GetLastError(), entry_path);
     // A synchronous write to a file stops short only when the disk is full.
     if (written != n) fail_system(msg::kWrite, ERROR_DISK_FULL);
     remaining -= n;
@@ -114,7 +114,7 @@ bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop) {
   if (file == INVALID_HANDLE_VALUE) return false;
   g_file_being_written = INVALID_HANDLE_VALUE;
   // A close can report data that never reached the disk.
-  if (!g_system_calls.close_handle(file)) fail_system(msg::kWrite, GetLastError());
+  if (!g_system_calls.close_handle(file)) fail_system(msg::kWrite, GetLastError(), entry_path);
   return true;
 }
 
@@ -122,7 +122,7 @@ bool create_target_directory(const wchar_t* target_directory) {
   create_parent_directories(target_directory);
   if (!CreateDirectoryW(target_directory, nullptr)) {
     const DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS) fail_system(msg::kWrite, error);
+    if (error == ERROR_ALREADY_EXISTS) fail_system(msg::kWrite, error, target_directory);
     return false;
   }
   remember_directory(target_directory);

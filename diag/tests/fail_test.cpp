@@ -13,7 +13,9 @@
 using onefile_test::run_mode;
 
 ONEFILE_TEST_MODE(fail_message) { fail_message(msg::kHeader); }
-ONEFILE_TEST_MODE(fail_system) { fail_system(msg::kLoadDll, std::wcstoul(args.at(0).c_str(), nullptr, 0)); }
+ONEFILE_TEST_MODE(fail_system) {
+  fail_system(msg::kLoadDll, std::wcstoul(args.at(0).c_str(), nullptr, 0), args.size() > 1 ? args[1].c_str() : nullptr);
+}
 ONEFILE_TEST_MODE(fail_template) { fail_template(L"{TEMP}\\onefile_{PID}"); }
 ONEFILE_TEST_MODE(fail_open) { fail_open_for_writing(L"C:\\t\\x.dll"); }
 
@@ -41,6 +43,24 @@ TEST(FailSystem, LargeCodesPrintNegativeAndUnknownCodesGiveEmptyText) {
   auto r = run_mode(L"fail_system", {L"0xE0000001"});
   EXPECT_EQ(r.exit_code, 2u);
   EXPECT_EQ(r.err, "Error, load DLL. ([Error -536870911] )\n");
+}
+
+// ERROR_BAD_EXE_FORMAT's text names the file (%1): the path the failed call
+// had fills it; without one nothing stands in its place.
+TEST(FailSystem, FillsTheSystemTextsInsertWithThePath) {
+  auto r = run_mode(L"fail_system", {L"193", L"C:\\t\\x.dll"});
+  EXPECT_EQ(r.exit_code, 2u);
+  EXPECT_EQ(r.err.rfind("Error, load DLL. ([Error 193] ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("C:\\t\\x.dll"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('%'), std::string::npos) << r.err;
+  r = run_mode(L"fail_system", {L"193"});
+  EXPECT_EQ(r.err.find('%'), std::string::npos) << r.err;
+
+  char text[256];
+  system_text(193, L"C:\\t\\x.dll", text, sizeof text);
+  EXPECT_NE(std::string(text).find("C:\\t\\x.dll"), std::string::npos) << text;
+  system_text(0xE0000001, nullptr, text, sizeof text);
+  EXPECT_STREQ(text, "");
 }
 
 TEST(FailTemplate, PrintsTemplateAndAborts) {
@@ -73,8 +93,9 @@ namespace {
 
 // Stands for a windowed launcher's box: each call is one line on standard
 // error, after the clean-up's line.
-void record_box(const wchar_t* line, const DWORD* code) {
-  fprintf(stderr, "box: %ls|%ld\n", line, code ? static_cast<long>(*code) : -1L);
+void record_box(const FatalMessage& message) {
+  fprintf(stderr, "box: %ls|%ld|%s\n", message.line, message.code ? static_cast<long>(*message.code) : -1L,
+          message.stream == STD_OUTPUT_HANDLE ? "stdout" : "stderr");
 }
 
 void record_clean_up() { fputs("clean-up\n", stderr); }
@@ -100,19 +121,23 @@ TEST(FatalMessageBox, ComesOnceAfterTheCleanUpAndTheStreamsWithTheSameText) {
     DWORD exit_code;
     const char* err;  // everything on standard error
   } const cases[] = {
-      {L"box_message", 2, "clean-up\nbox: Error, couldn't find attached data header.|-1\n"},
+      // The box knows the stream the line went to.
+      {L"box_message", 2, "clean-up\nbox: Error, couldn't find attached data header.|-1|stdout\n"},
       {L"box_system", 2,
        "clean-up\nError, couldn't unpack file to target path. ([Error -536870911] )\nbox: Error, couldn't unpack "
-       "file to target path.|-536870911\n"},
+       "file to target path.|-536870911|stderr\n"},
       {L"box_open", 2,
        "clean-up\nError, failed to open 'C:\\t\\x.dll' for writing.\nbox: Error, failed to open 'C:\\t\\x.dll' for "
-       "writing.|-1\n"},
+       "writing.|-1|stderr\n"},
       // The abort that ends a template failure neither cleans up nor shows
       // a second box.
       {L"box_template", 3,
        "clean-up\nError, couldn't runtime expand spec '{TEMP}\\x'.\nbox: Error, couldn't runtime expand spec "
-       "'{TEMP}\\x'.|-1\n"},
-      {L"box_abort", 3, "clean-up\nbox: Error, a path or text was longer than the launcher can handle.|-1\n"},
+       "'{TEMP}\\x'.|-1|stderr\n"},
+      // A violated bound says so on standard error too.
+      {L"box_abort", 3,
+       "clean-up\nError, a path or text was longer than the launcher can handle.\nbox: Error, a path or text was "
+       "longer than the launcher can handle.|-1|stderr\n"},
   };
   for (const Case& c : cases) {
     auto r = run_mode(c.mode);
@@ -124,10 +149,10 @@ TEST(FatalMessageBox, ComesOnceAfterTheCleanUpAndTheStreamsWithTheSameText) {
 
 TEST(FatalMessageBox, TextAddsTheSystemsTextForACodeOnASecondLine) {
   wchar_t text[256];
-  message_box_text(L"Error, load DLL.", nullptr, text, 256);
+  message_box_text(L"Error, load DLL.", nullptr, nullptr, text, 256);
   EXPECT_STREQ(text, L"Error, load DLL.");
   const DWORD not_found = ERROR_FILE_NOT_FOUND;
-  message_box_text(L"Error, load DLL.", &not_found, text, 256);
+  message_box_text(L"Error, load DLL.", &not_found, nullptr, text, 256);
   const std::wstring with_code = text;
   EXPECT_EQ(with_code.rfind(L"Error, load DLL.\n[Error 2] ", 0), 0u) << onefile_test::narrow(with_code);
   EXPECT_GT(with_code.size(), wcslen(L"Error, load DLL.\n[Error 2] "));
@@ -135,9 +160,14 @@ TEST(FatalMessageBox, TextAddsTheSystemsTextForACodeOnASecondLine) {
   EXPECT_NE(with_code.back(), L'\n');
   // A code without a text, and a buffer too small: cut short, terminated.
   const DWORD unknown = 0xE0000001;
-  message_box_text(L"Error, load DLL.", &unknown, text, 256);
+  message_box_text(L"Error, load DLL.", &unknown, nullptr, text, 256);
   EXPECT_STREQ(text, L"Error, load DLL.\n[Error 3758096385] ");
   wchar_t small[8];
-  message_box_text(L"Error, load DLL.", &not_found, small, 8);
+  message_box_text(L"Error, load DLL.", &not_found, nullptr, small, 8);
   EXPECT_EQ(wcslen(small), 7u);
+  // A text that names the file gets the path, as the stream's line does.
+  const DWORD bad_format = ERROR_BAD_EXE_FORMAT;
+  message_box_text(L"Error, load DLL.", &bad_format, L"C:\\t\\x.dll", text, 256);
+  EXPECT_NE(std::wstring(text).find(L"C:\\t\\x.dll"), std::wstring::npos) << onefile_test::narrow(text);
+  EXPECT_EQ(std::wstring(text).find(L'%'), std::wstring::npos) << onefile_test::narrow(text);
 }

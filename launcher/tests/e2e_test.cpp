@@ -212,6 +212,20 @@ TEST(Launcher, FailuresSayOneLineExitWith2AndLeaveNothing) {
   }
 }
 
+// The system's text for a main library that is no library names the file
+// (its "%1"): the line says which, the library the child loaded from its
+// parent's folder.
+TEST(Launcher, SystemTextNamesTheLibraryInsteadOfAnInsert) {
+  auto r = run_app(L"not_dll_app.exe", {});
+  EXPECT_EQ(r.exit_code, 2u);
+  const std::string library = narrow(temp_dir()) + "\\onefile_" + std::to_string(r.pid) + "_";
+  EXPECT_EQ(r.err.rfind("Error, load DLL. ([Error 193] ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(library), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\\main.dll"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('%'), std::string::npos) << r.err;
+  remove_leftovers(r.pid);
+}
+
 TEST(Launcher, UnwritableEntryNamesItsPath) {
   auto r = run_app(L"unwritable_app.exe", {});
   const std::string prefix = "Error, failed to open '" + narrow(temp_dir()) + "\\onefile_" + std::to_string(r.pid) + "_";

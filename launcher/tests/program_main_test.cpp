@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <sstream>
 
 #include "launcher/tests/packed_apps.h"
 #include "tests/support/process.h"
@@ -34,6 +35,53 @@ Report run_raw(const std::wstring& exe, const std::wstring& tail, const std::vec
 }
 
 std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+
+using Environment = std::map<std::string, std::string>;
+
+// The "env=NAME=value" lines of a report.
+Environment environment_in(const std::string& report) {
+  Environment seen;
+  std::istringstream in(report);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("env=", 0) != 0) continue;
+    const size_t eq = line.find('=', 5);
+    seen[line.substr(4, eq - 4)] = line.substr(eq + 1);
+  }
+  return seen;
+}
+
+// This process's environment, as a program it starts inherits it.
+Environment own_environment() {
+  Environment own;
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+    const std::string text = narrow(entry);
+    const size_t eq = text.find('=', 1);
+    if (text[0] != '=' && eq != std::string::npos) own[text.substr(0, eq)] = text.substr(eq + 1);
+  }
+  FreeEnvironmentStringsW(block);
+  return own;
+}
+
+// What `seen` has that `expected` has not ("+NAME=value"), and the reverse
+// ("-NAME=value"); empty when they are the same.
+std::string difference(const Environment& seen, const Environment& expected) {
+  std::string text;
+  for (const auto& [name, value] : seen)
+    if (!expected.count(name) || expected.at(name) != value) text += "+" + name + "=" + value + "\n";
+  for (const auto& [name, value] : expected)
+    if (!seen.count(name) || seen.at(name) != value) text += "-" + name + "=" + value + "\n";
+  return text;
+}
+
+// The process `pid` still runs.
+bool runs(DWORD pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!process) return false;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
 
 }  // namespace
 
@@ -115,6 +163,95 @@ TEST(ProgramMain, ExitCodePassesThroughWithAll32Bits) {
       EXPECT_TRUE(leftovers(r.result.pid).empty());
     }
   }
+}
+
+// A windowed launcher runs a console program without a console window: the
+// program gets a console of its own, whose host process (conhost.exe) the
+// system starts as the program's child, in the launcher's job, and which
+// ends right after the program. It is no helper of the app's: the folder
+// goes, as for the console kind and for a windowed program. A process the
+// program leaves running is one: the folder stays for it.
+TEST(ProgramMain, WindowedLauncherOfAConsoleProgramDeletesTheFolderUnlessAHelperRuns) {
+  for (const wchar_t* exe : {L"program_console_windowed_app.exe", L"program_windowed_app.exe"}) {
+    for (const wchar_t* request : {L"exit:0", L"exit:0x80000001", L"crash"}) {
+      SCOPED_TRACE(narrow(exe) + ":" + narrow(request));
+      const Report r = run_raw(exe, L" x", {std::wstring(L"REPORT_PROGRAM=") + request});
+      EXPECT_EQ(r.result.exit_code, std::wstring(request) == L"crash" ? 0xC0000005u : wcstoul(request + 5, nullptr, 0));
+      EXPECT_TRUE(leftovers(r.result.pid).empty());
+    }
+  }
+
+  const std::wstring scratch = onefile_test::make_temp_dir(L"program_helper");
+  const std::wstring pid_file = scratch + L"\\helper";
+  const Report r = run_raw(L"program_console_windowed_app.exe", L"", {L"REPORT_PROGRAM=helper:" + pid_file});
+  EXPECT_EQ(r.result.exit_code, 0u);
+  for (int i = 0; i < 100 && !onefile_test::path_exists(pid_file); ++i) Sleep(100);
+  const DWORD helper = strtoul(onefile_test::read_file(pid_file).c_str(), nullptr, 10);
+  ASSERT_NE(helper, 0u);
+  EXPECT_TRUE(runs(helper));
+  const auto left = leftovers(r.result.pid);
+  EXPECT_EQ(left.size(), 1u);
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, helper)) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+  }
+  Sleep(500);  // its console host ends with it
+  remove_leftovers(r.result.pid);
+  onefile_test::remove_tree(scratch);
+}
+
+// A command line that the program takes when started directly, typed with a
+// one-letter argument 0, but that passes the system's limit (32,767 units
+// with the terminating 0) once the launcher puts the unpacked program's full
+// path in its place: the launcher says so on standard error (a windowed one
+// too, its standard error being usable) and ends with the runtime's abort,
+// leaving nothing.
+TEST(ProgramMain, CommandLineTooLongOncePackedSaysSo) {
+  const std::wstring tail = L" " + std::wstring(32766 - 2, L'x');
+  const std::wstring program = here() + L"\\program_tree\\bin\\report.exe";
+  const auto direct = onefile_test::run_process(program.c_str(), L"a" + tail);
+  ASSERT_EQ(direct.exit_code, 0u) << direct.err;
+  EXPECT_EQ(lines(direct.out).at("argc"), "2");
+
+  const std::string message = "Error, a path or text was longer than the launcher can handle.\n";
+  for (const wchar_t* exe : {L"program_console_app.exe", L"program_console_windowed_app.exe"}) {
+    SCOPED_TRACE(narrow(exe));
+    const auto r = onefile_test::run_process((here() + L"\\" + exe).c_str(), L"a" + tail);
+    EXPECT_EQ(r.exit_code, 3u);
+    EXPECT_EQ(r.out, "");
+    // (On Windows the runtime's own abort text may come first.)
+    ASSERT_GE(r.err.size(), message.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - message.size()), message) << r.err;
+    EXPECT_TRUE(leftovers(r.pid).empty());
+  }
+}
+
+// The parent's hand-over to a child role (VORLAN_ONEFILE_PARENT and the
+// values of {TIME}, {TIME_US}, {RANDOM} and a cached run's folder) means
+// nothing to a program: the program, and a packed program it starts, see
+// the environment the user gave, with what the user set of the launcher's
+// own (VORLAN_ONEFILE_NO_DIALOGS), plus VORLAN_ONEFILE_DIRECTORY and
+// VORLAN_ORIGINAL_ARGV0.
+TEST(ProgramMain, ProgramAndWhatItStartsSeeTheUsersEnvironmentAndTwoVariables) {
+  for (const wchar_t* exe : {L"program_console_app.exe", L"program_env_cache_app.exe"}) {
+    SCOPED_TRACE(narrow(exe));
+    const Report r = run_raw(exe, L"", {L"REPORT_PROGRAM=again", L"VORLAN_ONEFILE_NO_DIALOGS=1"});
+    ASSERT_EQ(r.result.exit_code, 0u) << r.result.err;
+    ASSERT_EQ(r.values.at("again"), "0");
+    Environment expected = own_environment();
+    expected["VORLAN_ONEFILE_NO_DIALOGS"] = "1";
+    expected["VORLAN_ONEFILE_DIRECTORY"] = narrow(here());
+    expected["VORLAN_ORIGINAL_ARGV0"] = narrow(here() + L"\\" + exe);
+    // The nested run's report comes first. The program removed its request
+    // (REPORT_PROGRAM) before it started the packed program again and
+    // reported.
+    const size_t outer = r.result.out.find("cmdline=", 1);
+    ASSERT_NE(outer, std::string::npos) << r.result.out;
+    EXPECT_EQ(difference(environment_in(r.result.out.substr(0, outer)), expected), "");
+    EXPECT_EQ(difference(environment_in(r.result.out.substr(outer)), expected), "");
+  }
+  onefile_test::remove_tree(onefile_test::default_cache_root(L"Onefile Program Environment Test"));
 }
 
 // A cached app unpacks on its first start only: the second start finds the

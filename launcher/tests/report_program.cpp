@@ -3,13 +3,15 @@
 // writes, as UTF-8 "key=value" lines on its standard output, what it was
 // given: its raw command line, its argument vector as its C runtime splits
 // it (wildcards expanded, as a program built with them on would see them),
-// its working directory, its own path and the launcher's variables.
+// its working directory, its own path, the launcher's variables and its
+// whole environment (lines "env=NAME=value", the hidden "=X:" ones left out).
 //
 // REPORT_PROGRAM in the environment asks for something else:
 //   exit:N         end with exit code N (any 32 bits, decimal or 0x hex)
 //   crash          an access violation (exit code 0xC0000005)
 //   grandchild:F   start a copy of itself that writes its process ID to
 //                  file F and waits; then wait too
+//   helper:F       start that copy and end at once, leaving it running
 //   wait           wait until ended
 //   again          start the launcher it came from again (its path from
 //                  VORLAN_ORIGINAL_ARGV0), wait for it and report its exit
@@ -67,6 +69,10 @@ int report() {
   line(out, "self", std::wstring(buffer, GetModuleFileNameW(nullptr, buffer, 32768)));
   line(out, "directory", variable(L"VORLAN_ONEFILE_DIRECTORY"));
   line(out, "original_argv0", variable(L"VORLAN_ORIGINAL_ARGV0"));
+  wchar_t* environment = GetEnvironmentStringsW();
+  for (const wchar_t* entry = environment; *entry; entry += wcslen(entry) + 1)
+    if (entry[0] != L'=') line(out, "env", entry);
+  FreeEnvironmentStringsW(environment);
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
   return 0;
@@ -87,7 +93,8 @@ std::wstring tree_top() {
   return top;
 }
 
-int start_grandchild(const std::wstring& file) {
+// With `wait`, waits for it, else returns at once.
+int start_grandchild(const std::wstring& file, bool wait) {
   SetEnvironmentVariableW(L"REPORT_PROGRAM", (L"pid:" + file).c_str());
   wchar_t self[32768];
   GetModuleFileNameW(nullptr, self, 32768);
@@ -98,7 +105,8 @@ int start_grandchild(const std::wstring& file) {
   if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return 90;
   CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  if (wait) WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hProcess);
   return 0;
 }
 
@@ -115,7 +123,8 @@ int run() {
     SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
     *static_cast<volatile int*>(nullptr) = 1;
   }
-  if (const wchar_t* file = value(L"grandchild:")) return start_grandchild(file);
+  if (const wchar_t* file = value(L"grandchild:")) return start_grandchild(file, true);
+  if (const wchar_t* file = value(L"helper:")) return start_grandchild(file, false);
   if (const wchar_t* file = value(L"pid:")) {
     // The grandchild: written to a new name and renamed, so the reader never
     // sees half of it.

@@ -21,8 +21,9 @@ using onefile_test::narrow;
 namespace {
 
 // Starts a packed app; `error` "none" (no standard handles), "bogus" (a
-// handle value that names nothing) or "file" (a file, as a console or a
-// redirection gives).
+// standard error handle value that names nothing), "file" (standard output
+// and error to a file, as a console or a redirection gives), "stdout-file"
+// or "stderr-file" (only that stream to a file, the other none).
 PROCESS_INFORMATION start_app(const std::wstring& exe, const std::wstring& args, const std::wstring& error,
                               const std::wstring& argv0 = L"") {
   const std::wstring path = here() + L"\\" + exe;
@@ -32,10 +33,11 @@ PROCESS_INFORMATION start_app(const std::wstring& exe, const std::wstring& args,
   si.dwFlags = STARTF_USESTDHANDLES;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE file = nullptr;
-  if (error == L"file") {
+  if (error == L"file" || error == L"stdout-file" || error == L"stderr-file") {
     file = CreateFileW((onefile_test::make_temp_dir(L"stderr") + L"\\err").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                        &inherit, CREATE_ALWAYS, 0, nullptr);
-    si.hStdOutput = si.hStdError = file;
+    if (error != L"stderr-file") si.hStdOutput = file;
+    if (error != L"stdout-file") si.hStdError = file;
   } else if (error == L"bogus") {
     si.hStdError = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7ff0));
   }
@@ -200,6 +202,7 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
     const wchar_t* error;  // standard error
     std::vector<std::wstring> env;
     const char* text;  // the start of the box's text; null: no box
+    const char* later = nullptr;  // what the box's text holds after `text`
     std::wstring argv0 = L"-";
     std::vector<std::wstring> app_args = {L"exit", L"0"};
     DWORD exit_code = 2;
@@ -211,7 +214,8 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
       {L"app.exe", L"none", {L"TEMP=" + bad_temp, L"TMP=" + bad_temp}, "Error, failed to open '"},
       // The child's own messages are the child's to show; the parent shows
       // none for the child's exit code. A system code adds its text.
-      {L"not_dll_app.exe", L"none", {}, "Error, load DLL.\n[Error 193] "},
+      // The system's text names the library itself, not "%1".
+      {L"not_dll_app.exe", L"none", {}, "Error, load DLL.\n[Error 193] ", "\\main.dll"},
       {L"no_entry_app.exe", L"none", {}, "Error, DLL entry point not found."},
       // Fails after seconds of unpacking: the progress window goes first.
       {L"slow_damaged_app.exe", L"none", {}, "Error, couldn't decode attached data."},
@@ -219,11 +223,16 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
       // A command line at the system's limit, typed with a one-letter
       // argument 0: with the launcher's path as argument 0 the child's command
       // line would pass it, a violated bound.
-      {L"app.exe", L"none", {}, "Error, a path or text was longer than the launcher can handle.", L"a",
+      {L"app.exe", L"none", {}, "Error, a path or text was longer than the launcher can handle.", nullptr, L"a",
        {L"args", L"<fill>"}, 3},
       // No box where it is not wanted.
       {L"bad_header_app.exe", L"none", {L"VORLAN_ONEFILE_NO_DIALOGS=1"}, nullptr},
       {L"corrupt_app.exe", L"file", {}, nullptr},
+      // The stream the message went to decides: the damaged payload's
+      // message goes to standard output.
+      {L"damaged_app.exe", L"stderr-file", {}, "Error, couldn't decode attached data."},
+      {L"damaged_app.exe", L"stdout-file", {}, nullptr},
+      {L"not_dll_app.exe", L"stderr-file", {}, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.exe) + " " + narrow(c.error) + (c.env.empty() ? "" : " " + narrow(c.env[0])));
@@ -246,6 +255,10 @@ TEST(WindowedLauncher, FatalStopsShowOneBoxWithTheMessageAfterTheCleanUp) {
     EXPECT_EQ(m["text"].rfind(first_line, 0), 0u) << m["text"];
     if (std::string(c.text).find('\n') != std::string::npos) {
       EXPECT_NE(r.out.find(c.text), std::string::npos) << r.out;
+    }
+    if (c.later) {
+      EXPECT_NE(r.out.find(c.later, r.out.find(c.text)), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find('%'), std::string::npos) << r.out;
     }
     EXPECT_EQ(m["left while shown"], "0");
     EXPECT_EQ(m["progress while shown"], "0");
