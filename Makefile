@@ -17,7 +17,7 @@ PREFIX ?= /usr/local
 # the last commit's time, so that one commit gives the same packages.
 export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
 
-.PHONY: all setup configure-windows templates host windows build demo test install package clean
+.PHONY: all setup configure-windows templates host windows build sanitize demo test install package clean
 
 all: build
 
@@ -44,12 +44,19 @@ windows: host
 
 build: windows
 
+# The host tests of the readers of untrusted bytes (PE images, payloads,
+# cache records) built with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: setup
+	@cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DONEFILE_SANITIZE=ON >/dev/null
+	@cmake --build build/sanitize -j$(JOBS)
+
 demo: build
 	@bash scripts/demo.sh
 
-test: build
+test: build sanitize
 	@scripts/wine-run cmd /c exit 0
 	@cd build/host && ctest --output-on-failure --no-tests=error -j$(JOBS)
+	@cd build/sanitize && ctest --output-on-failure --no-tests=error -j$(JOBS)
 	@cd build/win && ctest --output-on-failure --no-tests=error -j$(JOBS)
 
 install: build
@@ -63,4 +70,4 @@ package: build
 	@ls -1 build/packages
 
 clean:
-	rm -rf build/host build/win build/bin
+	rm -rf build/host build/win build/bin build/sanitize

@@ -4,7 +4,9 @@
 #                                 copied to the top of the tree, a relative path
 #                                 names a file below ROOT (bin/app.exe)
 #     [ROOT <dir>]                further files of the app, packed with their folders
-#     [ARGS <text>...]            fixed arguments of a program main (onefile-pack --arg)
+#     [ARGS <text>...]            fixed arguments of a program main (onefile-pack --arg),
+#                                 each exactly as written: "" is an empty one, "a;b"
+#                                 one with a semicolon; ${list} gives one per element
 #     [EXCLUDE <pattern>...]      what to leave out of ROOT (onefile-pack --exclude,
 #                                 in order: "docs/" "*.md" "!README.md")
 #     [OUTPUT <file>]             default: <name>.exe in the current binary dir
@@ -15,8 +17,8 @@
 #                                 windowed for a DLL)
 #     [FOLLOW_LINKS])             links below ROOT packed as what they point to
 #
-# Packs the app into one launcher executable after the main library is built,
-# and packs again whenever the library or any file below ROOT changes. The
+# Packs the app into one launcher executable after the main is built, and
+# packs again whenever the main or any file below ROOT changes. The
 # app's tree is staged in <name>.root next to the output: ROOT's files plus
 # a main target or absolute file at its top.
 #
@@ -24,7 +26,7 @@
 # TARGET passes --target (the target folder's template, or with CACHE the
 # cache root's).
 #
-# UNCHECKED passes --no-checks (a main library or stored payload the launcher
+# UNCHECKED passes --no-checks (a main file or stored payload the launcher
 # will refuse at run time; for tests of those failures).
 #
 # ONEFILE_PACK names the packer, onefile-pack or onefile-pack.exe (default:
@@ -33,9 +35,38 @@ if(NOT ONEFILE_PACK)
   find_program(ONEFILE_PACK onefile-pack REQUIRED)
 endif()
 
+# The function keeps the policies of this file, whoever includes it.
+cmake_policy(PUSH)
+cmake_policy(VERSION 3.20)
+
 function(onefile_add_executable name)
-  cmake_parse_arguments(P "UNCHECKED;CACHE;CONSOLE;WINDOWED;FOLLOW_LINKS"
-                        "MAIN;ROOT;OUTPUT;ICON;COMPANY;PRODUCT;VERSION;LEVEL;STORED_PAYLOAD;TARGET;SPLASH;SPLASH_TEXT" "ARGS;EXCLUDE" ${ARGN})
+  set(flags UNCHECKED CACHE CONSOLE WINDOWED FOLLOW_LINKS)
+  set(values MAIN ROOT OUTPUT ICON COMPANY PRODUCT VERSION LEVEL STORED_PAYLOAD TARGET SPLASH SPLASH_TEXT)
+  cmake_parse_arguments(PARSE_ARGV 1 P "${flags}" "${values}" "ARGS;EXCLUDE")
+  # The fixed arguments are taken from the call itself, each as one bracket
+  # argument of the packer's command: a CMake list would drop an empty one,
+  # split one at its semicolons and join one that ends in a backslash with
+  # the next.
+  set(fixed_arguments "")
+  set(in_arguments FALSE)
+  set(arguments_keyword ARGS)
+  set(i 1)
+  while(i LESS ARGC)
+    # ARGV<i> is read by name: set() would take a value such as CACHE for
+    # one of its own keywords.
+    if(ARGV${i} STREQUAL arguments_keyword)
+      set(in_arguments TRUE)
+    elseif(ARGV${i} IN_LIST flags OR ARGV${i} IN_LIST values OR ARGV${i} STREQUAL "EXCLUDE")
+      set(in_arguments FALSE)
+    elseif(in_arguments)
+      set(equals "")
+      while(ARGV${i} MATCHES "]${equals}]")
+        string(APPEND equals "=")
+      endwhile()
+      string(APPEND fixed_arguments " [${equals}[--arg=${ARGV${i}}]${equals}]")
+    endif()
+    math(EXPR i "${i} + 1")
+  endwhile()
   if(NOT P_MAIN AND NOT P_STORED_PAYLOAD)
     message(FATAL_ERROR "onefile_add_executable(${name}): MAIN is required")
   endif()
@@ -63,9 +94,6 @@ function(onefile_add_executable name)
   if(P_FOLLOW_LINKS)
     list(APPEND options --follow-links)
   endif()
-  foreach(arg IN LISTS P_ARGS)
-    list(APPEND options --arg "${arg}")
-  endforeach()
   foreach(pattern IN LISTS P_EXCLUDE)
     list(APPEND options --exclude "${pattern}")
   endforeach()
@@ -113,11 +141,14 @@ function(onefile_add_executable name)
     endif()
   endforeach()
 
-  add_custom_command(OUTPUT ${P_OUTPUT}
-    ${commands}
-    COMMAND ${ONEFILE_PACK} ${options}
-    DEPENDS ${depends}
-    COMMENT "Packing ${name}"
-    VERBATIM)
+  cmake_language(EVAL CODE "
+    add_custom_command(OUTPUT \${P_OUTPUT}
+      \${commands}
+      COMMAND \${ONEFILE_PACK} \${options}${fixed_arguments}
+      DEPENDS \${depends}
+      COMMENT \"Packing \${name}\"
+      VERBATIM)")
   add_custom_target(${name} ALL DEPENDS ${P_OUTPUT})
 endfunction()
+
+cmake_policy(POP)

@@ -67,11 +67,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The summary is the Description's first line; this is the text below it.
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "onefile-pack turns a folder holding a Windows application (a main DLL
-exporting run_code and any other files) into one 64-bit Windows
-executable. Started, the executable unpacks the application into a fresh
-temporary folder (or once into a per-user cache), runs it, deletes the
-folder and exits with the application's exit code.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "onefile-pack turns a folder holding a Windows application (its
+program, or a main DLL exporting run_code, and any other files) into one
+64-bit Windows executable. Started, the executable unpacks the application
+into a fresh temporary folder (or once into a per-user cache), runs it,
+deletes the folder and exits with the application's exit code.
 .
 The package holds the packer, the header of the run_code export and a
 CMake package (find_package(VorlanOnefile)) with onefile_add_executable.")

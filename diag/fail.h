@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "diag/fail_message.h"
+
 // Run by every reporter before it prints, when set: the parent role sets it
 // once it has created its target directory, to delete that directory.
 extern void (*g_before_fatal_stop)();
@@ -27,8 +29,6 @@ extern void (*g_show_fatal_message)(const FatalMessage& message);
 // then ends the process with its abort status (3). It does all this once only.
 void report_abort(int);
 
-// `text` and a newline on standard output (puts), then exit code 2.
-[[noreturn]] void fail_message(const char* text);
 
 // "<text> ([Error <code>] <system text>)" on standard error, then exit code 2.
 // `code` is GetLastError's value right after the failed call; `insert`, the

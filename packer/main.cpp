@@ -47,7 +47,7 @@ const char kUsage[] = R"(Usage: onefile-pack --root DIR --main NAME --output APP
 
 Packs every file below DIR into one 64-bit Windows executable. When started,
 the executable unpacks the files into a fresh folder under the temporary
-folder, runs the main program (or the main library's run_code export), and
+folder, runs the main program (or the main DLL's run_code export), and
 deletes the folder when the application ends; with --cache it unpacks once
 into a per-user folder and reuses it on later starts.
 
@@ -108,8 +108,8 @@ Input:
   --arg TEXT             A fixed argument for a program main, put before the
                          user's arguments, quoted as one argument; repeat
                          for more. It may hold the placeholders of --target
-                         and {APP_DIR}, the folder the program runs from
-                         (the run's folder or the cache folder); e.g.
+                         and {APP_DIR}, the folder that holds the unpacked
+                         program (bin for --main bin/app.exe); e.g.
                          --arg "{APP_DIR}\app\main.js".
   --stored-payload FILE  Use FILE, byte for byte, as the stored payload
                          instead of packing a folder (for payloads written
@@ -117,8 +117,9 @@ Input:
                          with "VOY". Not combined with --root, --main,
                          --payload-only, --level or --long.
 
-  --no-checks            Write the launcher even when the main library is
-                         not a 64-bit DLL exporting run_code or the stored
+  --no-checks            Write the launcher even when the main file is a
+                         program for another machine or subsystem, or no
+                         64-bit DLL exporting run_code, or the stored
                          payload does not start with "VOY" (the launcher then
                          fails at run time); for tests of such failures.
 
@@ -130,9 +131,11 @@ Output:
                          may leave that temporary file (.NAME.tmp-XXXXXX)
                          and its scratch folder (onefile-pack-XXXXXX in the
                          temporary folder).
-                         FILE may not lie inside DIR, be one of the inputs,
-                         or exist as anything but a regular file (a link, a
-                         device such as /dev/stdout, a pipe, a folder).
+                         FILE may not lie inside DIR (nor, with
+                         --follow-links, in a folder packed through a link),
+                         be one of the inputs, or exist as anything but a
+                         regular file (a link, a device such as /dev/stdout,
+                         a pipe, a folder).
   --console              Make a console program instead of a windowed one
                          (the default for a console program main).
                          Pick it for command-line tools: started from a
@@ -160,7 +163,10 @@ Target folder:
                          Default: @DEFAULT_TARGET@
                          At most @MAX_TEMPLATE@ UTF-16 units. Refused here: an
                          unknown placeholder, an unclosed brace, an empty
-                         folder name, a placeholder giving a full path
+                         folder name, one that Windows would not keep as
+                         written (as for the files below DIR: a trailing dot
+                         or blank, such as "...", a colon, a device name;
+                         "." and ".." aside), a placeholder giving a full path
                          anywhere but at the start, and without --cache a
                          last folder name without one of
                          @PER_RUN@,
@@ -219,9 +225,12 @@ Start-up window (windowed launchers):
                          the progress bar across its bottom while unpacking
                          runs. At most @MAX_SPLASH@x@MAX_SPLASH@ pixels; transparent parts
                          are drawn white. The image is stored uncompressed
-                         (4 bytes a pixel).
+                         (4 bytes a pixel). Refused for a console launcher
+                         (--console, or a console program main without
+                         --windowed), which shows no such window.
   --splash-text TEXT     The text shown instead of "Preparing ...", at most
-                         @MAX_TEXT@ UTF-16 units, no control characters.
+                         @MAX_TEXT@ UTF-16 units, no control characters;
+                         refused for a console launcher as --splash is.
 
 Executable resources:
   --icon FILE            The app's icon: a square PNG (256x256 or larger is
@@ -475,6 +484,9 @@ Options parse_options(const std::vector<std::string>& argv) {
   if (!options.to.empty()) throw UsageError{"--to: the folder for --extract, which is missing"};
   if (options.output.empty()) throw UsageError{"--output: missing (see --help)"};
   if (options.console && options.windowed) throw UsageError{"--windowed: the output is either --console or --windowed"};
+  if (options.console && (!options.splash.empty() || options.splash_text))
+    throw UsageError{std::string(options.splash.empty() ? "--splash-text" : "--splash") +
+                     ": a console launcher shows no start-up window; leave it out, or make a --windowed launcher"};
   if (!options.stored_payload.empty()) {
     if (!options.root.empty() || !options.main.empty() || options.payload_only || options.level_given ||
         options.compression.long_matching || !options.arguments.empty() || options.follow_links ||
@@ -628,6 +640,11 @@ void run(const Options& options) {
     texts.arguments = options.arguments;
   }
   const bool console = options.console || (program && from_program.console && !options.windowed);
+  // The splash would only add its bytes to a launcher that never shows it.
+  if (console && (!options.splash.empty() || options.splash_text))
+    throw PackError(options.splash.empty() ? "--splash-text" : "--splash",
+                    display_path(main->path) + " is a console program, so the launcher is one too and shows no "
+                    "start-up window; add --windowed to show it, or leave it out");
 
   // Everything the user gave is checked before any work is done.
   onefile_resources::IconGroup icon;
@@ -645,7 +662,7 @@ void run(const Options& options) {
     else
       icon = onefile_resources::make_icon_group(onefile_resources::default_icon_source());
     if (options.splash_text) {
-      onefile_resources::check_version_text("--splash-text", *options.splash_text);
+      onefile_resources::check_version_text("--splash-text", *options.splash_text, "a line of the start-up window");
       texts.splash_text = *options.splash_text;
     }
     if (!options.splash.empty())
@@ -666,6 +683,7 @@ void run(const Options& options) {
   check_output_outside_root(options.root, options.output);
   check_output_path(options.output, {options.icon, options.splash});
   const Tree tree = collect_tree(options.root, main->relative, options.follow_links, &excludes);
+  check_output_outside_tree(tree, options.output);
   if (options.cache) check_no_record_name(tree);
   // A main library the launcher cannot use would only fail on the user's
   // machine: refuse it now.

@@ -23,10 +23,11 @@ enum class Start {
 };
 
 // One folder name of the template below its start: its text with the fixed
-// texts put in (other placeholders stand as "#"), and whether it names a new
-// folder on every run.
+// texts put in (other placeholders stand as "#"), the text as written, and
+// whether it names a new folder on every run.
 struct Component {
   std::string text;
+  std::string written;
   bool per_run = false;
 };
 
@@ -87,10 +88,12 @@ Shape shape_of(const std::string& text, const BuildTexts& texts) {
       const Placeholder p = find(text.data() + at + 1, close - at - 1);
       const std::string* value = fixed_value(p, texts);
       shape.components.back().text += value ? *value : "#";
+      shape.components.back().written += text.substr(at, close + 1 - at);
       shape.components.back().per_run |= varies_per_run(p);
       at = close + 1;
     } else {
       shape.components.back().text += c;
+      shape.components.back().written += c;
       ++at;
     }
   }
@@ -144,6 +147,21 @@ constexpr Rule kRules[] = {
      "behind after every run"},
 };
 
+// Every folder name must be one Windows keeps as written, by the rules of
+// the packed files' names: a name that ends in a dot or a blank (such as
+// "..."), holds a colon or is a device name would be trimmed, read as a
+// stream or refused at run time, and so land elsewhere than the template
+// says. "." and ".." are steps up or in place that the path resolves; a
+// cache root refuses them by a rule of its own.
+void check_folder_names(const std::string& text, const Shape& shape) {
+  for (const Component& c : shape.components) {
+    if (c.text == "." || c.text == "..") continue;
+    const std::string problem = component_problem(c.text);
+    if (!problem.empty())
+      throw PackError("--target", "'" + text + "': the folder name '" + c.written + "' cannot be used: the " + problem);
+  }
+}
+
 }  // namespace
 
 std::string default_target_template(bool cache, const BuildTexts& texts) {
@@ -183,7 +201,9 @@ void check_target_template(const std::string& text, bool cache, const BuildTexts
   const auto refuse = [](const std::string& reason) { return PackError("--target", reason); };
   if (text.empty()) throw refuse("the template is empty");
   check_placeholders(text, "--target", [&](Placeholder placeholder, const std::string& name) {
-    if (placeholder == kAppDir) throw refuse("{APP_DIR} is the folder this template names; it is for --arg only");
+    if (placeholder == kAppDir)
+      throw refuse("{APP_DIR} is the folder of the unpacked program, which lies in the one this template names; it "
+                   "is for --arg only");
     if (cache && varies_per_run(placeholder))
       throw refuse("{" + name + "} changes on every run, so a cache would never be found again (--cache)");
     const std::string* value = fixed_value(placeholder, texts);
@@ -197,6 +217,7 @@ void check_target_template(const std::string& text, bool cache, const BuildTexts
   const Shape shape = shape_of(text, texts);
   for (const Rule& rule : kRules)
     if ((cache ? rule.cache : rule.fresh) && rule.refuses(shape)) throw refuse("'" + text + "': " + rule.why);
+  check_folder_names(text, shape);
   check_full_path_placeholders(text);
 }
 

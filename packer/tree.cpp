@@ -55,7 +55,10 @@ class Walker {
 
   void walk(const std::string& dir_path, const std::string& relative_dir) {
     // The folders being walked, as real paths: a link to one of them is a loop.
-    if (follow_links_) walking_.push_back(real_path(dir_path));
+    if (follow_links_) {
+      walking_.push_back(real_path(dir_path));
+      tree_.folders.emplace_back(walking_.back(), dir_path);
+    }
     std::vector<std::string> names = list_folder(dir_path);
     // Sorted here so that errors, too, come in a stable order.
     std::sort(names.begin(), names.end());
@@ -224,14 +227,14 @@ MainFile resolve_main(const std::string& root, const std::string& main, bool fol
   }
   if (info.kind == FileKind::missing) {
     if (info.error == ENOENT || info.error == ENOTDIR || info.error == 2 || info.error == 3)
-      throw PackError(path, "main library not found");
-    throw PackError(path, "main library cannot be read: " + error_text(info.error));
+      throw PackError(path, "main file not found");
+    throw PackError(path, "main file cannot be read: " + error_text(info.error));
   }
-  if (info.kind == FileKind::link) throw PackError(path, std::string("main library is a link; ") + kLinkRefused);
-  if (info.kind != FileKind::file) throw PackError(path, "main library is not a regular file");
+  if (info.kind == FileKind::link) throw PackError(path, std::string("main file is a link; ") + kLinkRefused);
+  if (info.kind != FileKind::file) throw PackError(path, "main file is not a regular file");
   const std::string real_root = real_path(root);
   const std::string real_dir = real_path(parent_of(path));
-  if (!lies_within(real_dir, real_root)) throw PackError(path, "main library lies outside the root folder " + root);
+  if (!lies_within(real_dir, real_root)) throw PackError(path, "main file lies outside the root folder " + root);
   const std::string name = path.substr(path.find_last_of('/') + 1);
   const std::string below = real_dir.size() > real_root.size() ? real_dir.substr(real_root.size() + (real_root != "/")) : "";
   return {path, join(below, name)};
@@ -258,7 +261,7 @@ Tree collect_tree(const std::string& root, const std::string& main_name, bool fo
             [](const TreeFile& a, const TreeFile& b) { return a.relative < b.relative; });
   const auto main = std::find_if(tree.files.begin(), tree.files.end(),
                                  [&](const TreeFile& file) { return file.relative == main_name; });
-  if (main == tree.files.end()) throw PackError(join(root, main_name), "main library not found in the tree");
+  if (main == tree.files.end()) throw PackError(join(root, main_name), "main file not found in the tree");
   std::rotate(tree.files.begin(), main, main + 1);
   check_case_conflicts(tree);
   check_short_aliases(tree);
@@ -271,6 +274,22 @@ void check_output_outside_root(const std::string& root, const std::string& outpu
     throw PackError(output, "cannot be written: its folder does not exist");
   if (lies_within(real_path(parent), real_path(root)))
     throw PackError(output, "output lies inside the packed root folder " + root + "; it would pack itself");
+}
+
+void check_output_outside_tree(const Tree& tree, const std::string& output) {
+  if (tree.folders.empty()) return;
+  const std::string folder = real_path(parent_of(output));
+  for (const auto& [real, path] : tree.folders)
+    if (real == folder)
+      throw PackError(output, "output lies in " + path + ", a folder packed through a link (--follow-links); it "
+                              "would pack itself");
+  if (file_info(output, true).kind != FileKind::file) return;
+  // A followed file link is packed from its target's real path.
+  const std::string real_output = real_path(output);
+  for (const TreeFile& file : tree.files)
+    if (file.path == real_output)
+      throw PackError(output, "output is packed as " + file.relative + ", a link to it (--follow-links); it would "
+                              "pack itself");
 }
 
 }  // namespace onefile_pack

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "packer/exclude.h"
@@ -20,7 +21,7 @@ struct TreeFile {
 
 struct Tree {
   std::string root;
-  // The main library first, then all other files sorted by the bytes of
+  // The main file first, then all other files sorted by the bytes of
   // their relative paths, so the same tree always gives the same stream.
   std::vector<TreeFile> files;
   uint64_t total_size = 0;
@@ -28,6 +29,9 @@ struct Tree {
   // as one) and their bytes, also those below a folder left out.
   size_t left_out_files = 0;
   uint64_t left_out_size = 0;
+  // With follow_links: every folder the walk entered, as its real path and
+  // the path it was entered by (through a link, it lies outside the root).
+  std::vector<std::pair<std::string, std::string>> folders;
 };
 
 // Throws PackError unless `root` names an existing folder (links followed).
@@ -64,5 +68,10 @@ Tree collect_tree(const std::string& root, const std::string& main_name, bool fo
 // Refuses an output path whose folder lies in or below `root`: the packer
 // would pack its own output, or a later run would.
 void check_output_outside_root(const std::string& root, const std::string& output);
+
+// With --follow-links, the same for the folders and files the walk reached
+// through links: refuses an output whose folder, compared by real path, is
+// one the tree packs, or that a packed file link points to.
+void check_output_outside_tree(const Tree& tree, const std::string& output);
 
 }  // namespace onefile_pack

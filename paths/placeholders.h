@@ -24,7 +24,7 @@ enum Placeholder {
   kRandom,
   kTimeUs,
   kTime,
-  kAppDir,  // fixed arguments of a program main only: the folder it runs from
+  kAppDir,  // fixed arguments of a program main only: the folder that holds it
   kUnknown,
 };
 

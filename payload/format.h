@@ -8,7 +8,8 @@
 // Entry stream: records, then a single 0x0000 unit as end marker. A record is
 // its name (UTF-16LE units, backslash separators, 1 to 1023 units, then
 // 0x0000), its size (little-endian 64-bit) and that many content bytes. The
-// first record is the main library.
+// first record is the main file: the program that the launcher starts, or
+// the DLL whose run_code the child calls.
 #pragma once
 
 #include <cstddef>

@@ -8,7 +8,7 @@
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
-#include "diag/fail.h"
+#include "diag/fail_message.h"
 #include "diag/messages.h"
 #include "payload/format.h"
 

@@ -20,7 +20,7 @@ packages=(
   cmake make g++ pkg-config
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
-  libzstd-dev zstd googletest libstb-dev python3 xz-utils gzip
+  libzstd-dev zstd googletest libgtest-dev libstb-dev python3 xz-utils gzip
   dpkg-dev osslsigncode openssl libssl-dev lintian
 )
 missing=()

@@ -26,9 +26,11 @@ struct ResourceTexts {
 // Checks that `text` can be a string of the version resource: valid UTF-8,
 // no control characters, at most kMaxVersionTextLength UTF-16 units (a
 // character beyond U+FFFF counts as two). The
-// message names `option` (such as "--company").
+// message names `option` (such as "--company") and `holder`, what cannot
+// hold a text that breaks the rules (the same rules serve the splash text).
 inline constexpr size_t kMaxVersionTextLength = 255;
-void check_version_text(const std::string& option, const std::string& text);
+void check_version_text(const std::string& option, const std::string& text,
+                        const char* holder = "the version resource");
 
 // The numeric form of a version text "a", "a.b", "a.b.c" or "a.b.c.d" (each
 // part 0..65535, missing parts 0); all zeros for any other text.

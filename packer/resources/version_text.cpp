@@ -13,7 +13,7 @@ bool is_control(uint32_t c) { return c < 0x20 || (c >= 0x7f && c < 0xa0) || c ==
 
 }  // namespace
 
-void check_version_text(const std::string& option, const std::string& text) {
+void check_version_text(const std::string& option, const std::string& text, const char* holder) {
   std::u16string units;
   if (!onefile_pack::utf8_to_utf16(text, units)) throw onefile_pack::PackError(option, "the text is not valid UTF-8");
   for (size_t i = 0; i < units.size(); ++i) {
@@ -22,12 +22,13 @@ void check_version_text(const std::string& option, const std::string& text) {
       char code[16];
       std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
       throw onefile_pack::PackError(
-          option, std::string("the text has a control character (") + code + "), which the version resource cannot hold");
+          option, std::string("the text has a control character (") + code + "), which " + holder + " cannot hold");
     }
   }
   if (units.size() > kMaxVersionTextLength) {
     throw onefile_pack::PackError(option, "the text is longer than " + std::to_string(kMaxVersionTextLength) +
-                             " UTF-16 units (a character beyond U+FFFF counts as two), which the version resource cannot hold");
+                             " UTF-16 units (a character beyond U+FFFF counts as two), which " + holder +
+                             " cannot hold");
   }
 }
 

@@ -55,13 +55,13 @@ const BadInput kCases[] = {
        dir.write("root/other.dll", "");
        return standard(dir);
      },
-     "/root/app.dll: main library not found"},
+     "/root/app.dll: main file not found"},
     {"MainIsAFolder",
      [](const ScratchDir& dir) {
        dir.write("root/app.dll/x", "");
        return standard(dir);
      },
-     "/root/app.dll: main library is not a regular file"},
+     "/root/app.dll: main file is not a regular file"},
     {"MainInASubfolder",
      [](const ScratchDir& dir) {
        dir.write("root/bin/app.dll", "MZ");
@@ -74,14 +74,14 @@ const BadInput kCases[] = {
        dir.write("app.dll", "MZ");
        return std::vector<std::string>{"--root", dir / "root", "--main", "../app.dll", "--payload-only"};
      },
-     "/root/../app.dll: main library lies outside the root folder"},
+     "/root/../app.dll: main file lies outside the root folder"},
     {"MainIsALink",
      [](const ScratchDir& dir) {
        dir.write("root/real.dll", "MZ");
        symlink("real.dll", (dir / "root/app.dll").c_str());
        return standard(dir);
      },
-     "/root/app.dll: main library is a link"},
+     "/root/app.dll: main file is a link"},
     {"MainNeitherProgramNorDll",
      [](const ScratchDir& dir) {
        dir.write("root/app.exe", "MZ");
@@ -185,6 +185,15 @@ const BadInput kCases[] = {
        return std::vector<std::string>{"--root", dir / "root", "--main", "app.dll", "--no-checks", "--icon", dir / "icons"};
      },
      "/icons: icon is a folder, not an image file"},
+    // Windows trims "...", so the key folders would land in the user's local
+    // application data itself.
+    {"CacheRootOfThreeDots",
+     [](const ScratchDir& dir) {
+       dir.write("root/app.dll", "MZ");
+       return std::vector<std::string>{"--root",     dir / "root", "--main",  "app.dll",
+                                       "--no-checks", "--cache",     "--target", "{CACHE_DIR}\\..."};
+     },
+     "--target: '{CACHE_DIR}\\...': the folder name '...' cannot be used: the file name ends in a dot or a blank"},
 };
 
 void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }

@@ -284,9 +284,21 @@ TEST_F(PackedExe, SplashThatIsNoPngOrTooLargeIsRefusedWithOneLine) {
       {{"--splash", dir_ / "text.png"}, "text.png: splash image is not a PNG file", 1},
       {{"--splash", dir_ / "icon.ico"}, "splash image is not a PNG file", 1},
       {{"--splash", dir_ / "missing.png"}, "splash image cannot be read", 1},
-      {{"--splash-text", "two\nlines"}, "--splash-text", 1},
+      // The splash text's limits are a line of the start-up window's.
+      {{"--splash-text", "two\nlines"},
+       "--splash-text: the text has a control character (U+000A), which a line of the start-up window cannot hold",
+       1},
+      {{"--splash-text", std::string(256, 'x')},
+       "--splash-text: the text is longer than 255 UTF-16 units (a character beyond U+FFFF counts as two), which a "
+       "line of the start-up window cannot hold",
+       1},
       {{"--payload-only", "--splash", dir_ / "wide.png"}, "--payload-only", 2},
+      // A console launcher shows no start-up window: the image would only
+      // add its bytes.
+      {{"--console", "--splash", dir_ / "square.png"}, "--splash: a console launcher shows no start-up window", 2},
+      {{"--console", "--splash-text", "Starting"}, "--splash-text: a console launcher shows no start-up window", 2},
   };
+  dir_.write("square.png", png(1024, 1024));
   for (const Case& c : cases) {
     const RunResult r = pack(dir_ / "Bad.exe", c.extra);
     EXPECT_EQ(r.exit_code, c.exit_code) << c.says;
@@ -295,6 +307,5 @@ TEST_F(PackedExe, SplashThatIsNoPngOrTooLargeIsRefusedWithOneLine) {
     EXPECT_NE(access((dir_ / "Bad.exe").c_str(), F_OK), 0);
   }
   // The largest size passes.
-  dir_.write("square.png", png(1024, 1024));
   EXPECT_EQ(pack(dir_ / "Square.exe", {"--splash", dir_ / "square.png"}).exit_code, 0);
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -196,6 +197,27 @@ TEST_F(ProgramMain, ImagesAndArgumentsRefusedOrTaken) {
   EXPECT_NE(r.err.find("--arg: fixed arguments are for a program main"), std::string::npos) << r.err;
 }
 
+// A console program main makes a console launcher, which shows no start-up
+// window: --splash and --splash-text are refused unless --windowed makes the
+// launcher a windowed one.
+TEST_F(ProgramMain, SplashIsRefusedForTheLauncherOfAConsoleProgram) {
+  onefile_resources::IconImage image{8, std::vector<uint8_t>(8 * 8 * 4, 255)};
+  dir_.write("splash.png", onefile_resources::encode_png(image));
+  for (const std::vector<std::string>& splash :
+       {std::vector<std::string>{"--splash", dir_ / "splash.png"}, {"--splash-text", "Starting"}}) {
+    const RunResult r = pack(dir_ / "out.exe", splash);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "onefile-pack: " + splash[0] + ": " + dir_ / "root/bin/tool.bin" +
+                         " is a console program, so the launcher is one too and shows no start-up window; add "
+                         "--windowed to show it, or leave it out\n");
+    EXPECT_NE(access((dir_ / "out.exe").c_str(), F_OK), 0);
+    std::vector<std::string> windowed = splash;
+    windowed.push_back("--windowed");
+    EXPECT_EQ(pack(dir_ / "out.exe", windowed).exit_code, 0);
+    std::remove((dir_ / "out.exe").c_str());
+  }
+}
+
 // --follow-links packs a file link as the file's bytes and a folder link's
 // files below the link's own name; a loop or a dangling link is refused with
 // the link named, and without the option every link is, naming the option.
@@ -244,4 +266,44 @@ TEST(FollowLinks, PacksWhatLinksPointToAndRefusesLoopsAndDanglingLinks) {
     EXPECT_NE(r.err.find(b.says), std::string::npos) << r.err;
     unlink((dir / b.link).c_str());
   }
+}
+
+// An output that the root reaches through a link would be packed into the
+// next build, which would grow with every build: the paths are compared
+// resolved, and the output is refused as one inside the root is.
+TEST(FollowLinks, RefusesAnOutputTheRootReachesThroughALink) {
+  ScratchDir dir;
+  dir.write("root/main.dll", "MZ");
+  dir.write("out/earlier.bin", "an earlier build");
+  ASSERT_EQ(symlink("../out", (dir / "root/builds").c_str()), 0);
+  const auto pack = [&](const std::string& output) {
+    return run_pack({"--root", dir / "root", "--main", "main.dll", "--payload-only", "--follow-links", "--output",
+                     output, "--quiet"});
+  };
+  // In the linked folder, and in a folder below it; whether the output exists
+  // yet or not.
+  for (const std::string& output : {dir / "out/earlier.bin", dir / "out/next.bin", dir / "out/sub/next.bin"}) {
+    dir.mkdir("out/sub");
+    const RunResult r = pack(output);
+    EXPECT_EQ(r.exit_code, 1) << output;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_NE(r.err.find(output + ": output lies in " + dir / "root/builds"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("a folder packed through a link (--follow-links); it would pack itself"), std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(read_file(dir / "out/earlier.bin"), "an earlier build");
+  EXPECT_FALSE(exists(dir / "out/next.bin"));
+
+  // A file link to the output.
+  unlink((dir / "root/builds").c_str());
+  ASSERT_EQ(symlink("../out/earlier.bin", (dir / "root/last.bin").c_str()), 0);
+  RunResult r = pack(dir / "out/earlier.bin");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find(dir / "out/earlier.bin: output is packed as last.bin, a link to it (--follow-links)"),
+            std::string::npos)
+      << r.err;
+  // Beside the linked file, not packed itself, it is fine.
+  r = pack(dir / "out/next.bin");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(parse_payload(read_file(dir / "out/next.bin")).entries.size(), 2u);
 }

@@ -43,9 +43,12 @@ TEST(TargetTemplate, RefusesWhatTheLauncherCannotExpand) {
 
 // Where the folders may lie: a cache root only in the user's own folders,
 // with a folder of the app's own and no empty, '.' or '..' name; a fresh
-// folder per run only with a per-run placeholder in its last name alone.
+// folder per run only with a per-run placeholder in its last name alone;
+// every folder name one that Windows keeps as written, by the rules of the
+// --product text and the packed files' names.
 TEST(TargetTemplate, RefusesFoldersThatAreNotTheAppsOwn) {
   constexpr const char* kEmpty = "a folder name in it is empty";
+  constexpr const char* kName = "cannot be used: the file name";
   constexpr const char* kDots = "'.' and '..'";
   constexpr const char* kRelative = "not one relative";
   constexpr const char* kOutside = "must lie in the user's own folders";
@@ -66,6 +69,18 @@ TEST(TargetTemplate, RefusesFoldersThatAreNotTheAppsOwn) {
       {"{CACHE_DIR}\\TB\\", true, "", "1.0", kEmpty},
       {"{CACHE_DIR}\\\\TB", true, "", "1.0", kEmpty},
       {"{CACHE_DIR}\\", true, "", "1.0", kBare},
+      // Windows trims "..." to nothing: the key folders would land in
+      // {CACHE_DIR} itself.
+      {"{CACHE_DIR}\\...", true, "", "1.0", kName},
+      {"{CACHE_DIR}\\.. \\TB", true, "", "1.0", kName},
+      {"{CACHE_DIR}\\TB.", true, "", "1.0", kName},
+      {"{HOME}\\TB \\cache", true, "", "1.0", kName},
+      {"{CACHE_DIR}\\a:b\\TB", true, "", "1.0", kName},
+      {"{CACHE_DIR}\\TB\\nul", true, "", "1.0", kName},
+      {"{CACHE_DIR}\\x<y\\TB", true, "", "1.0", kName},
+      // The literal part breaks the rule whatever the placeholder gives.
+      {"{CACHE_DIR}\\{PRODUCT}.", true, "", "1.0", kName},
+      {"{CACHE_DIR}\\{COMPANY}:{PRODUCT}", true, "Firm", "1.0", kName},
       {".", true, "", "1.0", kDots},
       {"{CACHE_DIR}\\..\\TB", true, "", "1.0", kDots},
       {"{HOME}\\TB\\.", true, "", "1.0", kDots},
@@ -89,6 +104,14 @@ TEST(TargetTemplate, RefusesFoldersThatAreNotTheAppsOwn) {
       {"{TEMP}", false, "", "1.0", kFixed},
       {"{TEMP}\\myapp_{PID}_{RANDOM}\\files", false, "", "1.0", kFixed},
       {"{TEMP}\\myapp_{PID}\\files_{RANDOM}", false, "", "1.0", kAbove},
+      {"{TEMP}\\run_{PID}.", false, "", "1.0", kName},
+      {"{TEMP}\\run:{PID}", false, "", "1.0", kName},
+      {"{TEMP}\\...\\run_{PID}", false, "", "1.0", kName},
+      {"C:\\runs \\{PRODUCT}-{TIME}", false, "", "1.0", kName},
+      {"{TEMP}\\CON\\run_{PID}", false, "", "1.0", kName},
+      // "." and ".." are steps that the path resolves, as in any path.
+      {"{TEMP}\\..\\run_{PID}", false, "", "1.0", nullptr},
+      {"{TEMP}\\.\\run_{PID}", false, "", "1.0", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

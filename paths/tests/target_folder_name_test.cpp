@@ -14,6 +14,7 @@ TEST(TargetFolderName, OnlyTheExactShapeNamesAnOwner) {
       {L"onefile_1234_012345_abcDEF-_09x", 1234},
       {L"onefile_4294967295_999999_AAAAAAAAAAA", 4294967295u},
       {L"onefile_4294967296_999999_AAAAAAAAAAA", 0},   // not a process ID
+      {L"onefile_4294967297_999999_AAAAAAAAAAA", 0},   // not process 1, as 32 bits would read it
       {L"onefile_0_012345_abcdefghijk", 0},
       {L"onefile__012345_abcdefghijk", 0},
       {L"onefile_12_01234_abcdefghijk", 0},            // five digits
