@@ -192,6 +192,19 @@ void set_last_use(const std::wstring& folder, int days) {
   CloseHandle(h);
 }
 
+// Whether a run comes to hold the key folder `folder` within 10 s: its
+// parent keeps the record open, which a probe without sharing then cannot open.
+bool becomes_held(const std::wstring& folder) {
+  const std::wstring record = folder + L"\\" + kRecord;
+  for (int i = 0; i < 400; ++i) {
+    HANDLE probe = CreateFileW(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) return true;
+    if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+    Sleep(25);
+  }
+  return false;
+}
+
 // Starts a packed app without waiting, and ends it (and its job) once
 // `ready` holds, polled every millisecond for up to 30 s; true when it was
 // ended before it ended by itself.
@@ -424,15 +437,7 @@ TEST(Cache, RebuiltAppGetsItsOwnFolderAndTheOldOneGoesOnceUnused) {
   // open, which a probe without sharing then cannot open.
   onefile_test::ProcessResult holding;
   std::thread old_running([&] { holding = app.run({L"wait", L"3000"}); });
-  const std::wstring record = old_folder + L"\\" + kRecord;
-  bool held = false;
-  for (int i = 0; i < 400 && !held; ++i) {
-    HANDLE probe = CreateFileW(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    held = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
-    if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
-    if (!held) Sleep(25);
-  }
-  EXPECT_TRUE(held);
+  EXPECT_TRUE(becomes_held(old_folder));
 
   // Not used for longer than the rule keeps a key: while it runs it stays all the same.
   set_last_use(old_folder, 31);
@@ -536,6 +541,28 @@ TEST(Cache, AppsOwnFilesStayAndOnlyAChangedShippedFileIsRewritten) {
     for (const wchar_t* same : {L"test_app.dll", L"empty.txt"}) EXPECT_EQ(now[same], ids.at(same)) << narrow(same);
     EXPECT_EQ(subfolders(app.cache()), std::vector<std::wstring>{folder.substr(app.cache().size() + 1)});
   }
+
+  // Another run holds the folder: a start that finds a shipped file missing
+  // does not repair it under that run; it runs from a staging folder of its
+  // own, deleted at its end, and deletes nothing. The next start repairs it.
+  onefile_test::ProcessResult holding;
+  std::thread holder([&] { holding = app.run({L"wait", L"3000"}); });
+  EXPECT_TRUE(becomes_held(folder));
+  ASSERT_TRUE(DeleteFileW((folder + L"\\empty.txt").c_str()));
+  auto beside = app.run({L"env"});
+  ASSERT_EQ(beside.exit_code, 0u) << beside.out << beside.err;
+  EXPECT_NE(library_folder(beside), folder);
+  EXPECT_FALSE(onefile_test::path_exists(folder + L"\\empty.txt"));
+  EXPECT_TRUE(onefile_test::path_exists(folder + L"\\app.log"));
+  EXPECT_TRUE(leftovers(beside.pid, app.cache()).empty());
+  holder.join();
+  EXPECT_EQ(holding.exit_code, 5u) << holding.out << holding.err;
+  auto repaired = app.run({L"env"});
+  ASSERT_EQ(repaired.exit_code, 0u) << repaired.out << repaired.err;
+  EXPECT_EQ(library_folder(repaired), folder);
+  EXPECT_TRUE(onefile_test::path_exists(folder + L"\\empty.txt"));
+  EXPECT_TRUE(onefile_test::path_exists(folder + L"\\app.log"));
+  EXPECT_EQ(file_ids(folder)[L"test_app.dll"], ids.at(L"test_app.dll"));
 }
 
 // A new build's first start links the files that did not change from the
