@@ -122,6 +122,7 @@ EntryOutcome unpack_next_cached_entry(CacheFolders& folders, const volatile LONG
 }
 
 const wchar_t* publish_cache_folder(CacheFolders& folders) {
+  finish_links();
   release_reuse_source();
   // Digests that are not one per file are not this payload's.
   if (g_record->files() * cache_record::kDigestSize != onefile_file_digests_size) g_record->drop_digests();

@@ -6,13 +6,22 @@
 // taken, and the other folder's record is held meanwhile, so that no sweep
 // removes the folder. The payload is still decoded whole, so its checksum
 // is checked before the app runs.
+//
+// The links are made by a thread of their own while the main thread
+// decodes on: under Wine a link costs a few round trips to the server, about
+// as much as decoding the file's share of the payload. Where a link cannot
+// be made (a file system without them), the file is copied from the other
+// folder once decoding is done.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
+#include "diag/fail.h"
 #include "launcher/cache.h"
+#include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/wide_path.h"
 
@@ -20,12 +29,27 @@ namespace {
 
 using cache_record::ListedFile;
 
+// A link to make: the other folder's file and its place in the staging folder.
+struct Link {
+  std::wstring from, to;
+  bool made = false;
+};
+
 struct ReuseSource {
   wchar_t folder[kPathCapacity];  // empty: none
   HANDLE record = INVALID_HANDLE_VALUE;
   std::vector<ListedFile> files;  // sorted by sort_listed_files
   std::vector<bool> present;
-  bool linked = false;
+
+  // The links, appended by the main thread and made in order by the
+  // worker; `lock` guards the vector's growth, `next` and `done`.
+  std::vector<Link> links;
+  SRWLOCK lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE wake = CONDITION_VARIABLE_INIT;
+  size_t next = 0;
+  bool done = false;  // no more links will come, or the run is ending
+  HANDLE worker = nullptr;
+  void (*stop_before)() = nullptr;  // the fatal-stop hook the worker's stop comes before
 };
 ReuseSource g_source;
 
@@ -43,6 +67,42 @@ bool take_source(const wchar_t* folder, const wchar_t* key) {
   g_source.record = record;
   bounded_copy(g_source.folder, kPathCapacity, folder);
   return true;
+}
+
+DWORD WINAPI make_links(void*) {
+  AcquireSRWLockExclusive(&g_source.lock);
+  for (;;) {
+    while (g_source.next == g_source.links.size() && !g_source.done)
+      SleepConditionVariableSRW(&g_source.wake, &g_source.lock, INFINITE, 0);
+    // An ending run (an interruption deletes the staging folder) makes no more.
+    if (g_source.next == g_source.links.size() || g_parent.interrupted) break;
+    Link& link = g_source.links[g_source.next];
+    const std::wstring from = link.from, to = link.to;
+    ReleaseSRWLockExclusive(&g_source.lock);
+    const bool made = CreateHardLinkW(to.c_str(), from.c_str(), nullptr) != 0;
+    AcquireSRWLockExclusive(&g_source.lock);
+    g_source.links[g_source.next++].made = made;
+  }
+  ReleaseSRWLockExclusive(&g_source.lock);
+  return 0;
+}
+
+// Tells the worker that no more links come and waits until it has ended.
+void stop_worker() {
+  if (!g_source.worker) return;
+  AcquireSRWLockExclusive(&g_source.lock);
+  g_source.done = true;
+  ReleaseSRWLockExclusive(&g_source.lock);
+  WakeConditionVariable(&g_source.wake);
+  WaitForSingleObject(g_source.worker, INFINITE);
+  CloseHandle(g_source.worker);
+  g_source.worker = nullptr;
+}
+
+// A fatal stop deletes the staging folder: no link may come into it after.
+void stop_worker_before_fatal_stop() {
+  stop_worker();
+  if (g_source.stop_before) g_source.stop_before();
 }
 
 }  // namespace
@@ -68,17 +128,33 @@ bool link_from_reuse_source(const wchar_t* name, unsigned long long size, const 
   if (at == g_source.files.size() || !g_source.present[at]) return false;
   const ListedFile& file = g_source.files[at];
   if (file.size != size || memcmp(file.digest, digest, cache_record::kDigestSize) != 0) return false;
+  if (!g_source.worker) {
+    g_source.worker = CreateThread(nullptr, 64 * 1024, make_links, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!g_source.worker) return false;
+    g_source.stop_before = g_before_fatal_stop;
+    g_before_fatal_stop = stop_worker_before_fatal_stop;
+  }
+  // Folders are made here: the list of known folders is the main thread's.
+  create_parent_directories(path);
   wchar_t from[kPathCapacity];
   bounded_join(from, kPathCapacity, g_source.folder, name);
-  create_parent_directories(path);
-  // Where no link can be made (a file system without them), the caller
-  // writes the file from the payload, which it decodes anyway: a copy.
-  if (!CreateHardLinkW(path, from, nullptr)) return false;
-  g_source.linked = true;
+  AcquireSRWLockExclusive(&g_source.lock);
+  g_source.links.push_back({from, path, false});
+  ReleaseSRWLockExclusive(&g_source.lock);
+  WakeConditionVariable(&g_source.wake);
   return true;
 }
 
-bool reuse_source_in_use() { return g_source.linked; }
+bool reuse_source_in_use() { return !g_source.links.empty(); }
+
+void finish_links() {
+  if (!g_source.worker) return;
+  stop_worker();
+  g_before_fatal_stop = g_source.stop_before;
+  // A link that could not be made is a copy of the same file.
+  for (const Link& link : g_source.links)
+    if (!link.made && !CopyFileW(link.from.c_str(), link.to.c_str(), TRUE)) fail_open_for_writing(link.to.c_str());
+}
 
 void release_reuse_source() {
   if (g_source.record != INVALID_HANDLE_VALUE) CloseHandle(g_source.record);
