@@ -382,6 +382,32 @@ TEST(Cache, KeyFolderThatIsALinkIsRemovedWithoutItsTarget) {
   onefile_test::remove_tree(target);
 }
 
+// A folder inside a key folder that is a link, to a folder holding a file
+// the repair would replace: the repair writes nothing through it. The run
+// unpacks the whole app into its staging folder, runs from there and
+// deletes it; the key folder and the link's target stay as they are.
+TEST(Cache, RepairNeverWritesThroughALinkInTheFolder) {
+  CachedApp app(L"inner_link");
+  auto first = app.run({L"env"});
+  ASSERT_EQ(first.exit_code, 0u) << first.out << first.err;
+  const std::wstring key_folder = library_folder(first);
+  const std::wstring target = onefile_test::make_temp_dir(L"inner_link_target");
+  CreateDirectoryW((target + L"\\deep").c_str(), nullptr);
+  onefile_test::write_file(target + L"\\deep\\text.txt", "mine");
+  const std::wstring nested = key_folder + L"\\data\\nested";
+  onefile_test::remove_tree(nested);
+  ASSERT_TRUE(make_folder_link(nested, target));
+
+  auto r = app.run({L"env"});
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  EXPECT_NE(library_folder(r), key_folder);
+  EXPECT_EQ(onefile_test::read_file(target + L"\\deep\\text.txt"), "mine");
+  EXPECT_TRUE(is_link(nested));
+  EXPECT_TRUE(leftovers(r.pid, app.cache()).empty());
+  remove_link(nested);
+  onefile_test::remove_tree(target);
+}
+
 // The loser of two first starts whose staging folder something holds (an
 // on-access scanner does) cannot delete it whole: its child runs from the
 // winner's folder all the same, the one its parent names, not from the
