@@ -19,6 +19,7 @@ using onefile_test::widen;
 namespace {
 
 constexpr wchar_t kRecord[] = L".onefile-complete";
+constexpr char kRecordMagic[] = "VOYDONE";  // and its terminating 0: 8 bytes
 
 // The folders directly in `dir`.
 std::vector<std::wstring> subfolders(const std::wstring& dir) {
@@ -602,6 +603,25 @@ TEST(Cache, UpdateLinksTheUnchangedFilesAndWritesOnlyTheOthers) {
   const std::wstring folder_one = library_folder(one);
   const auto ids_one = file_ids(folder_one);
 
+  // A folder of a launcher before digests, used later than build 1 and
+  // listing the main library with its size, but holding other bytes: its
+  // record has no digests, so nothing is taken from it.
+  const std::wstring older = app.cache() + L"\\ffffffffffffffffffffffffffffffff";
+  ASSERT_TRUE(CreateDirectoryW(older.c_str(), nullptr));
+  const std::string library = onefile_test::read_file(folder_one + L"\\test_app.dll");
+  onefile_test::write_file(older + L"\\test_app.dll", std::string(library.size(), 'X'));
+  std::string record(kRecordMagic, 8);
+  const auto put = [&record](uint64_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) record += static_cast<char>(value >> (8 * i));
+  };
+  put(32, 4);
+  for (char c : std::string(32, 'f')) put(static_cast<unsigned char>(c), 2);
+  put(1, 4);
+  put(12, 2);
+  for (char c : std::string("test_app.dll")) put(static_cast<unsigned char>(c), 2);
+  put(library.size(), 8);
+  onefile_test::write_file(older + L"\\" + kRecord, record);
+
   auto two = app.run({L"env"}, L"cache_update_2_app.exe");
   ASSERT_EQ(two.exit_code, 0u) << two.out << two.err;
   const std::wstring folder_two = library_folder(two);
@@ -626,6 +646,8 @@ TEST(Cache, UpdateLinksTheUnchangedFilesAndWritesOnlyTheOthers) {
   EXPECT_EQ(library_folder(again), folder_one);
   EXPECT_EQ(cached_tree(folder_one), packed_tree(L"cache_update_1_app.root"));
   EXPECT_EQ(file_ids(folder_one), ids_one);
+
+  EXPECT_EQ(onefile_test::read_file(older + L"\\test_app.dll"), std::string(library.size(), 'X'));
 
   // An update's first start killed while it unpacks (a test of its own would
   // share this cache root) leaves both builds usable: the old one as it was,
