@@ -1,9 +1,10 @@
-// Choosing the folder of a cached run, and making a first start's folder the
-// cache folder (see launcher/cache.h).
+// Choosing the folder of a cached run, unpacking into its staging folder,
+// and making that the cache folder (see launcher/cache.h).
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 
 #include "diag/fail.h"
 #include "diag/messages.h"
@@ -14,13 +15,22 @@
 #include "paths/env.h"
 #include "paths/target_folder_name.h"
 #include "paths/wide_path.h"
+#include "payload/reader.h"
+#include "payload/stored_payload.h"
 
 namespace {
 
 constexpr char kTargetVariable[] = "VORLAN_ONEFILE_TARGET";
 
 // The record being built while unpacking.
-cache_record::Encoder* g_record = nullptr;
+std::unique_ptr<cache_record::Encoder> g_record;
+
+// The digest the launcher carries for entry `index`; null when it carries
+// none for it.
+const unsigned char* entry_digest(size_t index) {
+  const unsigned long long end = (index + 1) * cache_record::kDigestSize;
+  return end <= onefile_file_digests_size ? onefile_file_digests + index * cache_record::kDigestSize : nullptr;
+}
 
 // The run goes on in the key folder, which no ending deletes, neither a
 // fatal stop nor an interruption.
@@ -29,8 +39,26 @@ const wchar_t* use_key_folder(CacheFolders& folders) {
   InterlockedExchange(&g_parent.owns_folder, 0);
   // A folder this run has just renamed into place needs no check.
   if (folders.record_in_use == INVALID_HANDLE_VALUE) folders.record_in_use = open_record(folders.key_folder);
+  note_last_use(folders.record_in_use);
   tell_child_folder(folders.key_folder);
   return folders.key_folder;
+}
+
+// A repair that could not be finished: the run unpacks the whole payload
+// into its staging folder after all and runs from there, deleting it at its
+// end; the key folder stays as it is.
+const wchar_t* unpack_whole_payload(CacheFolders& folders) {
+  folders.start = CacheStart::unpack;
+  g_record = std::make_unique<cache_record::Encoder>(onefile_cache_key);
+  payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
+  for (;;) {
+    if (g_parent.interrupted) wait_for_the_ending();
+    if (unpack_next_cached_entry(folders, g_parent.interrupted) == EntryOutcome::end_of_list) break;
+  }
+  payload_finish();
+  payload_close();
+  tell_child_folder(folders.staging);
+  return folders.staging;
 }
 
 }  // namespace
@@ -41,15 +69,18 @@ const wchar_t* target_folder_template() {
   return onefile_target_template[0] ? onefile_target_template : target_folder_name::kDefaultTemplateWide;
 }
 
-bool choose_cache_folder(const wchar_t* root, const wchar_t* key, CacheFolders& folders) {
+CacheStart choose_cache_folder(const wchar_t* root, const wchar_t* key, CacheFolders& folders) {
   bounded_copy(folders.root, kPathCapacity, root);
   bounded_join(folders.key_folder, kPathCapacity, root, key);
   if (folder_is_complete(folders.key_folder, key, &folders.record_in_use)) {
+    note_last_use(folders.record_in_use);
     tell_child_folder(folders.key_folder);
-    return false;
+    return folders.start = CacheStart::use;
   }
   make_fresh_folder(folders.staging, root);
-  return true;
+  if (hold_for_repair(folders)) return folders.start = CacheStart::repair;
+  find_reuse_source(folders);
+  return folders.start = CacheStart::unpack;
 }
 
 void take_folder_from_parent(wchar_t* folder) {
@@ -64,23 +95,47 @@ void tell_child_folder(const wchar_t* folder) {
 }
 
 void mark_staging_folder(const CacheFolders& folders) {
-  static cache_record::Encoder record(onefile_cache_key);
-  g_record = &record;
-  const auto& mark = record.bytes();
+  g_record = std::make_unique<cache_record::Encoder>(onefile_cache_key);
+  const auto& mark = g_record->bytes();
   write_record(folders.staging, mark.data(), mark.size(), true);
 }
 
-void note_cached_file(const wchar_t* name, unsigned long long size) {
+EntryOutcome unpack_next_cached_entry(CacheFolders& folders, const volatile LONG& stop) {
+  if (!read_next_entry_path(folders.staging)) return EntryOutcome::end_of_list;
   // The record's own name is no file of the app: a payload holding it is
   // not one the packer wrote (and the file could not have been written).
-  if (_wcsicmp(name, record_name()) == 0) fail_message(msg::kDecode);
-  g_record->add(name, wcslen(name), size);
+  if (_wcsicmp(g_entry_name, record_name()) == 0) fail_message(msg::kDecode);
+  const unsigned long long size = read_entry_size();
+  const unsigned char* digest = entry_digest(g_record->files());
+  g_record->add(g_entry_name, wcslen(g_entry_name), size, digest);
+  const bool taken = folders.start == CacheStart::repair
+                         ? !needs_repair(folders, g_entry_name, size)
+                         : link_from_reuse_source(g_entry_name, size, digest, g_entry_path);
+  if (taken) {
+    skip_entry_content(size);
+    return EntryOutcome::file_written;
+  }
+  // A name met twice (no payload of the packer's) must not write into a
+  // file linked for the first.
+  if (reuse_source_in_use()) DeleteFileW(g_entry_path);
+  return write_entry_file(g_entry_path, size, stop) ? EntryOutcome::file_written : EntryOutcome::interrupted;
 }
 
 const wchar_t* publish_cache_folder(CacheFolders& folders) {
+  finish_links();
+  release_reuse_source();
+  // Digests that are not one per file are not this payload's.
+  if (g_record->files() * cache_record::kDigestSize != onefile_file_digests_size) g_record->drop_digests();
   const auto& record = g_record->bytes();
-  write_record(folders.staging, record.data(), record.size(), false);
 
+  if (folders.start == CacheStart::repair) {
+    if (!finish_repair(folders, record)) return unpack_whole_payload(folders);
+    // What stays of the staging folder is its mark and empty folders.
+    delete_marked_folder(folders.staging);
+    return use_key_folder(folders);
+  }
+
+  write_record(folders.staging, record.data(), record.size(), false);
   // From here on the staging folder is complete: no ending deletes it.
   if (MoveFileExW(folders.staging, folders.key_folder, 0)) return use_key_folder(folders);
   // Another first start won the rename: use its folder. What a scanner
@@ -90,14 +145,13 @@ const wchar_t* publish_cache_folder(CacheFolders& folders) {
     delete_marked_folder(folders.staging);
     return use_key_folder(folders);
   }
-  // The folder in place is damaged: move it away and ours in. One in use or
-  // without the mark cannot be moved; this run then uses the staging folder.
-  if (remove_marked_folder(folders.root, folders.key_folder) && MoveFileExW(folders.staging, folders.key_folder, 0))
+  // A marked link in the key folder's place is removed (the link alone) and
+  // ours put in. A damaged folder that was not repaired (another run holds
+  // it, or it is not the launcher's) stays as it is, with the app's files:
+  // this run uses its staging folder.
+  if (is_link(folders.key_folder) && remove_marked_folder(folders.root, folders.key_folder) &&
+      MoveFileExW(folders.staging, folders.key_folder, 0))
     return use_key_folder(folders);
-  if (folder_is_complete(folders.key_folder, onefile_cache_key, &folders.record_in_use)) {
-    delete_marked_folder(folders.staging);
-    return use_key_folder(folders);
-  }
   tell_child_folder(folders.staging);
   return folders.staging;
 }

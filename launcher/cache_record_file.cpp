@@ -35,3 +35,10 @@ void write_record(const wchar_t* folder, const unsigned char* data, size_t size,
   if (written != size) fail_system(msg::kWrite, ERROR_DISK_FULL);
   if (!CloseHandle(file)) fail_system(msg::kWrite, GetLastError());
 }
+
+void note_last_use(HANDLE record) {
+  if (record == INVALID_HANDLE_VALUE) return;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  SetFileTime(record, nullptr, nullptr, &now);
+}

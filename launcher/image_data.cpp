@@ -45,6 +45,7 @@ const wchar_t* text(uint32_t id) {
 
 const Span g_payload = field(data_section::kPayload);
 const Span g_splash_image = field(data_section::kSplashImage);
+const Span g_file_digests = field(data_section::kFileDigests);
 
 // The fixed arguments: a list of terminated texts, else none.
 Span argument_list() {
@@ -75,4 +76,6 @@ const wchar_t* const onefile_splash_text = text(data_section::kSplashText);
 const wchar_t* const onefile_program_main = text(data_section::kProgramMain);
 const wchar_t* const onefile_arguments = g_arguments.data ? reinterpret_cast<const wchar_t*>(g_arguments.data) : L"";
 const unsigned long long onefile_argument_units = g_arguments.size;
+const unsigned char* const onefile_file_digests = g_file_digests.data;
+const unsigned long long onefile_file_digests_size = g_file_digests.size;
 }

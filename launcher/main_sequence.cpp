@@ -139,8 +139,9 @@ void hand_environment_to_child() {
   env_set("VORLAN_ONEFILE_PARENT", pid_wide);
 }
 
-// Writes every entry into the parent's target directory, noting each file in
-// the cache record of a cached run.
+// Writes every entry into the parent's target directory; a cached run's
+// entries go through the cache, which links, skips or writes each and
+// notes it in the record.
 void unpack_all_entries(bool cache) {
   for (;;) {
     // Interrupted while unpacking: writing on would refill the directory the
@@ -148,15 +149,9 @@ void unpack_all_entries(bool cache) {
     // middle of that deletion. The system ends the process once the handler
     // is done.
     if (g_parent.interrupted) wait_for_the_ending();
-    switch (unpack_next_entry(g_parent.target_directory, g_parent.interrupted)) {
-      case EntryOutcome::file_written:
-        if (cache) note_cached_file(g_entry_name, g_entry_size);
-        continue;
-      case EntryOutcome::interrupted:
-        continue;
-      case EntryOutcome::end_of_list:
-        return;
-    }
+    const EntryOutcome outcome = cache ? unpack_next_cached_entry(g_parent.cache, g_parent.interrupted)
+                                       : unpack_next_entry(g_parent.target_directory, g_parent.interrupted);
+    if (outcome == EntryOutcome::end_of_list) return;
   }
 }
 
@@ -183,12 +178,14 @@ int run_as_parent() {
 
   // Cache mode: the expanded template is the cache root. A complete key
   // folder leaves nothing to unpack, and nothing of the payload is read: the
-  // child finds the main library itself.
+  // child finds the main library itself. A first start or a repair unpacks
+  // into a staging folder.
   const bool cache = cache_mode();
   if (cache) {
-    const bool unpack = choose_cache_folder(g_parent.target_directory, onefile_cache_key, g_parent.cache);
-    bounded_copy(g_parent.target_directory, kPathCapacity, unpack ? g_parent.cache.staging : g_parent.cache.key_folder);
-    if (!unpack) return run_child();
+    const bool use = choose_cache_folder(g_parent.target_directory, onefile_cache_key, g_parent.cache) ==
+                     CacheStart::use;
+    bounded_copy(g_parent.target_directory, kPathCapacity, use ? g_parent.cache.key_folder : g_parent.cache.staging);
+    if (use) return run_child();
   }
   open_payload();
   // The parent makes its own, fresh target directory (in cache mode the

@@ -6,10 +6,10 @@
 
 namespace onefile_pack {
 
-// The key of the stored payload at `payload_path`: the first 16 bytes of its
-// SHA-256 as 32 lower-case hexadecimal digits. The hash comes from the
-// system's crypto library (libcrypto; CNG on Windows). Throws PackError
-// naming the file when it cannot be read.
+// The key of the stored payload at `payload_path`: the first 16 bytes of the
+// SHA-256 of the cache record's key prefix (its magic and layout version,
+// payload/cache_record.h) and the payload, as 32 lower-case hexadecimal
+// digits. Throws PackError naming the file when it cannot be read.
 std::string content_key(const std::string& payload_path);
 
 }  // namespace onefile_pack

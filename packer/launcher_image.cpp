@@ -102,9 +102,10 @@ void add_section_header(std::string& image, size_t at, uint32_t virtual_address,
   image.replace(at, onefile_pe::layout::kSectionHeaderSize, header);
 }
 
-// The data section's table, texts and splash image; the payload follows at
-// the returned string's end, which lies at a multiple of 16. The splash's
-// fields are written only when given, so other apps keep their bytes.
+// The data section's table, texts, splash image and file digests; the
+// payload follows at the returned string's end, which lies at a multiple of
+// 16. The splash's and the digests' fields are written only when given, so
+// other apps keep their bytes.
 std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
   struct Text {
     uint32_t id;
@@ -137,7 +138,8 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
     if (!texts.arguments.empty()) program_fields.emplace_back(data_section::kArguments, arguments);
   }
   const bool splash = !texts.splash_image.empty();
-  const size_t count = 1 + text_fields.size() + program_fields.size() + (splash ? 1 : 0);
+  const bool digests = !texts.file_digests.empty();
+  const size_t count = 1 + text_fields.size() + program_fields.size() + (splash ? 1 : 0) + (digests ? 1 : 0);
   const uint64_t at =
       align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
   std::string table(data_section::kMagic, sizeof data_section::kMagic);
@@ -171,6 +173,7 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
     add_field(id, bytes);
   }
   if (splash) add_field(data_section::kSplashImage, texts.splash_image);
+  if (digests) add_field(data_section::kFileDigests, texts.file_digests);
   add_entry(data_section::kPayload, at + fields.size(), payload_size);
   return table + fields;
 }

@@ -28,6 +28,7 @@ struct BuildTexts {
   std::string cache_key;        // empty: no cache
   std::string splash_text;      // empty: "Preparing …"
   std::string splash_image;     // the bitmap of data_section::kSplashImage; empty: none
+  std::string file_digests;     // data_section::kFileDigests, 32 bytes a file; empty: none
   // A program main: its path below the root ('\\' separators) and the fixed
   // arguments. Empty for a DLL main, whose data section has neither field.
   std::string program_main;

@@ -28,6 +28,7 @@
 #include "packer/target_template.h"
 #include "packer/templates.h"
 #include "packer/tree.h"
+#include "payload/cache_keep.h"
 #include "payload/cache_record.h"
 #include "payload/data_section.h"
 #include "payload/format.h"
@@ -110,7 +111,10 @@ Input:
                          for more. It may hold the placeholders of --target
                          and {APP_DIR}, the folder that holds the unpacked
                          program (bin for --main bin/app.exe); e.g.
-                         --arg "{APP_DIR}\app\main.js".
+                         --arg "{APP_DIR}\app\main.js". The program is
+                         then a runtime running the packed app: the output
+                         takes none of its texts or its icon (the defaults
+                         below apply), only its kind.
   --stored-payload FILE  Use FILE, byte for byte, as the stored payload
                          instead of packing a folder (for payloads written
                          with --payload-only or elsewhere). It must start
@@ -173,7 +177,7 @@ Target folder:
                          or one of them above it.
   --cache                Extract once, reuse on later starts: the files go
                          into <root>\<key>, where <key> names the payload's
-                         content (32 hex digits of its SHA-256), and stay
+                         content (32 hex digits of a SHA-256), and stay
                          there after the app ends. TEMPLATE then names the
                          root: {CACHE_DIR} or {HOME}, a folder of the app's
                          own below it, no '.' or '..', and none of the
@@ -182,12 +186,20 @@ Target folder:
                          Default root (without {COMPANY}\ when the company
                          is empty):
                          @DEFAULT_CACHE@
-                         Give each app a root of its own: folders of other
-                         keys that the launcher made there are removed.
+                         A root keeps the folders of several keys (builds
+                         kept side by side, apps sharing a root): another
+                         key's folder that the launcher made goes when it
+                         has not been started for @UNUSED_DAYS@ days, or when more
+                         than @KEYS_KEPT@ keys are there and it is the least
+                         recently used; never while it runs.
                          A later start checks that every file is there with
-                         its size (not its contents) and extracts again
-                         when one is not. The root may not hold a file
-                         named ".onefile-complete" in DIR's top folder.
+                         its size (not its contents) and rewrites only the
+                         files that are not; files the app wrote into its
+                         folder stay. A new build's first start links the
+                         files that did not change from the folder of the
+                         build used last, and writes only the others. The
+                         root may not hold a file named ".onefile-complete"
+                         in DIR's top folder.
 
 Compression:
   --level N              Zstandard level from @MIN_LEVEL@ (fastest) to @MAX_LEVEL@ (smallest).
@@ -209,7 +221,8 @@ Build-time texts (what the launcher's {COMPANY}, {PRODUCT}, {VERSION},
   --version TEXT         The version, file version and product version text.
                          Default: @DEFAULT_VERSION@.
   A program main's version resource gives the defaults when it has them:
-  CompanyName, ProductName and its fixed file version.
+  CompanyName, ProductName and its fixed file version; not with --arg,
+  where the program is the runtime of the packed app.
   Each text holds at most @MAX_TEXT@ UTF-16 units (a character beyond U+FFFF
   counts as two) and no control characters.
 
@@ -238,7 +251,7 @@ Executable resources:
                          is resampled to @ICON_SIZES@
                          pixels, kept as 32-bit PNG images.
                          Default: a program main's first icon group, as it
-                         is; else the project's own icon.
+                         is (not with --arg); else the project's own icon.
   The version information carries the texts above (CompanyName,
   ProductName, FileVersion, ProductVersion; the numeric version when the
   version text reads like 1.2.3.4). The manifest asks for the invoker's
@@ -360,6 +373,8 @@ std::string usage_text() {
       {"TEMPLATES", templates},
       {"MAX_PAYLOAD", grouped(kMaxPayloadSize)},
       {"PACKER_VERSION", kPackerVersion},
+      {"UNUSED_DAYS", std::to_string(cache_keep::kUnusedDays)},
+      {"KEYS_KEPT", std::to_string(cache_keep::kKeysKept)},
   };
   std::string text = kUsage;
   for (const auto& [name, value] : values) {
@@ -554,10 +569,11 @@ void print_summary(const Options& options, const PackProgress& p, uint64_t paylo
                options.compression.long_matching ? ", long matching" : "", left_out.c_str());
 }
 
-PackProgress pack_payload(const Options& options, const Tree& tree, OutputFile& out) {
+PackProgress pack_payload(const Options& options, const Tree& tree, OutputFile& out,
+                          std::vector<Sha256::Digest>* digests = nullptr) {
   ProgressLine line(!options.quiet && stderr_is_terminal());
-  PackProgress done =
-      write_stored_payload(tree, out, options.compression, [&](const PackProgress& p) { line.update(p); });
+  PackProgress done = write_stored_payload(
+      tree, out, options.compression, [&](const PackProgress& p) { line.update(p); }, digests);
   line.clear();
   return done;
 }
@@ -628,11 +644,16 @@ void run(const Options& options) {
       throw PackError("--arg", "fixed arguments are for a program main; " + display_path(main->path) +
                                    " is a library, which receives the user's arguments only");
   }
+  // With fixed arguments the program is a runtime that runs the packed app
+  // (a script, a bundle): the output is that app, not the runtime, and takes
+  // the runtime's kind only. Apps on one runtime then also get cache roots
+  // of their own by default.
+  const ProgramMain identity = options.arguments.empty() ? from_program : ProgramMain{};
   BuildTexts texts;
-  texts.company = options.company.value_or(from_program.company);
-  texts.product = options.product.value_or(from_program.product.empty() ? default_product(options.output)
-                                                                        : from_program.product);
-  texts.version = options.version.value_or(from_program.version.empty() ? kDefaultVersionText : from_program.version);
+  texts.company = options.company.value_or(identity.company);
+  texts.product =
+      options.product.value_or(identity.product.empty() ? default_product(options.output) : identity.product);
+  texts.version = options.version.value_or(identity.version.empty() ? kDefaultVersionText : identity.version);
   if (program) {
     texts.program_main = main->relative;
     for (char& c : texts.program_main)
@@ -657,8 +678,8 @@ void run(const Options& options) {
     for (const std::string& argument : options.arguments) check_fixed_argument(argument);
     if (!options.icon.empty())
       icon = onefile_resources::make_icon_group(onefile_resources::load_icon_source(std::filesystem::u8path(options.icon)));
-    else if (!from_program.icon.images.empty())
-      icon = from_program.icon;
+    else if (!identity.icon.images.empty())
+      icon = identity.icon;
     else
       icon = onefile_resources::make_icon_group(onefile_resources::default_icon_source());
     if (options.splash_text) {
@@ -701,8 +722,12 @@ void run(const Options& options) {
 
   TempDir temp;
   OutputFile payload(temp.file("payload.bin"), 0600);
-  const PackProgress done = pack_payload(options, tree, payload);
+  // A cached app's launcher carries each file's digest: an update's first
+  // start takes the unchanged files from the folder of the build before.
+  std::vector<Sha256::Digest> digests;
+  const PackProgress done = pack_payload(options, tree, payload, options.cache ? &digests : nullptr);
   payload.commit();
+  for (const Sha256::Digest& digest : digests) texts.file_digests.append(digest.begin(), digest.end());
   write_app(options, texts, icon, console, payload.final_path());
   print_summary(options, done, payload.bytes_written(), tree);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <thread>
 
 #include "packer/file_system.h"
@@ -87,7 +88,7 @@ std::vector<unsigned char> payload_trailer(uint64_t length) {
 }
 
 PackProgress write_stored_payload(const Tree& tree, OutputFile& out, const CompressionSettings& settings,
-                                  const ProgressFn& progress) {
+                                  const ProgressFn& progress, std::vector<Sha256::Digest>* digests) {
   PackProgress state;
   state.files_total = tree.files.size();
   state.bytes_total = tree.total_size;
@@ -105,12 +106,15 @@ PackProgress write_stored_payload(const Tree& tree, OutputFile& out, const Compr
 
     const uint64_t size = input.size();
     write_record_header(frame, file.name, size);
+    std::optional<Sha256> hash;
+    if (digests) hash.emplace();
     uint64_t left = size;
     uint64_t next_report = state.bytes_done + kProgressStep;
     while (left > 0) {
       const size_t n = input.read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
       if (n == 0) throw PackError(file.path, "file became shorter while packing");
       frame.write(buffer.data(), static_cast<size_t>(n));
+      if (hash) hash->add(buffer.data(), n);
       left -= static_cast<uint64_t>(n);
       state.bytes_done += static_cast<uint64_t>(n);
       if (state.bytes_done >= next_report) {
@@ -120,6 +124,7 @@ PackProgress write_stored_payload(const Tree& tree, OutputFile& out, const Compr
     }
     // The size is already in the stream: a file that grew cannot be packed whole.
     if (input.read(buffer.data(), 1) > 0) throw PackError(file.path, "file became longer while packing");
+    if (hash) digests->push_back(hash->finish());
     ++state.files_done;
     report();
   }

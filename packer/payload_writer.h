@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "packer/entry_stream.h"
+#include "packer/sha256.h"
 #include "packer/tree.h"
 
 typedef struct ZSTD_CCtx_s ZSTD_CCtx;
@@ -69,9 +70,10 @@ struct PackProgress {
 using ProgressFn = std::function<void(const PackProgress&)>;
 
 // Writes the stored payload of `tree` to `out`, reading each file while it
-// is compressed. Throws PackError naming the file that fails.
+// is compressed. With `digests`, also the SHA-256 of each file's content,
+// in payload order. Throws PackError naming the file that fails.
 PackProgress write_stored_payload(const Tree& tree, OutputFile& out, const CompressionSettings& settings,
-                                  const ProgressFn& progress = {});
+                                  const ProgressFn& progress = {}, std::vector<Sha256::Digest>* digests = nullptr);
 
 // The zero bytes and count that follow the frame, for a payload of `length`
 // bytes so far (header and frame).

@@ -27,4 +27,8 @@ extern const wchar_t* const onefile_program_main;
 // holding each argument with its terminator, one after the other.
 extern const wchar_t* const onefile_arguments;
 extern const unsigned long long onefile_argument_units;
+// Cache mode: each file's SHA-256 in payload order, 32 bytes a file, and
+// their size in bytes (0: none, as for a stored payload packed as it is).
+extern const unsigned char* const onefile_file_digests;
+extern const unsigned long long onefile_file_digests_size;
 }

@@ -17,4 +17,6 @@ const wchar_t* const onefile_splash_text = L"";
 const wchar_t* const onefile_program_main = L"";
 const wchar_t* const onefile_arguments = L"";
 const unsigned long long onefile_argument_units = 0;
+const unsigned char* const onefile_file_digests = nullptr;
+const unsigned long long onefile_file_digests_size = 0;
 }

@@ -29,6 +29,12 @@
 //                 size that is odd or does not end with 0x0000 reads as no
 //                 argument. Absent: no fixed arguments.
 //
+// A cached launcher (a cache key) packed from a folder carries one more:
+//   kFileDigests  the SHA-256 of each file's content, 32 bytes each, in
+//                 payload order; the launcher copies them into the cache
+//                 record. Absent without --cache and for a stored payload
+//                 given as it is (no digests: an update reuses no file).
+//
 // A reader
 // ignores ids it does not know, so a later text is one more id below and one
 // more field written by the packer; a layout a reader cannot take raises the
@@ -68,6 +74,7 @@ enum FieldId : uint32_t {
   kArguments = 10,      // program main: the fixed arguments; absent when there are none
   kSplashImage = 11,    // the splash image, see below; absent without one
   kSplashText = 12,     // the text that replaces "Preparing …"; empty: that text
+  kFileDigests = 13,    // cache mode: each file's SHA-256, in payload order; absent: none
 };
 
 // Bytes of a section or of one field; null when absent.

@@ -49,8 +49,10 @@ void read_entry_name() {
   }
 }
 
+}  // namespace
+
 // Reads the next name and makes g_entry_path of it; false at the end marker.
-bool read_entry_path(const wchar_t* target_directory) {
+bool read_next_entry_path(const wchar_t* target_directory) {
   read_entry_name();
   if (g_entry_name[0] == 0) return false;
   // A damaged or crafted payload must not write outside the directory.
@@ -62,15 +64,13 @@ bool read_entry_path(const wchar_t* target_directory) {
   return true;
 }
 
-}  // namespace
-
 EntryOutcome unpack_next_entry(const wchar_t* target_directory, const volatile LONG& stop) {
-  if (!read_entry_path(target_directory)) return EntryOutcome::end_of_list;
+  if (!read_next_entry_path(target_directory)) return EntryOutcome::end_of_list;
   return unpack_entry(g_entry_path, stop) ? EntryOutcome::file_written : EntryOutcome::interrupted;
 }
 
 bool read_first_entry_path(const wchar_t* target_directory, wchar_t* main_library_path) {
-  if (!read_entry_path(target_directory)) return false;
+  if (!read_next_entry_path(target_directory)) return false;
   bounded_copy(main_library_path, kPathCapacity, g_entry_path);
   return true;
 }
@@ -81,12 +81,27 @@ void close_file_being_written() {
   g_file_being_written = INVALID_HANDLE_VALUE;
 }
 
-bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop) {
+unsigned long long read_entry_size() {
   unsigned char size_bytes[8];
   payload_read(size_bytes, sizeof(size_bytes));
-  uint64_t remaining = little_endian::read(size_bytes, sizeof(size_bytes));
-  g_entry_size = remaining;
+  g_entry_size = little_endian::read(size_bytes, sizeof(size_bytes));
+  return g_entry_size;
+}
 
+void skip_entry_content(unsigned long long size) {
+  for (uint64_t remaining = size; remaining > 0;) {
+    const size_t n = remaining < kWriteChunk ? static_cast<size_t>(remaining) : kWriteChunk;
+    payload_read(g_write_buffer, n);
+    remaining -= n;
+  }
+}
+
+bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop) {
+  return write_entry_file(entry_path, read_entry_size(), stop);
+}
+
+bool write_entry_file(const wchar_t* entry_path, unsigned long long size, const volatile LONG& stop) {
+  uint64_t remaining = size;
   create_parent_directories(entry_path);
   HANDLE file = CreateFileW(entry_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
   // Stopped: the thread that stopped unpacking may already be deleting the

@@ -36,6 +36,17 @@ bool read_first_entry_path(const wchar_t* target_directory, wchar_t* main_librar
 // false when stopped before it was complete (the file is closed then).
 bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop);
 
+// The steps of one pass, for a caller that decides per entry what to do
+// with it (the cache): reads the next name into g_entry_name and its path
+// below `target_directory` into g_entry_path, false at the end marker;
+// then reads the size (into g_entry_size too); then either writes the
+// content to a file at `path` (false when stopped, as unpack_entry) or
+// decodes it without writing it anywhere.
+bool read_next_entry_path(const wchar_t* target_directory);
+unsigned long long read_entry_size();
+bool write_entry_file(const wchar_t* path, unsigned long long size, const volatile LONG& stop);
+void skip_entry_content(unsigned long long size);
+
 // Closes the file being written, if any, so that a deletion can remove it.
 void close_file_being_written();
 

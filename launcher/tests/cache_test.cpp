@@ -19,6 +19,7 @@ using onefile_test::widen;
 namespace {
 
 constexpr wchar_t kRecord[] = L".onefile-complete";
+constexpr char kRecordMagic[] = "VOYDONE";  // and its terminating 0: 8 bytes
 
 // The folders directly in `dir`.
 std::vector<std::wstring> subfolders(const std::wstring& dir) {
@@ -118,8 +119,9 @@ std::wstring staging_name(const std::wstring& root, DWORD pid, const wchar_t* ra
 // A record of the folder's key that lists no file: the mark a first start
 // writes before anything else.
 std::string mark_of(const std::wstring& folder) {
+  // Magic, layout version, digest size (none), key, then a count of 0.
   const std::string record = onefile_test::read_file(folder + L"\\" + kRecord);
-  return record.substr(0, 8 + 4 + 2 * 32) + std::string(4, '\0');
+  return record.substr(0, 12) + std::string(4, '\0') + record.substr(16, 4 + 2 * 32) + std::string(4, '\0');
 }
 
 // The tree of the cache folder less its completion record.
@@ -152,6 +154,82 @@ void remove_link(const std::wstring& link) {
     run_unix(L"/bin/rm " + onefile_test::quote_argument(widen(unix_link)), [&] { return !is_link(link); });
 }
 
+// The identity of the file at `path` (volume and file index; under Wine the
+// inode), as text; empty when it cannot be opened. A file written anew gets
+// another, a hard link shares it.
+std::string file_id(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "";
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return "";
+  return std::to_string(info.dwVolumeSerialNumber) + ":" +
+         std::to_string((ULONGLONG{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
+}
+
+// Relative path -> identity of every file below `dir`.
+std::map<std::wstring, std::string> file_ids(const std::wstring& dir) {
+  std::map<std::wstring, std::string> contents, ids;
+  read_tree(dir, L"", contents);
+  for (const auto& file : contents) ids[file.first] = file_id(dir + L"\\" + file.first);
+  return ids;
+}
+
+// Sets the last use of the key folder `folder` (its record's last-write
+// time) to `days` days ago.
+void set_last_use(const std::wstring& folder, int days) {
+  const std::wstring record = folder + L"\\" + kRecord;
+  HANDLE h = CreateFileW(record.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << narrow(record);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+  t.QuadPart -= static_cast<ULONGLONG>(days) * 24 * 3600 * 10000000;
+  const FILETIME past = {t.LowPart, t.HighPart};
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &past));
+  CloseHandle(h);
+}
+
+// Whether a run comes to hold the key folder `folder` within 10 s: its
+// parent keeps the record open, which a probe without sharing then cannot open.
+bool becomes_held(const std::wstring& folder) {
+  const std::wstring record = folder + L"\\" + kRecord;
+  for (int i = 0; i < 400; ++i) {
+    HANDLE probe = CreateFileW(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) return true;
+    if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+    Sleep(25);
+  }
+  return false;
+}
+
+// Starts a packed app without waiting, and ends it (and its job) once
+// `ready` holds, polled every millisecond for up to 30 s; true when it was
+// ended before it ended by itself.
+bool kill_when(const std::wstring& exe, const std::function<bool()>& ready) {
+  std::wstring command = onefile_test::quote_argument(here() + L"\\" + exe) + L" env";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  bool killed = false;
+  for (const ULONGLONG end = GetTickCount64() + 30000; GetTickCount64() < end; Sleep(1)) {
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) break;
+    if (ready()) {
+      killed = TerminateProcess(process.hProcess, 9);
+      break;
+    }
+  }
+  WaitForSingleObject(process.hProcess, 30000);
+  CloseHandle(process.hProcess);
+  return killed;
+}
+
 }  // namespace
 
 TEST(Cache, SecondRunWritesNothingAndUsesTheSameFolderInLocalAppData) {
@@ -173,6 +251,9 @@ TEST(Cache, SecondRunWritesNothingAndUsesTheSameFolderInLocalAppData) {
   ASSERT_EQ(second.exit_code, 0u) << second.out << second.err;
   EXPECT_EQ(library_folder(second), folder);
   write_times(folder, L"", after);
+  // Only the record's time moved on: the key's last use.
+  EXPECT_GT(after.at(kRecord), before.at(kRecord));
+  after[kRecord] = before[kRecord];
   EXPECT_EQ(after, before);
   // The cache folder is all there is: no staging folder, nothing in temp.
   EXPECT_EQ(subfolders(root), std::vector<std::wstring>{folder.substr(root.size() + 1)});
@@ -302,6 +383,32 @@ TEST(Cache, KeyFolderThatIsALinkIsRemovedWithoutItsTarget) {
   onefile_test::remove_tree(target);
 }
 
+// A folder inside a key folder that is a link, to a folder holding a file
+// the repair would replace: the repair writes nothing through it. The run
+// unpacks the whole app into its staging folder, runs from there and
+// deletes it; the key folder and the link's target stay as they are.
+TEST(Cache, RepairNeverWritesThroughALinkInTheFolder) {
+  CachedApp app(L"inner_link");
+  auto first = app.run({L"env"});
+  ASSERT_EQ(first.exit_code, 0u) << first.out << first.err;
+  const std::wstring key_folder = library_folder(first);
+  const std::wstring target = onefile_test::make_temp_dir(L"inner_link_target");
+  CreateDirectoryW((target + L"\\deep").c_str(), nullptr);
+  onefile_test::write_file(target + L"\\deep\\text.txt", "mine");
+  const std::wstring nested = key_folder + L"\\data\\nested";
+  onefile_test::remove_tree(nested);
+  ASSERT_TRUE(make_folder_link(nested, target));
+
+  auto r = app.run({L"env"});
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  EXPECT_NE(library_folder(r), key_folder);
+  EXPECT_EQ(onefile_test::read_file(target + L"\\deep\\text.txt"), "mine");
+  EXPECT_TRUE(is_link(nested));
+  EXPECT_TRUE(leftovers(r.pid, app.cache()).empty());
+  remove_link(nested);
+  onefile_test::remove_tree(target);
+}
+
 // The loser of two first starts whose staging folder something holds (an
 // on-access scanner does) cannot delete it whole: its child runs from the
 // winner's folder all the same, the one its parent names, not from the
@@ -357,15 +464,10 @@ TEST(Cache, RebuiltAppGetsItsOwnFolderAndTheOldOneGoesOnceUnused) {
   // open, which a probe without sharing then cannot open.
   onefile_test::ProcessResult holding;
   std::thread old_running([&] { holding = app.run({L"wait", L"3000"}); });
-  const std::wstring record = old_folder + L"\\" + kRecord;
-  bool held = false;
-  for (int i = 0; i < 400 && !held; ++i) {
-    HANDLE probe = CreateFileW(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    held = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
-    if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
-    if (!held) Sleep(25);
-  }
-  EXPECT_TRUE(held);
+  EXPECT_TRUE(becomes_held(old_folder));
+
+  // Not used for longer than the rule keeps a key: while it runs it stays all the same.
+  set_last_use(old_folder, 31);
 
   // A new build beside it, same name and cache root: its own folder; the old
   // one, in use, stays.
@@ -378,10 +480,193 @@ TEST(Cache, RebuiltAppGetsItsOwnFolderAndTheOldOneGoesOnceUnused) {
   EXPECT_EQ(cached_tree(old_folder), packed_tree());
   old_running.join();
   EXPECT_EQ(holding.exit_code, 5u) << holding.out << holding.err;
+  set_last_use(old_folder, 31);
 
   // Unused, it is gone after the new build's next run, and never the new one.
   auto later_run = app.run({L"env"}, rebuilt);
   ASSERT_EQ(later_run.exit_code, 0u) << later_run.out << later_run.err;
   EXPECT_FALSE(onefile_test::path_exists(old_folder));
   EXPECT_EQ(subfolders(app.cache()), std::vector<std::wstring>{new_folder.substr(app.cache().size() + 1)});
+}
+
+// Several builds a user keeps side by side start from their own folders in
+// turn, with nothing unpacked again; a fourth key removes the least recently
+// used, and a key not started for 30 days goes whatever the count.
+TEST(Cache, BuildsKeptSideBySideStayUntilAFourthOrAMonthUnused) {
+  CachedApp app(L"builds");
+  const auto build = [](int n) { return L"cache_builds_" + std::to_wstring(n) + L"_app.exe"; };
+  std::map<int, std::wstring> folders;
+  std::map<int, std::map<std::wstring, std::string>> ids;
+  for (const int n : {1, 2, 1, 2, 1}) {
+    SCOPED_TRACE(n);
+    auto r = app.run({L"env"}, build(n));
+    ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+    const std::wstring folder = library_folder(r);
+    if (folders.count(n) == 0) {
+      folders[n] = folder;
+      ids[n] = file_ids(folder);
+      EXPECT_EQ(cached_tree(folder), packed_tree((L"cache_builds_" + std::to_wstring(n) + L"_app.root").c_str()));
+      continue;
+    }
+    // The same folder, the same files: nothing written again.
+    EXPECT_EQ(folder, folders[n]);
+    EXPECT_EQ(file_ids(folder), ids[n]);
+  }
+  EXPECT_NE(folders[1], folders[2]);
+  EXPECT_EQ(subfolders(app.cache()).size(), 2u);
+
+  // Last uses now: 2, 1 (latest), then 3 and 4. The fourth key removes the
+  // least recently used, build 2.
+  for (const int n : {3, 4}) {
+    auto r = app.run({L"env"}, build(n));
+    ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+    folders[n] = library_folder(r);
+  }
+  EXPECT_FALSE(onefile_test::path_exists(folders[2]));
+  for (const int n : {1, 3, 4}) EXPECT_EQ(cached_tree(folders[n]), packed_tree((L"cache_builds_" + std::to_wstring(n) + L"_app.root").c_str())) << n;
+  EXPECT_EQ(subfolders(app.cache()).size(), 3u);
+
+  // Build 1 not started for 31 days: it goes at the next start of another.
+  set_last_use(folders[1], 31);
+  set_last_use(folders[3], 29);
+  auto r = app.run({L"env"}, build(4));
+  ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+  EXPECT_FALSE(onefile_test::path_exists(folders[1]));
+  EXPECT_TRUE(onefile_test::path_exists(folders[3] + L"\\test_app.dll"));
+  EXPECT_EQ(subfolders(app.cache()).size(), 2u);
+}
+
+// An app that writes into its own folder (a log, a settings file) and
+// changes a shipped file keeps its files: the next start rewrites only the
+// changed file, in place, and unpacks nothing else.
+TEST(Cache, AppsOwnFilesStayAndOnlyAChangedShippedFileIsRewritten) {
+  CachedApp app(L"settings");
+  auto first = app.run({L"env"});
+  ASSERT_EQ(first.exit_code, 0u) << first.out << first.err;
+  const std::wstring folder = library_folder(first);
+  const auto ids = file_ids(folder);
+  auto writes = app.run({L"write-own-files"});
+  ASSERT_EQ(writes.exit_code, 0u) << writes.out << writes.err;
+  EXPECT_NE(onefile_test::read_file(folder + L"\\data\\nested\\deep\\text.txt"), "deep text\n");
+
+  for (int start = 0; start < 2; ++start) {
+    SCOPED_TRACE(start);
+    auto r = app.run({L"env"});
+    ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+    EXPECT_EQ(library_folder(r), folder);
+    auto files = cached_tree(folder);
+    // The app's own files stay as it wrote them.
+    EXPECT_EQ(files[L"app.log"], "written by the app\n");
+    EXPECT_EQ(files[L"settings\\user.ini"], "written by the app\n");
+    files.erase(L"app.log");
+    files.erase(L"settings\\user.ini");
+    EXPECT_EQ(files, packed_tree());
+    // The shipped file came back as packed, a new file in its place; the
+    // others, the program included, were not touched.
+    auto now = file_ids(folder);
+    EXPECT_NE(now[L"data\\nested\\deep\\text.txt"], ids.at(L"data\\nested\\deep\\text.txt"));
+    for (const wchar_t* same : {L"test_app.dll", L"empty.txt"}) EXPECT_EQ(now[same], ids.at(same)) << narrow(same);
+    EXPECT_EQ(subfolders(app.cache()), std::vector<std::wstring>{folder.substr(app.cache().size() + 1)});
+  }
+
+  // Another run holds the folder: a start that finds a shipped file missing
+  // does not repair it under that run; it runs from a staging folder of its
+  // own, deleted at its end, and deletes nothing. The next start repairs it.
+  onefile_test::ProcessResult holding;
+  std::thread holder([&] { holding = app.run({L"wait", L"3000"}); });
+  EXPECT_TRUE(becomes_held(folder));
+  ASSERT_TRUE(DeleteFileW((folder + L"\\empty.txt").c_str()));
+  auto beside = app.run({L"env"});
+  ASSERT_EQ(beside.exit_code, 0u) << beside.out << beside.err;
+  EXPECT_NE(library_folder(beside), folder);
+  EXPECT_FALSE(onefile_test::path_exists(folder + L"\\empty.txt"));
+  EXPECT_TRUE(onefile_test::path_exists(folder + L"\\app.log"));
+  EXPECT_TRUE(leftovers(beside.pid, app.cache()).empty());
+  holder.join();
+  EXPECT_EQ(holding.exit_code, 5u) << holding.out << holding.err;
+  auto repaired = app.run({L"env"});
+  ASSERT_EQ(repaired.exit_code, 0u) << repaired.out << repaired.err;
+  EXPECT_EQ(library_folder(repaired), folder);
+  EXPECT_TRUE(onefile_test::path_exists(folder + L"\\empty.txt"));
+  EXPECT_TRUE(onefile_test::path_exists(folder + L"\\app.log"));
+  EXPECT_EQ(file_ids(folder)[L"test_app.dll"], ids.at(L"test_app.dll"));
+}
+
+// A new build's first start links the files that did not change from the
+// folder of the build before and writes only the changed and new ones; the
+// old build still runs from its own folder, as it was. Killed, it leaves
+// both usable.
+TEST(Cache, UpdateLinksTheUnchangedFilesAndWritesOnlyTheOthers) {
+  CachedApp app(L"update");
+  auto one = app.run({L"env"}, L"cache_update_1_app.exe");
+  ASSERT_EQ(one.exit_code, 0u) << one.out << one.err;
+  const std::wstring folder_one = library_folder(one);
+  const auto ids_one = file_ids(folder_one);
+
+  // A folder of a launcher before digests, used later than build 1 and
+  // listing the main library with its size, but holding other bytes: its
+  // record has no digests, so nothing is taken from it.
+  const std::wstring older = app.cache() + L"\\ffffffffffffffffffffffffffffffff";
+  ASSERT_TRUE(CreateDirectoryW(older.c_str(), nullptr));
+  const std::string library = onefile_test::read_file(folder_one + L"\\test_app.dll");
+  onefile_test::write_file(older + L"\\test_app.dll", std::string(library.size(), 'X'));
+  std::string record(kRecordMagic, 8);
+  const auto put = [&record](uint64_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) record += static_cast<char>(value >> (8 * i));
+  };
+  put(32, 4);
+  for (char c : std::string(32, 'f')) put(static_cast<unsigned char>(c), 2);
+  put(1, 4);
+  put(12, 2);
+  for (char c : std::string("test_app.dll")) put(static_cast<unsigned char>(c), 2);
+  put(library.size(), 8);
+  onefile_test::write_file(older + L"\\" + kRecord, record);
+
+  auto two = app.run({L"env"}, L"cache_update_2_app.exe");
+  ASSERT_EQ(two.exit_code, 0u) << two.out << two.err;
+  const std::wstring folder_two = library_folder(two);
+  ASSERT_NE(folder_two, folder_one);
+  EXPECT_EQ(cached_tree(folder_two), packed_tree(L"cache_update_2_app.root"));
+  EXPECT_FALSE(onefile_test::path_exists(folder_two + L"\\removed.txt"));
+  const auto ids_two = file_ids(folder_two);
+  size_t linked = 0;
+  for (const auto& [name, id] : ids_two) {
+    if (name == kRecord || name == L"added.txt") continue;
+    if (name == L"changed.bin") {
+      EXPECT_NE(id, ids_one.at(name));
+      continue;
+    }
+    EXPECT_EQ(id, ids_one.at(name)) << narrow(name);
+    linked += id == ids_one.at(name);
+  }
+  EXPECT_EQ(linked, 241u);  // the main library, 40 blobs, 200 texts
+
+  auto again = app.run({L"env"}, L"cache_update_1_app.exe");
+  ASSERT_EQ(again.exit_code, 0u) << again.out << again.err;
+  EXPECT_EQ(library_folder(again), folder_one);
+  EXPECT_EQ(cached_tree(folder_one), packed_tree(L"cache_update_1_app.root"));
+  EXPECT_EQ(file_ids(folder_one), ids_one);
+
+  EXPECT_EQ(onefile_test::read_file(older + L"\\test_app.dll"), std::string(library.size(), 'X'));
+
+  // An update's first start killed while it unpacks (a test of its own would
+  // share this cache root) leaves both builds usable: the old one as it was,
+  // the new one unpacked at its next start.
+  app.clear();
+  one = app.run({L"env"}, L"cache_update_1_app.exe");
+  ASSERT_EQ(one.exit_code, 0u) << one.out << one.err;
+  const auto staging_there = [&] {
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((app.cache() + L"\\onefile_*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    return true;
+  };
+  EXPECT_TRUE(kill_when(L"cache_update_2_app.exe", staging_there));
+  for (const wchar_t* build : {L"cache_update_1_app", L"cache_update_2_app", L"cache_update_1_app"}) {
+    SCOPED_TRACE(narrow(build));
+    auto r = app.run({L"env"}, std::wstring(build) + L".exe");
+    ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
+    EXPECT_EQ(cached_tree(library_folder(r)), packed_tree((std::wstring(build) + L".root").c_str()));
+  }
 }

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <sstream>
+#include <vector>
 
 #include "launcher/tests/packed_apps.h"
 #include "tests/support/process.h"
@@ -255,7 +258,8 @@ TEST(ProgramMain, ProgramAndWhatItStartsSeeTheUsersEnvironmentAndTwoVariables) {
 }
 
 // A cached app unpacks on its first start only: the second start finds the
-// folder complete and writes nothing, neither a file nor a folder.
+// folder complete and writes nothing, neither a file nor a folder, but the
+// time of its record (the key's last use).
 TEST(ProgramMain, CachedSecondRunWritesNothing) {
   const std::wstring root = onefile_test::default_cache_root(L"Onefile Program Cache Test");
   onefile_test::remove_tree(root);
@@ -288,9 +292,97 @@ TEST(ProgramMain, CachedSecondRunWritesNothing) {
   ASSERT_EQ(second.result.exit_code, 0u) << second.result.err;
   EXPECT_EQ(second.values.at("self"), first.values.at("self"));
   EXPECT_EQ(second.values.at("cmdline"), "\"" + second.values.at("self") + "\" two");
-  EXPECT_EQ(snapshot(), before);
+  auto after = snapshot();
+  const auto record = std::find_if(after.begin(), after.end(), [](const auto& file) {
+    return file.first.size() > 18 && file.first.substr(file.first.size() - 18) == L"\\.onefile-complete";
+  });
+  ASSERT_NE(record, after.end());
+  EXPECT_GT(record->second, before.at(record->first));
+  after[record->first] = before.at(record->first);
+  EXPECT_EQ(after, before);
   EXPECT_NE(first.values.at("self").find(narrow(root) + "\\"), std::string::npos);
   onefile_test::remove_tree(root);
+}
+
+// What a packed executable shows of itself: its version resource's product
+// and company names, and its first icon's bytes.
+struct Identity {
+  std::string product, company, icon;
+};
+
+Identity identity_of(const std::wstring& exe) {
+  Identity identity;
+  DWORD ignored = 0;
+  std::vector<char> info(GetFileVersionInfoSizeW(exe.c_str(), &ignored));
+  if (!info.empty() && GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(info.size()), info.data())) {
+    for (const wchar_t* name : {L"ProductName", L"CompanyName"}) {
+      wchar_t* text = nullptr;
+      UINT length = 0;
+      const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+      if (VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&text), &length) && text)
+        (name[0] == L'P' ? identity.product : identity.company) = narrow(std::wstring(text, wcsnlen(text, length)));
+    }
+  }
+  if (HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
+    if (HRSRC icon = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(3)))
+      identity.icon.assign(static_cast<const char*>(LockResource(LoadResource(image, icon))), SizeofResource(image, icon));
+    FreeLibrary(image);
+  }
+  return identity;
+}
+
+// The identity (volume and file index) and last-write time of a file.
+std::string file_stamp(const std::string& path) {
+  HANDLE h = CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "";
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return "";
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+         std::to_string(info.nFileIndexLow) + "@" + std::to_string(info.ftLastWriteTime.dwHighDateTime) + ":" +
+         std::to_string(info.ftLastWriteTime.dwLowDateTime);
+}
+
+// Two apps on one runtime program (with an icon and version texts of its
+// own), each its fixed argument, both cached with the default root: each
+// output is its app, named after the output and with the project's icon,
+// so each has a cache root of its own; started in turn, neither unpacks
+// again after its first start.
+TEST(ProgramMain, AppsOnOneRuntimeAreTheirOwnAndKeepTheirCacheFolders) {
+  const Identity runtime = identity_of(here() + L"\\report_runtime.exe");
+  ASSERT_EQ(runtime.product, "Report Runtime");
+  ASSERT_FALSE(runtime.icon.empty());
+  std::map<std::wstring, std::string> programs, stamps;
+  for (const wchar_t* app : {L"runtime_a_app", L"runtime_b_app"}) {
+    onefile_test::remove_tree(onefile_test::default_cache_root(app));
+    const Identity packed = identity_of(here() + L"\\" + app + L".exe");
+    EXPECT_EQ(packed.product, narrow(app));
+    EXPECT_EQ(packed.company, "");
+    EXPECT_FALSE(packed.icon.empty());
+    EXPECT_NE(packed.icon, runtime.icon);
+  }
+  for (int round = 0; round < 2; ++round) {
+    for (const wchar_t* app : {L"runtime_a_app", L"runtime_b_app"}) {
+      SCOPED_TRACE(narrow(app) + " round " + std::to_string(round));
+      const Report r = run_raw(std::wstring(app) + L".exe", L" x");
+      ASSERT_EQ(r.result.exit_code, 0u) << r.result.err;
+      const std::string self = r.values.at("self");
+      EXPECT_EQ(self.rfind(narrow(onefile_test::default_cache_root(app)) + "\\", 0), 0u) << self;
+      EXPECT_EQ(r.values.at("argv1"), folder_of(self) + "\\" + narrow(app).substr(8, 1) + ".js");
+      if (round == 0) {
+        programs[app] = self;
+        stamps[app] = file_stamp(self);
+        continue;
+      }
+      // The same program file, never written again.
+      EXPECT_EQ(self, programs[app]);
+      EXPECT_EQ(file_stamp(self), stamps[app]);
+    }
+  }
+  for (const wchar_t* app : {L"runtime_a_app", L"runtime_b_app"})
+    onefile_test::remove_tree(onefile_test::default_cache_root(app));
 }
 
 // A program this project did not build, packed as it comes, runs as it would

@@ -91,6 +91,20 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     out(L"library=" + std::wstring(library_path) + L"\n");
     return 0;
   }
+  if (action == L"write-own-files") {
+    // What many portable apps do in their own folder: a log and a settings
+    // file of their own, and a shipped file changed (it grows).
+    const std::wstring folder = directory_of(library_path);
+    CreateDirectoryW((folder + L"\\settings").c_str(), nullptr);
+    for (const wchar_t* name : {L"\\app.log", L"\\settings\\user.ini", L"\\data\\nested\\deep\\text.txt"}) {
+      HANDLE file = CreateFileW((folder + name).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+      if (file == INVALID_HANDLE_VALUE) return 90;
+      DWORD written = 0;
+      WriteFile(file, "written by the app\n", 19, &written, nullptr);
+      CloseHandle(file);
+    }
+    return 0;
+  }
   if (action == L"copy-tree") {
     copy_tree(directory_of(library_path), argv[2]);
     return 0;

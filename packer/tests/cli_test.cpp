@@ -13,6 +13,7 @@
 #include "packer/resources/resources.h"
 #include "packer/target_template.h"
 #include "packer/tests/test_util.h"
+#include "payload/cache_keep.h"
 #include "payload/format.h"
 #include "paths/placeholders.h"
 
@@ -345,6 +346,8 @@ TEST(Help, PrintsEveryFigureFromItsConstant) {
       "Default:" + std::string("1.0.0.0"),
       "windowed(thedefault),console",
       "fromruntorun,{PID},{RANDOM},{TIME_US}or{TIME}.",
+      "startedfor" + std::to_string(cache_keep::kUnusedDays) + "days",
+      "morethan" + std::to_string(cache_keep::kKeysKept) + "keys",
   };
   EXPECT_EQ(onefile_pack::kMaxPayloadSize, 2130706432u);
   for (const std::string& text : expected) EXPECT_NE(flat.find(text), std::string::npos) << text;

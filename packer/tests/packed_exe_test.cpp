@@ -15,6 +15,7 @@
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
 #include "packer/resources/tests/test_files.h"
+#include "packer/sha256.h"
 #include "packer/tests/test_util.h"
 
 using namespace pack_test;
@@ -258,6 +259,31 @@ TEST_F(PackedExe, SplashImageBecomesABitmapOverWhiteAndItsTextAField) {
   ASSERT_EQ(pack(dir_ / "Plain.exe").exit_code, 0);
   fields = data_fields(read_file(dir_ / "Plain.exe"));
   EXPECT_EQ(fields.count(11) + fields.count(12), 0u);
+}
+
+// A cached app's launcher carries the SHA-256 of each file's content, in
+// payload order (the main library first), for an update's first start to
+// find the files that did not change; a launcher without --cache does not.
+TEST_F(PackedExe, CachedLauncherCarriesEachFilesDigestInPayloadOrder) {
+  dir_.write("root/data/empty.txt", "");
+  ASSERT_EQ(pack(dir_ / "Cached.exe", {"--cache"}).exit_code, 0);
+  auto fields = data_fields(read_file(dir_ / "Cached.exe"));
+  const Payload payload = parse_payload(fields[1]);
+  ASSERT_EQ(payload.entries.size(), 3u);
+  ASSERT_EQ(fields[13].size(), 3u * 32);
+  for (size_t i = 0; i < payload.entries.size(); ++i) {
+    onefile_pack::Sha256 hash;
+    hash.add(payload.entries[i].second.data(), payload.entries[i].second.size());
+    const auto digest = hash.finish();
+    EXPECT_EQ(fields[13].substr(32 * i, 32), std::string(digest.begin(), digest.end())) << i;
+  }
+  // The empty file's (second: the rest follow sorted) is the SHA-256 of nothing.
+  ASSERT_EQ(payload.entries[1].first, u16("data\\empty.txt"));
+  EXPECT_EQ(static_cast<uint8_t>(fields[13][32]), 0xe3);
+  EXPECT_EQ(static_cast<uint8_t>(fields[13][33]), 0xb0);
+
+  ASSERT_EQ(pack(dir_ / "Plain.exe").exit_code, 0);
+  EXPECT_EQ(data_fields(read_file(dir_ / "Plain.exe")).count(13), 0u);
 }
 
 TEST_F(PackedExe, SplashThatIsNoPngOrTooLargeIsRefusedWithOneLine) {

@@ -148,6 +148,41 @@ TEST_F(ProgramMain, FixedArgumentsAreStoredInOrder) {
   EXPECT_EQ(dll_fields.count(9) + dll_fields.count(10), 0u);
 }
 
+// With fixed arguments the program is a runtime running the packed app: the
+// output takes none of its texts or its icon (the defaults of a library
+// main: the output's name, no company, 1.0.0.0, the project's icon), only
+// its kind; the options still give them.
+TEST_F(ProgramMain, WithFixedArgumentsTheOutputIsTheAppNotTheRuntime) {
+  ASSERT_EQ(pack(dir_ / "script.exe", {"--arg", "{APP_DIR}\\main.js"}).exit_code, 0);
+  const onefile_pe::PeFile out = onefile_pe::PeFile::load(dir_ / "script.exe");
+  EXPECT_EQ(out.subsystem(), onefile_pe::kSubsystemWindowsConsole);
+  const auto ours = resources_of(out);
+  const auto theirs = resources_of(onefile_pe::PeFile::load(dir_ / "program.exe"));
+  const auto strings = onefile_pe::parse_version_info(onefile_pe::find_resource(ours, onefile_pe::kResourceVersion, 1)->data)
+                           .strings.begin()
+                           ->second;
+  EXPECT_EQ(strings.at("ProductName"), "script");
+  EXPECT_EQ(strings.at("CompanyName"), "");
+  EXPECT_EQ(strings.at("FileVersion"), "1.0.0.0");
+  EXPECT_NE(onefile_pe::find_resource(ours, onefile_pe::kResourceIcon, 1)->data,
+            onefile_pe::find_resource(theirs, onefile_pe::kResourceIcon, 1)->data);
+  // The default cache root is the app's, named after the output.
+  ASSERT_EQ(pack(dir_ / "cached.exe", {"--arg", "x", "--cache"}).exit_code, 0);
+  const auto cached = data_fields(read_file(dir_ / "cached.exe"));
+  EXPECT_EQ(cached.at(7), utf16z({"{CACHE_DIR}\\Vorlan Onefile\\{PRODUCT}"}));
+  EXPECT_EQ(cached.at(3), utf16z({"cached"}));
+
+  ASSERT_EQ(pack(dir_ / "named.exe", {"--arg", "x", "--product", "Named", "--company", "Us"}).exit_code, 0);
+  const auto named = onefile_pe::parse_version_info(
+                         onefile_pe::find_resource(resources_of(onefile_pe::PeFile::load(dir_ / "named.exe")),
+                                                   onefile_pe::kResourceVersion, 1)
+                             ->data)
+                         .strings.begin()
+                         ->second;
+  EXPECT_EQ(named.at("ProductName"), "Named");
+  EXPECT_EQ(named.at("CompanyName"), "Us");
+}
+
 // The main's kind comes from the image: a program for x64 or x86 is taken
 // whatever its name; a program for another machine, a 32-bit DLL, fixed
 // arguments for a DLL and unknown placeholders are refused with one line.

@@ -135,13 +135,14 @@ TEST(TargetTemplate, RefusesFoldersThatAreNotTheAppsOwn) {
   }
 }
 
-TEST(ContentKey, IsTheStartOfTheSha256OfTheStoredPayload) {
-  // 56 bytes: the hash's padding needs a second block.
+TEST(ContentKey, IsTheStartOfTheSha256OfTheRecordLayoutAndTheStoredPayload) {
+  // 56 bytes after the 12 of the record's magic and layout version: the
+  // hash's padding needs a second block.
   const std::string path = ::testing::TempDir() + "content_key_payload";
   std::FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr);
   std::fputs("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", file);
   std::fclose(file);
-  EXPECT_EQ(content_key(path), "248d6a61d20638b8e5c026930c3e6039");
+  EXPECT_EQ(content_key(path), "028943d4682a4e597a1b9577b6ddeee1");
   std::remove(path.c_str());
 }
