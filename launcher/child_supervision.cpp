@@ -14,7 +14,6 @@
 #include "launcher/run_state.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
-#include "paths/shell_functions.h"
 #include "paths/wide_path.h"
 #include "payload/system_calls.h"
 
@@ -47,14 +46,8 @@ void fill_child_executable_path() {
 }  // namespace
 
 ChildStart this_executable_as_child() {
-  int count = 0;
-  const wchar_t* command_line = GetCommandLineW();
-  const CommandLineToArgvFn split = command_line_to_argv();
-  wchar_t** arguments = split ? split(command_line, &count) : nullptr;
-  if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
   fill_child_executable_path();
-  arguments[0] = g_child_executable;
-  build_child_command_line(arguments, count, command_line);
+  build_child_command_line(g_child_executable, GetCommandLineW());
   return {g_child_executable, child_command_line(), 0};
 }
 
