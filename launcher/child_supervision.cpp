@@ -23,6 +23,9 @@ namespace {
 // finish: a sweep cut short leaves a half-deleted directory to the next one.
 constexpr DWORD kSweepWaitMs = 30000;
 
+// How long the child runs before the hidden log-off window is made.
+constexpr ULONGLONG kSessionEndWindowDelayMs = 1000;
+
 wchar_t g_child_executable[kPathCapacity];
 wchar_t g_launcher_directory[4097];
 
@@ -36,6 +39,21 @@ void give_child_handle(HANDLE handle) {
 
 HANDLE take_child_handle() {
   return static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_parent.child_handle), nullptr));
+}
+
+// Waits for the child, resumed at tick `resumed`, to end. The hidden log-off
+// window comes only once the child has run for a second: loading user32,
+// which holds the loader's lock, then no longer shares the machine with the
+// child's start, and a shorter run (as most of a command-line tool's are)
+// never loads it. A session that ends within that second ends the launcher
+// as the system ends any program without a window (a console launcher hears
+// of it through its console handler).
+void wait_for_child(HANDLE child, ULONGLONG resumed) {
+  const ULONGLONG ran = GetTickCount64() - resumed;
+  const DWORD left = ran < kSessionEndWindowDelayMs ? static_cast<DWORD>(kSessionEndWindowDelayMs - ran) : 0;
+  if (WaitForSingleObject(child, left) != WAIT_TIMEOUT) return;
+  start_session_end_window();
+  WaitForSingleObject(child, INFINITE);
 }
 
 void fill_child_executable_path() {
@@ -98,15 +116,13 @@ DWORD run_child_to_end(const ChildStart& child) {
   CloseHandle(process.hThread);
   InterlockedExchange(&g_parent.child_resumed, 1);
   progress_child_started(process.dwProcessId);
-  // Made once the child runs: loading user32 holds the loader's lock, which
-  // the start of the child would otherwise wait for.
-  start_session_end_window();
+  const ULONGLONG resumed = GetTickCount64();
 
   DWORD exit_code = 0;
   HANDLE sweep = start_stale_folder_sweep();
   // While the child starts: leftovers of the cache root go.
   if (cache_mode()) sweep_cache_root();
-  WaitForSingleObject(process.hProcess, INFINITE);
+  wait_for_child(process.hProcess, resumed);
   close_progress_window();
   if (!claim_ending()) wait_for_the_ending();
   if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
