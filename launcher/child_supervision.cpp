@@ -52,7 +52,9 @@ void wait_for_child(HANDLE child, ULONGLONG resumed) {
   const ULONGLONG ran = GetTickCount64() - resumed;
   const DWORD left = ran < kSessionEndWindowDelayMs ? static_cast<DWORD>(kSessionEndWindowDelayMs - ran) : 0;
   if (WaitForSingleObject(child, left) != WAIT_TIMEOUT) return;
-  start_session_end_window();
+  // A run that is being ended needs no window; nor could user32 load while
+  // the console handler that ends it runs (see end_interrupted_run).
+  if (!g_parent.interrupted) start_session_end_window();
   WaitForSingleObject(child, INFINITE);
 }
 
@@ -163,5 +165,10 @@ void end_interrupted_run(DWORD grace_ms) {
     CloseHandle(child);
   }
   delete_folder_if_owned();
-  ExitProcess(exit_code);
+  // Ended without the libraries' detach code, which ExitProcess runs under
+  // the loader's lock: another thread may hold that lock while it loads
+  // user32 (the log-off window), and the load waits for the console's
+  // handler lock, which this thread holds while it runs the console
+  // handler. Seen under Wine as a launcher that never ended after Ctrl+C.
+  TerminateProcess(GetCurrentProcess(), exit_code);
 }
