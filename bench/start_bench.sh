@@ -16,6 +16,10 @@
 #   BENCH_RUNS=41 bench/start_bench.sh      as for bench/README.md
 #   bench/start_bench.sh --trace            what each packed start loads
 #                                           before its program starts
+#   BENCH_OTHER_PACK=PACKER bench/start_bench.sh
+#                                           also the three packed starts of
+#                                           another packer (an older build),
+#                                           in the same rounds
 #
 # Prints a Markdown table, also written to build/bench/start_bench.md. See
 # bench/common.sh for the other settings.
@@ -46,7 +50,7 @@ cp "$work/noop.exe" "$work/many/noop.exe"
 local_app_data=$("$wine_run" winepath -u "$("$wine_run" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null | tr -d '\r')
 cache_root="$local_app_data/Vorlan Onefile Bench"
 rm -rf "$cache_root"/start-*
-cached() { "$pack" --root "$1" --main "$2" --output "$3" --level 3 --quiet --cache --product "$4" \
+cached() { "${packer:-$pack}" --root "$1" --main "$2" --output "$3" --level 3 --quiet --cache --product "$4" \
   --target "{CACHE_DIR}\\Vorlan Onefile Bench\\{PRODUCT}"; }
 cached "$work/one" noop.exe "$work/cached-1.exe" start-1
 cached "$work/many" noop.exe "$work/cached-1500.exe" start-1500
@@ -62,6 +66,19 @@ variants=(
 )
 groups=()
 traced=("cached 1 file" "cached 1500 files" "uncached 1 file")
+if [ -n "${BENCH_OTHER_PACK:-}" ]; then
+  packer=$BENCH_OTHER_PACK
+  cached "$work/one" noop.exe "$work/other-cached-1.exe" start-other-1
+  cached "$work/many" noop.exe "$work/other-cached-1500.exe" start-other-1500
+  "$packer" --root "$work/one" --main noop.exe --output "$work/other-uncached-1.exe" --level 3 --quiet
+  unset packer
+  variants+=(
+    "other packer: cached 1 file=\"$(win "$work/other-cached-1.exe")\""
+    "other packer: cached 1500 files=\"$(win "$work/other-cached-1500.exe")\""
+    "other packer: uncached 1 file=\"$(win "$work/other-uncached-1.exe")\""
+  )
+  traced+=("other packer: cached 1 file" "other packer: cached 1500 files" "other packer: uncached 1 file")
+fi
 sevenzip="$top/build/deps/7zip-bin-win/x64/7za.exe"
 if [ -f "$sevenzip" ]; then
   mkdir -p "$work/7z"
