@@ -1,6 +1,7 @@
-// Functions of system libraries the launcher does not import (shell32, user32,
-// comctl32, gdi32): loaded from System32 only when a window is wanted, so
-// that a run without one never pays for loading them.
+// Functions of system libraries the launcher does not import: user32,
+// comctl32 and gdi32, loaded from System32 only when a window is wanted, so
+// that a run without one never pays for loading them; and the few functions
+// of kernel32 and ntdll that are looked up by name (paths/user_folders.cpp).
 #pragma once
 
 #include <windows.h>

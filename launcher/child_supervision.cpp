@@ -14,7 +14,6 @@
 #include "launcher/run_state.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
-#include "paths/shell_functions.h"
 #include "paths/wide_path.h"
 #include "payload/system_calls.h"
 
@@ -23,6 +22,9 @@ namespace {
 // How long a run that has ended waits for the sweep of stale directories to
 // finish: a sweep cut short leaves a half-deleted directory to the next one.
 constexpr DWORD kSweepWaitMs = 30000;
+
+// How long the child runs before the hidden log-off window is made.
+constexpr ULONGLONG kSessionEndWindowDelayMs = 1000;
 
 wchar_t g_child_executable[kPathCapacity];
 wchar_t g_launcher_directory[4097];
@@ -39,6 +41,23 @@ HANDLE take_child_handle() {
   return static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_parent.child_handle), nullptr));
 }
 
+// Waits for the child, resumed at tick `resumed`, to end. The hidden log-off
+// window comes only once the child has run for a second: loading user32,
+// which holds the loader's lock, then no longer shares the machine with the
+// child's start, and a shorter run (as most of a command-line tool's are)
+// never loads it. A session that ends within that second ends the launcher
+// as the system ends any program without a window (a console launcher hears
+// of it through its console handler).
+void wait_for_child(HANDLE child, ULONGLONG resumed) {
+  const ULONGLONG ran = GetTickCount64() - resumed;
+  const DWORD left = ran < kSessionEndWindowDelayMs ? static_cast<DWORD>(kSessionEndWindowDelayMs - ran) : 0;
+  if (WaitForSingleObject(child, left) != WAIT_TIMEOUT) return;
+  // A run that is being ended needs no window; nor could user32 load while
+  // the console handler that ends it runs (see end_interrupted_run).
+  if (!g_parent.interrupted) start_session_end_window();
+  WaitForSingleObject(child, INFINITE);
+}
+
 void fill_child_executable_path() {
   if (g_child_executable[0]) return;
   if (GetModuleFileNameW(nullptr, g_child_executable, kPathCapacity) == 0) abort();
@@ -47,14 +66,8 @@ void fill_child_executable_path() {
 }  // namespace
 
 ChildStart this_executable_as_child() {
-  int count = 0;
-  const wchar_t* command_line = GetCommandLineW();
-  const CommandLineToArgvFn split = command_line_to_argv();
-  wchar_t** arguments = split ? split(command_line, &count) : nullptr;
-  if (!arguments) fail_system(msg::kLaunchChild, GetLastError());
   fill_child_executable_path();
-  arguments[0] = g_child_executable;
-  build_child_command_line(arguments, count, command_line);
+  build_child_command_line(g_child_executable, GetCommandLineW());
   return {g_child_executable, child_command_line(), 0};
 }
 
@@ -105,15 +118,13 @@ DWORD run_child_to_end(const ChildStart& child) {
   CloseHandle(process.hThread);
   InterlockedExchange(&g_parent.child_resumed, 1);
   progress_child_started(process.dwProcessId);
-  // Made once the child runs: loading user32 holds the loader's lock, which
-  // the start of the child would otherwise wait for.
-  start_session_end_window();
+  const ULONGLONG resumed = GetTickCount64();
 
   DWORD exit_code = 0;
   HANDLE sweep = start_stale_folder_sweep();
   // While the child starts: leftovers of the cache root go.
   if (cache_mode()) sweep_cache_root();
-  WaitForSingleObject(process.hProcess, INFINITE);
+  wait_for_child(process.hProcess, resumed);
   close_progress_window();
   if (!claim_ending()) wait_for_the_ending();
   if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
@@ -154,5 +165,10 @@ void end_interrupted_run(DWORD grace_ms) {
     CloseHandle(child);
   }
   delete_folder_if_owned();
-  ExitProcess(exit_code);
+  // Ended without the libraries' detach code, which ExitProcess runs under
+  // the loader's lock: another thread may hold that lock while it loads
+  // user32 (the log-off window), and the load waits for the console's
+  // handler lock, which this thread holds while it runs the console
+  // handler. Seen under Wine as a launcher that never ended after Ctrl+C.
+  TerminateProcess(GetCurrentProcess(), exit_code);
 }

@@ -93,48 +93,79 @@ void append_argument(const wchar_t* argument, bool literal_wildcards) {
   append_units(L"\"", 1);
 }
 
-namespace {
-
-// Moves past the argument at `p` in `command_line`, split as CommandLineToArgvW
-// splits it, and the blanks after it; `quoted` tells whether it held a double
-// quote that was not escaped. Argument 0 ends at its closing quote or blank.
-const wchar_t* skip_argument(const wchar_t* p, bool first, bool& quoted) {
-  quoted = false;
-  if (first && *p == L'"') {
-    quoted = true;
-    for (++p; *p && *p != L'"';) ++p;
+// The arguments of `command_line` as CommandLineToArgvW splits it:
+//
+//   prog a  b           ->  prog | a | b
+//   "C:\x y\p.exe" a    ->  C:\x y\p.exe | a    argument 0 ends at its closing
+//   "C:\x y"\p.exe      ->  C:\x y | \p.exe     quote, and has no escapes
+//   p a\\b              ->  p | a\\b            backslashes are literal...
+//   p a\\"b c"          ->  p | a\b c           ...but halved before a quote,
+//   p a\"b              ->  p | a"b             and an odd count escapes it
+//   p "a ""b"           ->  p | a "b            "" inside quotes: one quote,
+//                                               and the quotes end there
+//   p """a"""           ->  p | "a"             three quotes: one literal quote
+//   p "" x              ->  p | (empty) | x
+//
+// `quoted` tells whether the argument held a double quote that was not
+// escaped.
+std::vector<CommandLineArgument> split_command_line(const wchar_t* command_line) {
+  std::vector<CommandLineArgument> arguments(1);
+  const wchar_t* p = command_line;
+  CommandLineArgument& program = arguments[0];
+  if (*p == L'"') {
+    program.quoted = true;
+    for (++p; *p && *p != L'"'; ++p) program.text += *p;
     if (*p) ++p;
   } else {
-    bool in_quotes = false;
-    while (*p && (in_quotes || (*p != L' ' && *p != L'\t'))) {
-      size_t backslashes = 0;
-      while (*p == L'\\') ++backslashes, ++p;
-      if (*p != L'"') {
-        if (backslashes == 0 && *p) ++p;
+    for (; *p && *p != L' ' && *p != L'\t'; ++p) program.text += *p;
+  }
+  for (;;) {
+    while (*p == L' ' || *p == L'\t') ++p;
+    if (!*p) return arguments;
+    CommandLineArgument& argument = arguments.emplace_back();
+    // Quote count: 0 outside quotes, 1 inside; a run of quotes counts on, and
+    // every third one of it is a literal quote.
+    int quotes = 0;
+    size_t backslashes = 0;
+    while (*p && (quotes != 0 || (*p != L' ' && *p != L'\t'))) {
+      if (*p == L'\\') {
+        argument.text += *p++;
+        ++backslashes;
         continue;
       }
-      ++p;
-      if (backslashes % 2 == 1) continue;  // an escaped, literal quote
-      quoted = true;
-      if (in_quotes && *p == L'"') ++p;    // "" inside quotes: a literal quote
-      else in_quotes = !in_quotes;
+      if (*p != L'"') {
+        argument.text += *p++;
+        backslashes = 0;
+        continue;
+      }
+      // Backslashes before a quote: half of them stay; an odd one escapes it.
+      argument.text.resize(argument.text.size() - (backslashes + 1) / 2);
+      if (backslashes % 2 == 1) {
+        argument.text += L'"';
+      } else {
+        argument.quoted = true;
+        ++quotes;
+      }
+      backslashes = 0;
+      for (++p; *p == L'"'; ++p) {
+        argument.quoted = true;
+        if (++quotes == 3) {
+          argument.text += L'"';
+          quotes = 0;
+        }
+      }
+      if (quotes == 2) quotes = 0;
     }
   }
-  while (*p == L' ' || *p == L'\t') ++p;
-  return p;
 }
 
-}  // namespace
-
-void build_child_command_line(wchar_t** arguments, int count, const wchar_t* command_line) {
+void build_child_command_line(const wchar_t* program, const wchar_t* command_line) {
   reset_child_command_line();
   // An argument with wildcards reaches the child as the parent received it:
   // the runtime expands it there only when it was written without quotes.
-  const wchar_t* p = command_line;
-  for (int i = 0; i < count; ++i) {
-    bool quoted = false;
-    p = skip_argument(p, i == 0, quoted);
+  const std::vector<CommandLineArgument> arguments = split_command_line(command_line);
+  for (size_t i = 0; i < arguments.size(); ++i) {
     if (i > 0) append_units(L" ", 1);
-    append_argument(arguments[i], quoted);
+    append_argument(i == 0 ? program : arguments[i].text.c_str(), arguments[i].quoted);
   }
 }

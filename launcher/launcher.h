@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "launcher/cache.h"
 #include "payload/unpack.h"
 
@@ -58,10 +61,22 @@ void append_text(const wchar_t* text);
 // empty, or starting with the blank that ends argument 0.
 const wchar_t* command_line_tail(const wchar_t* command_line);
 
-// Empties the child command line and appends the arguments (`command_line`
-// split by CommandLineToArgvW), separated by one blank; wildcards stay
+// One argument of a command line, and whether it held a double quote that
+// was not escaped.
+struct CommandLineArgument {
+  std::wstring text;
+  bool quoted = false;
+};
+
+// The arguments of `command_line` split by the system's rules (those of
+// CommandLineToArgvW, which lives in shell32: loading that would load the
+// window system before the child starts); argument 0 is always there.
+std::vector<CommandLineArgument> split_command_line(const wchar_t* command_line);
+
+// Empties the child command line and appends `program` and the arguments
+// after argument 0 of `command_line`, separated by one blank; wildcards stay
 // literal in the arguments that `command_line` writes with quotes.
-void build_child_command_line(wchar_t** arguments, int count, const wchar_t* command_line);
+void build_child_command_line(const wchar_t* program, const wchar_t* command_line);
 
 // delete_tree.cpp: deletes `directory` (the target directory) with
 // everything in it, retrying for about two seconds while a file in it is

@@ -63,6 +63,7 @@ struct Ui {
 // What the main thread tells the window's thread. Written by the main
 // thread (and `closing` by whoever ends the run), read on each tick.
 struct ProgressState {
+  bool wanted = false;  // a windowed launcher whose windows are not turned off
   HANDLE thread = nullptr;
   HANDLE changed = nullptr;             // set when a value below changes
   volatile LONG unpack_started_ms = 0;  // tick count when unpacking started, 0: not (yet)
@@ -296,6 +297,12 @@ LONG tick_now() {
   return static_cast<LONG>(now ? now : 1);
 }
 
+void start_window_thread() {
+  g_state.changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!g_state.changed) return;
+  g_state.thread = CreateThread(nullptr, 256 * 1024, run_window, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+}
+
 void tell_window(volatile LONG& value, LONG now) {
   if (!g_state.thread) return;
   InterlockedExchange(&value, now);
@@ -305,13 +312,17 @@ void tell_window(volatile LONG& value, LONG now) {
 }  // namespace
 
 void start_progress_window() {
-  if (g_state.thread || !windowed_program() || dialogs_turned_off()) return;
-  g_state.changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!g_state.changed) return;
-  g_state.thread = CreateThread(nullptr, 256 * 1024, run_window, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (g_state.wanted || !windowed_program() || dialogs_turned_off()) return;
+  g_state.wanted = true;
+  // A splash shows from the start; the progress window only once unpacking
+  // runs, so a cache hit starts no thread before its child.
+  if (onefile_splash_image_size > 0) start_window_thread();
 }
 
-void progress_unpacking_started() { tell_window(g_state.unpack_started_ms, tick_now()); }
+void progress_unpacking_started() {
+  if (g_state.wanted && !g_state.thread) start_window_thread();
+  tell_window(g_state.unpack_started_ms, tick_now());
+}
 
 void progress_unpacking_ended() {
   if (!g_state.thread) return;

@@ -8,10 +8,11 @@
 inline constexpr wchar_t kProgressWindowClass[] = L"VorlanOnefileProgress";
 inline constexpr wchar_t kSplashWindowClass[] = L"VorlanOnefileSplash";
 
-// Parent role of a windowed launcher, at the start of the run: starts the
-// window's thread (not with VORLAN_ONEFILE_NO_DIALOGS set, and the thread
-// shows nothing in a window station no one sees). With a packed splash image the image shows at once;
-// without, a progress window shows once unpacking has run for 0.5 s. It
+// Parent role of a windowed launcher, at the start of the run (nothing with
+// VORLAN_ONEFILE_NO_DIALOGS set, and the window's thread shows nothing in a
+// window station no one sees). With a packed splash image its thread starts
+// now and the image shows at once; without, the thread starts when unpacking
+// does, and a progress window shows once unpacking has run for 0.5 s. It
 // closes when the child has shown a visible top-level window, or 10 s after
 // unpacking ended, or on close_progress_window, an interruption or the
 // end of the session.

@@ -5,9 +5,10 @@
 // receive no broadcasts) with WM_QUERYENDSESSION and WM_ENDSESSION; on the
 // latter the run ends as on a console event.
 //
-// The parent makes it once its child runs, on a thread of its own that also
-// loads user32: the launcher does not import it, so neither the child nor
-// the parent's unpacking pays for loading it.
+// The parent makes it once its child has run for a second (see
+// wait_for_child in child_supervision.cpp), on a thread of its own that also
+// loads user32: the launcher does not import it, so neither the child, nor
+// the parent before its child runs, nor a short run pays for loading it.
 #include <windows.h>
 
 #include "diag/system_library.h"

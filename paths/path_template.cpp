@@ -1,7 +1,6 @@
 #include "paths/path_template.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +11,7 @@
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/placeholders.h"
-#include "paths/shell_functions.h"
+#include "paths/user_folders.h"
 #include "paths/wide_path.h"
 
 namespace {
@@ -20,6 +19,7 @@ namespace {
 // Placeholder names hold at most 1023 characters and a terminator; the
 // longest known name has 15.
 constexpr size_t kNameCapacity = 1024;
+constexpr size_t kFolderCapacity = 4096;
 
 using namespace path_placeholders;
 
@@ -53,10 +53,11 @@ void strip_trailing_backslashes(Cursor& cursor) {
   }
 }
 
-bool append_folder(Cursor& cursor, int csidl) {
-  wchar_t folder[MAX_PATH];
-  const GetFolderPathFn get_folder = get_folder_path();
-  if (!get_folder || get_folder(nullptr, csidl, nullptr, 0, folder) != 0) return false;
+// {HOME} and {CACHE_DIR}: a folder that cannot be found or does not exist
+// fails the expansion.
+bool append_folder(Cursor& cursor, UserFolder which) {
+  wchar_t folder[kFolderCapacity];
+  if (!find_user_folder(which, folder, kFolderCapacity)) return false;
   append_value(cursor, folder);
   return true;
 }
@@ -172,7 +173,7 @@ bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
       return true;
     case kHome:
     case kCacheDir:
-      if (!append_folder(cursor, placeholder == kHome ? CSIDL_PROFILE : CSIDL_LOCAL_APPDATA)) return false;
+      if (!append_folder(cursor, placeholder == kHome ? UserFolder::profile : UserFolder::local_app_data)) return false;
       strip_trailing_backslashes(cursor);
       return true;
     case kCompany:

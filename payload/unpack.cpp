@@ -23,10 +23,12 @@ namespace {
 unsigned char g_write_buffer[kWriteChunk];
 HANDLE g_file_being_written = INVALID_HANDLE_VALUE;
 
-// Heap copies of directories known to exist, seeded with the home directory.
-// Never emptied; once full, later directories are created but not remembered.
+// Heap copies of directories known to exist, with the home directory once a
+// directory had to be made. Never emptied; once full, later directories are
+// created but not remembered.
 wchar_t* g_known_directories[kKnownDirectorySlots];
 size_t g_known_directory_count = 0;
+bool g_home_known = false;
 
 void remember_directory(const wchar_t* path) {
   if (g_known_directory_count >= kKnownDirectorySlots) return;
@@ -145,17 +147,27 @@ bool create_target_directory(const wchar_t* target_directory) {
 }
 
 bool ensure_directory(const wchar_t* path) {
-  if (g_known_directory_count == 0) {
-    // The home directory always exists and must never be created.
-    wchar_t home[kPathCapacity];
-    if (!expand_path_template(home, kHomeTemplate, kPathCapacity)) fail_template(kHomeTemplate);
-    remember_directory(home);
-  }
   for (size_t i = 0; i < g_known_directory_count; ++i)
     if (wcscmp(g_known_directories[i], path) == 0) return true;
 
   // A bare drive such as "C:" cannot be created; take it as existing.
   if (path[0] != 0 && path[1] == L':' && path[2] == 0) return true;
+
+  // An existing directory needs nothing more.
+  if (is_directory(path)) {
+    remember_directory(path);
+    return true;
+  }
+  // The home directory always exists and must never be created. It is
+  // looked up only now, when a directory is missing: a start that creates
+  // none (the temp folder is there, a cache hit) never pays for the lookup.
+  if (!g_home_known) {
+    g_home_known = true;
+    wchar_t home[kPathCapacity];
+    if (!expand_path_template(home, kHomeTemplate, kPathCapacity)) fail_template(kHomeTemplate);
+    remember_directory(home);
+    if (wcscmp(home, path) == 0) return true;
+  }
 
   if (!CreateDirectoryW(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
   remember_directory(path);

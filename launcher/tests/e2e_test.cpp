@@ -43,6 +43,20 @@ TEST(Launcher, ArgumentsReachRunCodeUnchanged) {
   EXPECT_EQ(m["VORLAN_ORIGINAL_ARGV0"], "typed name");
 }
 
+// Before the child starts, the parent loads nothing of the shell or the
+// window system: the app lists its parent's modules as run_code begins.
+// Both kinds, and cached (first start and cache hit).
+TEST(Launcher, ParentLoadsNeitherShellNorWindowSystemBeforeTheChild) {
+  onefile_test::remove_tree(onefile_test::default_cache_root(L"Onefile Cache Test modules"));
+  for (const wchar_t* exe : {L"app.exe", L"console_app.exe", L"cache_modules_app.exe", L"cache_modules_app.exe"}) {
+    SCOPED_TRACE(narrow(exe));
+    auto r = run_app(exe, {L"parent-modules"});
+    ASSERT_EQ(r.exit_code, 0u) << r.err;
+    EXPECT_EQ(window_system_modules(r.out), "") << r.out;
+  }
+  onefile_test::remove_tree(onefile_test::default_cache_root(L"Onefile Cache Test modules"));
+}
+
 TEST(Launcher, WildcardArgumentsAreExpandedUnlessQuoted) {
   std::wstring dir = onefile_test::make_temp_dir(L"wild");
   onefile_test::write_file(dir + L"\\w1.txt", "1");

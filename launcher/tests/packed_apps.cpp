@@ -67,3 +67,23 @@ void read_tree(const std::wstring& dir, const std::wstring& prefix, std::map<std
   FindClose(h);
 }
 
+
+std::string window_system_modules(const std::string& out) {
+  // The shell, the window system and COM, and what loading them brings.
+  static const char* const kLibraries[] = {
+      "shell32.dll", "user32.dll",   "gdi32.dll",  "imm32.dll",  "ole32.dll",   "combase.dll", "comctl32.dll",
+      "shlwapi.dll", "shcore.dll",   "rpcrt4.dll", "win32u.dll", "uxtheme.dll", "advapi32.dll", "oleaut32.dll"};
+  std::istringstream in(out);
+  std::string found;
+  size_t listed = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line == "parent_modules=unknown") return "unknown";
+    const std::string prefix = "parent_module=";
+    if (line.rfind(prefix, 0) != 0) continue;
+    ++listed;
+    const std::string name = line.substr(prefix.size());
+    for (const char* library : kLibraries)
+      if (name == library) found += (found.empty() ? "" : " ") + name;
+  }
+  return listed == 0 ? "unknown" : found;
+}

@@ -31,3 +31,9 @@ void remove_leftovers(DWORD pid, const std::wstring& temp = temp_dir());
 
 // Relative path -> content of every file below `dir`.
 void read_tree(const std::wstring& dir, const std::wstring& prefix, std::map<std::wstring, std::string>& files);
+
+// The shell's and the window system's libraries among the "parent_module="
+// lines of an app's output (launcher/tests/parent_modules.h), joined by
+// blanks; "unknown" when the app could not read its parent's modules. A
+// launcher loads none of them before its app starts.
+std::string window_system_modules(const std::string& out);

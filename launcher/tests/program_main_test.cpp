@@ -2,6 +2,7 @@
 // program (report_program.cpp) run as the user would run them, and what the
 // program received is read from its report.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -383,6 +384,40 @@ TEST(ProgramMain, AppsOnOneRuntimeAreTheirOwnAndKeepTheirCacheFolders) {
   }
   for (const wchar_t* app : {L"runtime_a_app", L"runtime_b_app"})
     onefile_test::remove_tree(onefile_test::default_cache_root(app));
+}
+
+// Before the program starts, the launcher loads nothing of the shell or the
+// window system (they cost more than the rest of a cached start under Wine):
+// the program lists its launcher's modules first thing. Both kinds, cached
+// (first start and cache hit) and not, with the default target, a
+// {CACHE_DIR} root and a {HOME} one. (The hidden log-off window loads user32
+// once the program has run for a second; the list is taken long before.)
+TEST(ProgramMain, LauncherLoadsNeitherShellNorWindowSystemBeforeTheProgram) {
+  const std::wstring cache_root = onefile_test::default_cache_root(L"Onefile Modules Test");
+  wchar_t profile[MAX_PATH];
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, 0, profile), S_OK);
+  const std::wstring home_folder = std::wstring(profile) + L"\\Onefile Modules Test";
+  onefile_test::remove_tree(cache_root);
+  onefile_test::remove_tree(home_folder);
+  struct Run {
+    const wchar_t* exe;
+    const char* what;
+  } const runs[] = {
+      {L"program_console_app.exe", "console, default target"},
+      {L"program_windowed_app.exe", "windowed, default target"},
+      {L"program_modules_cache_app.exe", "console, {CACHE_DIR} cache, first start"},
+      {L"program_modules_cache_app.exe", "console, {CACHE_DIR} cache, cache hit"},
+      {L"program_modules_home_app.exe", "windowed, {HOME} cache, first start"},
+      {L"program_modules_home_app.exe", "windowed, {HOME} cache, cache hit"},
+  };
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.what);
+    const Report r = run_raw(run.exe, L"", {L"REPORT_PROGRAM=parent-modules"});
+    ASSERT_EQ(r.result.exit_code, 0u) << r.result.err;
+    EXPECT_EQ(window_system_modules(r.result.out), "") << r.result.out;
+  }
+  onefile_test::remove_tree(cache_root);
+  onefile_test::remove_tree(home_folder);
 }
 
 // A program this project did not build, packed as it comes, runs as it would

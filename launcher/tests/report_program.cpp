@@ -16,6 +16,9 @@
 //   again          start the launcher it came from again (its path from
 //                  VORLAN_ORIGINAL_ARGV0), wait for it and report its exit
 //                  code as "again=N" before its own report
+//   parent-modules the modules its parent process has loaded at this
+//                  moment, first thing at its start, one "parent_module=NAME"
+//                  line each (the name in lower case), then its report
 // Started with the arguments "ctrl-c-default" or "ctrl-c-goes-on MS CODE" it
 // acts as the test library does for ctrl_c_test.sh: prints "ready <the
 // unpacked tree's top folder>", then either waits with no handler of its own
@@ -29,6 +32,7 @@
 #include <string>
 
 #include "launcher/tests/ctrl_c_actions.h"
+#include "launcher/tests/parent_modules.h"
 
 extern "C" {
 // The program's runtime expands unquoted wildcards, as many programs' do.
@@ -112,6 +116,7 @@ int start_grandchild(const std::wstring& file, bool wait) {
 
 int run() {
   const std::wstring request = variable(L"REPORT_PROGRAM");
+  if (request == L"parent-modules") print(parent_modules::lines());
   const auto value = [&](const wchar_t* prefix) -> const wchar_t* {
     const size_t n = wcslen(prefix);
     return request.compare(0, n, prefix) == 0 ? request.c_str() + n : nullptr;

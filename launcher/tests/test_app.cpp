@@ -1,7 +1,6 @@
 // The main library of the packed test apps. argv[1] picks what it does, so
 // one library serves every end-to-end test.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 
 #include "launcher/run_code.h"
 #include "launcher/tests/ctrl_c_actions.h"
+#include "launcher/tests/parent_modules.h"
 
 namespace {
 
@@ -24,17 +24,6 @@ std::wstring env(const wchar_t* name) {
   static wchar_t value[32768];
   DWORD n = GetEnvironmentVariableW(name, value, 32768);
   return n ? std::wstring(value, n) : L"<unset>";
-}
-
-DWORD parent_process_id() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  DWORD self = GetCurrentProcessId(), parent = 0;
-  for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
-    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
-  CloseHandle(snapshot);
-  return parent;
 }
 
 std::wstring directory_of(const wchar_t* path) {
@@ -79,6 +68,10 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     out(L"VORLAN_ORIGINAL_ARGV0=" + env(L"VORLAN_ORIGINAL_ARGV0") + L"\n");
     return 0;
   }
+  if (action == L"parent-modules") {
+    out(parent_modules::lines());
+    return 0;
+  }
   if (action == L"command-line") {
     out(GetCommandLineW());
     return 0;
@@ -87,7 +80,7 @@ int run(int argc, wchar_t** argv, const wchar_t* library_path) {
     for (const wchar_t* name : {L"VORLAN_ONEFILE_PARENT", L"VORLAN_ONEFILE_DIRECTORY", L"VORLAN_ONEFILE_START",
                                 L"VORLAN_ONEFILE_TIME_US", L"VORLAN_ONEFILE_RANDOM"})
       out(std::wstring(name) + L"=" + env(name) + L"\n");
-    out(L"parent_pid=" + std::to_wstring(parent_process_id()) + L"\n");
+    out(L"parent_pid=" + std::to_wstring(parent_modules::parent_process_id()) + L"\n");
     out(L"library=" + std::wstring(library_path) + L"\n");
     return 0;
   }
