@@ -433,7 +433,7 @@ class Template:
 
 def payload_size_field(exe, payload_offset):
     """File offset of the payload's size in the data section's field table
-    (payload/data_section.h): "VOYDATA\\0", version, count, then fields of
+    (contract/data_section.h): "VOYDATA\\0", version, count, then fields of
     id, offset, size; the payload is field 1."""
     start = exe.rfind(b"VOYDATA\0", 0, payload_offset)
     if start < 0:

@@ -30,16 +30,7 @@ set(ONEFILE_TEMPLATE_DIR ${CMAKE_BINARY_DIR}/../win/templates CACHE PATH "The Wi
 set(ONEFILE_BIN_DIR ${CMAKE_BINARY_DIR}/bin CACHE PATH "Where onefile-pack is written")
 
 add_compile_options(-Wall -Wextra)
+# What the packer writes and the launcher reads, with its tests; then the
+# packer.
+add_subdirectory(contract)
 add_subdirectory(packer)
-
-# The pure modules of the on-disk layouts, shared with the launcher, and their
-# tests on the host.
-add_library(onefile_layouts STATIC ${PROJECT_SOURCE_DIR}/payload/cache_record.cpp)
-target_include_directories(onefile_layouts PUBLIC ${PROJECT_SOURCE_DIR})
-add_executable(onefile_layout_tests
-  ${PROJECT_SOURCE_DIR}/payload/tests/cache_record_test.cpp
-  ${PROJECT_SOURCE_DIR}/payload/tests/data_section_test.cpp
-  ${PROJECT_SOURCE_DIR}/payload/tests/little_endian_test.cpp
-  ${PROJECT_SOURCE_DIR}/paths/tests/target_folder_name_test.cpp)
-target_link_libraries(onefile_layout_tests PRIVATE onefile_layouts gtest_main)
-gtest_discover_tests(onefile_layout_tests)

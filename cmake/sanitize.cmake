@@ -20,17 +20,9 @@ add_library(onefile_utf STATIC ${PROJECT_SOURCE_DIR}/packer/utf.cpp ${PROJECT_SO
 target_include_directories(onefile_utf PUBLIC ${PROJECT_SOURCE_DIR})
 add_subdirectory(${PROJECT_SOURCE_DIR}/packer/pe ${CMAKE_BINARY_DIR}/pe)
 
-# The host build's layout tests (cache record, data section, little-endian
-# fields, target folder names).
-add_library(onefile_layouts STATIC ${PROJECT_SOURCE_DIR}/payload/cache_record.cpp)
-target_include_directories(onefile_layouts PUBLIC ${PROJECT_SOURCE_DIR})
-add_executable(onefile_layout_tests
-  ${PROJECT_SOURCE_DIR}/payload/tests/cache_record_test.cpp
-  ${PROJECT_SOURCE_DIR}/payload/tests/data_section_test.cpp
-  ${PROJECT_SOURCE_DIR}/payload/tests/little_endian_test.cpp
-  ${PROJECT_SOURCE_DIR}/paths/tests/target_folder_name_test.cpp)
-target_link_libraries(onefile_layout_tests PRIVATE onefile_layouts gtest_main)
-gtest_discover_tests(onefile_layout_tests)
+# The contract's tests (cache record, data section, little-endian fields,
+# target folder names), as in the host build.
+add_subdirectory(${PROJECT_SOURCE_DIR}/contract ${CMAKE_BINARY_DIR}/contract)
 
 # The payload reader with the Windows build's reader tests, against the
 # host's libzstd (the one the host packer links); fatal ends run in a

@@ -46,7 +46,9 @@ endfunction()
 
 include(OnefilePack)
 
-# Folders of the Windows build; a narrower list builds just part of the tree.
+# What every part compiles, then the folders of the Windows build; a narrower
+# list builds just part of the tree.
+add_subdirectory(contract)
 set(ONEFILE_WINDOWS_FOLDERS diag paths payload launcher packer examples/hello bench CACHE STRING "Folders of the Windows build")
 foreach(part IN LISTS ONEFILE_WINDOWS_FOLDERS)
   add_subdirectory(${part})

@@ -1,6 +1,6 @@
 // Cache mode (onefile-pack --cache): the payload is unpacked once into
 // <root>\<key> and reused while the key is the same. A root keeps the
-// folders of several keys (payload/cache_keep.h says which).
+// folders of several keys (contract/cache_keep.h says which).
 //
 // A first start unpacks into a staging folder beside it, named like a fresh
 // target folder ("onefile_<parent PID>_<TIME_US>_<RANDOM>"), whose first
@@ -28,7 +28,7 @@
 
 #include <vector>
 
-#include "payload/cache_record.h"
+#include "contract/cache_record.h"
 #include "payload/unpack.h"
 
 // What a cached run does with its key folder.

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "contract/target_folder_name.h"
 #include "diag/fail.h"
 #include "diag/messages.h"
 #include "launcher/cache.h"
@@ -13,7 +14,6 @@
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
-#include "paths/target_folder_name.h"
 #include "paths/wide_path.h"
 #include "payload/reader.h"
 #include "payload/stored_payload.h"

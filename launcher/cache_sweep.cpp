@@ -2,18 +2,18 @@
 // launcher's mark go. A user's folder that merely looks like a key folder or
 // a staging folder stays, and links are never followed (for_each_folder
 // leaves them out). Other keys' folders go by the keep rule
-// (payload/cache_keep.h), never while a run holds one.
+// (contract/cache_keep.h), never while a run holds one.
 #include <windows.h>
 
 #include <cwchar>
 
+#include "contract/cache_keep.h"
+#include "contract/target_folder_name.h"
 #include "launcher/cache.h"
 #include "launcher/launcher.h"
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
-#include "paths/target_folder_name.h"
 #include "paths/wide_path.h"
-#include "payload/cache_keep.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // that carry the launcher's mark.
 #include <windows.h>
 
+#include "contract/target_folder_name.h"
 #include "launcher/cache.h"
 #include "launcher/launcher.h"
 #include "paths/build_texts.h"
 #include "paths/path_template.h"
-#include "paths/target_folder_name.h"
 #include "paths/wide_path.h"
 
 void make_fresh_folder(wchar_t* out, const wchar_t* root) {

@@ -1,5 +1,5 @@
 // The stored payload and the build-time texts of a packed launcher: found in
-// the image's own data section (payload/data_section.h) through the section
+// the image's own data section (contract/data_section.h) through the section
 // table of the loaded image, before wWinMain runs. A launcher without the
 // section (a template that was never packed) gets no payload, which the
 // entry routine reports as a missing header, and empty texts.
@@ -7,8 +7,8 @@
 
 #include <cstring>
 
+#include "contract/data_section.h"
 #include "paths/build_texts.h"
-#include "payload/data_section.h"
 #include "payload/stored_payload.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;

@@ -146,7 +146,7 @@ using FolderVisitor = void (*)(const wchar_t* path, const WIN32_FIND_DATAW& foun
 // "..".
 void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisitor visit, void* context);
 
-// Whether `name` has the target folder's shape (paths/target_folder_name.h)
+// Whether `name` has the target folder's shape (contract/target_folder_name.h)
 // and names as its owner another process that no longer runs, or one created
 // after the folder (`folder_created`), which only reuses the ID. One that
 // exists but may not be looked at counts as running.

@@ -13,9 +13,10 @@
 #include <cstring>
 #include <cwchar>
 
+#include "contract/format.h"
 #include "diag/fail.h"
-#include "diag/messages.h"
 #include "diag/message_box.h"
+#include "diag/messages.h"
 #include "launcher/launcher.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
@@ -24,7 +25,6 @@
 #include "paths/own_path.h"
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
-#include "payload/format.h"
 #include "payload/reader.h"
 #include "payload/stored_payload.h"
 #include "payload/unpack.h"

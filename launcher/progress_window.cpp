@@ -13,13 +13,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "contract/data_section.h"
 #include "diag/message_box.h"
 #include "diag/system_library.h"
 #include "launcher/launcher.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
-#include "payload/data_section.h"
 #include "payload/reader.h"
 
 namespace {

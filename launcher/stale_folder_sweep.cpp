@@ -8,8 +8,8 @@
 
 #include <cwchar>
 
+#include "contract/target_folder_name.h"
 #include "launcher/launcher.h"
-#include "paths/target_folder_name.h"
 #include "paths/wide_path.h"
 #include "payload/unpack.h"
 

@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "contract/cache_record.h"
 #include "packer/file_system.h"
 #include "packer/sha256.h"
-#include "payload/cache_record.h"
 
 namespace onefile_pack {
 

@@ -3,9 +3,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "contract/format.h"
+#include "contract/little_endian.h"
 #include "packer/pack_error.h"
-#include "payload/format.h"
-#include "payload/little_endian.h"
 
 namespace onefile_pack {
 

@@ -1,7 +1,7 @@
 #include "packer/full_path_placeholders.h"
 
+#include "contract/placeholders.h"
 #include "packer/pack_error.h"
-#include "paths/placeholders.h"
 
 namespace onefile_pack {
 

@@ -4,14 +4,14 @@
 #include <set>
 #include <vector>
 
+#include "contract/data_section.h"
+#include "contract/little_endian.h"
 #include "packer/file_system.h"
 #include "packer/pack_error.h"
 #include "packer/packed_app.h"
 #include "packer/payload_reader.h"
 #include "packer/size_text.h"
 #include "packer/target_template.h"
-#include "payload/data_section.h"
-#include "payload/little_endian.h"
 
 namespace onefile_pack {
 

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "contract/data_section.h"
 #include "packer/file_system.h"
 #include "packer/le_bytes.h"
 #include "packer/names.h"
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
 #include "packer/pe/pe_file.h"
-#include "payload/data_section.h"
 
 namespace onefile_pack {
 

@@ -1,5 +1,5 @@
 // Completing a template launcher: a copy of the template image with the
-// resource section and the data section (payload/data_section.h) added as
+// resource section and the data section (contract/data_section.h) added as
 // two new sections, headers updated (section table, SizeOfImage, the
 // resource directory, the checksum). No compiler or linker is involved, and
 // the same inputs always give the same bytes.

@@ -1,12 +1,12 @@
 // Little-endian numbers in byte strings, for the file formats the packer
 // writes and reads (icons, resources, PE headers), through the one codec of
-// payload/little_endian.h.
+// contract/little_endian.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "payload/little_endian.h"
+#include "contract/little_endian.h"
 
 namespace onefile_pack {
 

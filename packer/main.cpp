@@ -12,27 +12,27 @@
 #include <string>
 #include <vector>
 
+#include "contract/cache_keep.h"
+#include "contract/cache_record.h"
+#include "contract/data_section.h"
+#include "contract/format.h"
+#include "contract/placeholders.h"
 #include "packer/content_key.h"
 #include "packer/exclude.h"
 #include "packer/file_system.h"
 #include "packer/inspect.h"
 #include "packer/launcher_image.h"
 #include "packer/names.h"
-#include "packer/pe/pe_file.h"
-#include "packer/resources/resources.h"
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
 #include "packer/payload_writer.h"
+#include "packer/pe/pe_file.h"
 #include "packer/program_main.h"
+#include "packer/resources/resources.h"
 #include "packer/size_text.h"
 #include "packer/target_template.h"
 #include "packer/templates.h"
 #include "packer/tree.h"
-#include "payload/cache_keep.h"
-#include "payload/cache_record.h"
-#include "payload/data_section.h"
-#include "payload/format.h"
-#include "paths/placeholders.h"
 
 using namespace onefile_pack;
 

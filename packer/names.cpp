@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
+#include "contract/device_names.h"
+#include "contract/format.h"
 #include "packer/file_system.h"
 #include "packer/pack_error.h"
-#include "payload/device_names.h"
-#include "payload/format.h"
 
 namespace onefile_pack {
 

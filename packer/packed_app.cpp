@@ -5,14 +5,14 @@
 #include <set>
 #include <vector>
 
+#include "contract/data_section.h"
+#include "contract/format.h"
+#include "contract/little_endian.h"
 #include "packer/file_system.h"
 #include "packer/launcher_image.h"
 #include "packer/pack_error.h"
 #include "packer/pe/pe_file.h"
 #include "packer/utf.h"
-#include "payload/data_section.h"
-#include "payload/format.h"
-#include "payload/little_endian.h"
 
 namespace onefile_pack {
 

@@ -1,5 +1,5 @@
 // A packed app read back: the launcher's headers through the PE reader, its
-// data section (payload/data_section.h) with the build-time texts, and where
+// data section (contract/data_section.h) with the build-time texts, and where
 // the stored payload lies in the file. Only the headers and the small fields
 // are held in memory; the payload is read from the file when it is decoded.
 // A stored payload written with --payload-only is taken too.

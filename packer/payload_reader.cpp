@@ -11,12 +11,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "contract/entry_names.h"
+#include "contract/format.h"
+#include "contract/little_endian.h"
 #include "packer/file_system.h"
 #include "packer/names.h"
 #include "packer/utf.h"
-#include "payload/entry_names.h"
-#include "payload/format.h"
-#include "payload/little_endian.h"
 
 namespace onefile_pack {
 

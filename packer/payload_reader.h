@@ -1,4 +1,4 @@
-// Reading a stored payload back (payload/format.h), for --list, --verify and
+// Reading a stored payload back (contract/format.h), for --list, --verify and
 // --extract: the whole of it is decoded as a stream, in bounded memory
 // whatever its size, and every rule the packer writes by is checked on the
 // way. The first problem ends the read with PayloadProblem.

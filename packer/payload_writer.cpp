@@ -7,11 +7,11 @@
 #include <optional>
 #include <thread>
 
+#include "contract/format.h"
+#include "contract/little_endian.h"
 #include "packer/file_system.h"
 #include "packer/output_file.h"
 #include "packer/pack_error.h"
-#include "payload/format.h"
-#include "payload/little_endian.h"
 
 namespace onefile_pack {
 

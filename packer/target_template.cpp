@@ -2,11 +2,11 @@
 
 #include <vector>
 
+#include "contract/placeholders.h"
+#include "contract/target_folder_name.h"
 #include "packer/full_path_placeholders.h"
 #include "packer/names.h"
 #include "packer/pack_error.h"
-#include "paths/placeholders.h"
-#include "paths/target_folder_name.h"
 
 namespace onefile_pack {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "contract/placeholders.h"
 #include "packer/launcher_image.h"
-#include "paths/placeholders.h"
 
 namespace onefile_pack {
 

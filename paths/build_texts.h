@@ -16,7 +16,7 @@ extern const wchar_t* const onefile_target_template;
 // Cache mode: 32 hexadecimal digits naming the payload's content; empty when
 // the launcher unpacks afresh on every run.
 extern const wchar_t* const onefile_cache_key;
-// The splash image (payload/data_section.h) and its size in bytes (0: none),
+// The splash image (contract/data_section.h) and its size in bytes (0: none),
 // and the text that replaces "Preparing …" (empty: that text).
 extern const unsigned char* const onefile_splash_image;
 extern const unsigned long long onefile_splash_image_size;

@@ -7,10 +7,10 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "contract/placeholders.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
-#include "paths/placeholders.h"
 #include "paths/user_folders.h"
 #include "paths/wide_path.h"
 

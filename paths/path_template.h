@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "paths/target_folder_name.h"
+#include "contract/target_folder_name.h"
 
 // The target directory's template and the known-directory seed.
 inline constexpr const wchar_t* kTargetDirectoryTemplate = target_folder_name::kDefaultTemplateWide;

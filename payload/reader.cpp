@@ -8,9 +8,9 @@
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
+#include "contract/format.h"
 #include "diag/fail_message.h"
 #include "diag/messages.h"
-#include "payload/format.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "contract/entry_names.h"
+#include "contract/format.h"
+#include "contract/little_endian.h"
 #include "diag/fail.h"
 #include "diag/messages.h"
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
-#include "payload/entry_names.h"
-#include "payload/format.h"
-#include "payload/little_endian.h"
 #include "payload/reader.h"
 #include "payload/system_calls.h"
 

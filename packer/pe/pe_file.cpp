@@ -1,7 +1,7 @@
 #include "packer/pe/pe_file.h"
 
+#include "contract/little_endian.h"
 #include "packer/pack_error.h"
-#include "payload/little_endian.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -5,8 +5,8 @@
 // Offsets are aligned relative to the start of the resource data.
 #include <cstring>
 
+#include "contract/little_endian.h"
 #include "packer/pe/pe_file.h"
-#include "payload/little_endian.h"
 
 namespace onefile_pe {
 namespace {

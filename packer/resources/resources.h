@@ -60,7 +60,7 @@ struct RgbaImage {
 RgbaImage load_png(const std::filesystem::path& path, const std::string& what, int max_size);
 
 // The splash image as the launcher's data section keeps it
-// (payload/data_section.h): a top-down 32-bit bitmap, blended over white.
+// (contract/data_section.h): a top-down 32-bit bitmap, blended over white.
 std::string make_splash_bitmap(const RgbaImage& image);
 
 // The sizes of the icon group, in the order the .ico lists them.

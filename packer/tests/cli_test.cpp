@@ -8,14 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include "contract/cache_keep.h"
+#include "contract/format.h"
+#include "contract/placeholders.h"
 #include "packer/launcher_image.h"
 #include "packer/payload_writer.h"
 #include "packer/resources/resources.h"
 #include "packer/target_template.h"
 #include "packer/tests/test_util.h"
-#include "payload/cache_keep.h"
-#include "payload/format.h"
-#include "paths/placeholders.h"
 
 using namespace pack_test;
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "paths/target_folder_name.h"
+#include "contract/target_folder_name.h"
 
 TEST(TargetFolderName, OnlyTheExactShapeNamesAnOwner) {
   const struct {

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "payload/little_endian.h"
+#include "contract/little_endian.h"
 
 TEST(LittleEndian, EachWidthWritesLowBytesFirstAndNothingMore) {
   const struct {

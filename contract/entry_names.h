@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "payload/device_names.h"
+#include "contract/device_names.h"
 
 namespace payload_names {
 

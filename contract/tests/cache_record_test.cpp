@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "payload/cache_keep.h"
-#include "payload/cache_record.h"
+#include "contract/cache_keep.h"
+#include "contract/cache_record.h"
 
 namespace {
 

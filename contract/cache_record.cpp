@@ -1,9 +1,9 @@
-#include "payload/cache_record.h"
+#include "contract/cache_record.h"
 
 #include <cstring>
 #include <cwchar>
 
-#include "payload/little_endian.h"
+#include "contract/little_endian.h"
 
 namespace cache_record {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "payload/data_section.h"
+#include "contract/data_section.h"
 
 namespace {
 

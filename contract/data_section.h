@@ -45,7 +45,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "payload/little_endian.h"
+#include "contract/little_endian.h"
 
 namespace data_section {
 inline constexpr char kName[8] = {'.', 'o', 'n', 'e', 'f', 'i', 'l', 'e'};
