@@ -28,7 +28,7 @@
 
 #include <zstd.h>
 
-#include "launcher/launcher.h"
+#include "launcher/child_supervision.h"
 #include "launcher/run_state.h"
 #include "payload/reader.h"
 #include "payload/stored_payload.h"

@@ -1,5 +1,7 @@
 // Choosing the folder of a cached run, unpacking into its staging folder,
-// and making that the cache folder (see launcher/cache.h).
+// and making that the cache folder (see launcher/cache_folder.h).
+#include "launcher/cache_folder.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -9,8 +11,11 @@
 #include "contract/target_folder_name.h"
 #include "diag/fail.h"
 #include "diag/messages.h"
-#include "launcher/cache.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_record_file.h"
+#include "launcher/cache_repair.h"
+#include "launcher/cache_reuse.h"
+#include "launcher/folder_aside.h"
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"

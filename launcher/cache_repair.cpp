@@ -7,12 +7,15 @@
 // the app's own (a log, its settings) included. The repair holds the key
 // folder's record alone, so no other run uses the folder meanwhile; a
 // folder that another run holds is not repaired.
+#include "launcher/cache_repair.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "launcher/cache.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_record_file.h"
 #include "paths/wide_path.h"
 
 namespace {

@@ -3,15 +3,19 @@
 // a staging folder stays, and links are never followed (for_each_folder
 // leaves them out). Other keys' folders go by the keep rule
 // (contract/cache_keep.h), never while a run holds one.
+#include "launcher/cache_sweep.h"
+
 #include <windows.h>
 
 #include <cwchar>
 
 #include "contract/cache_keep.h"
 #include "contract/target_folder_name.h"
-#include "launcher/cache.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_keys.h"
+#include "launcher/folder_aside.h"
 #include "launcher/run_state.h"
+#include "launcher/stale_folder_sweep.h"
 #include "paths/build_texts.h"
 #include "paths/wide_path.h"
 

@@ -2,6 +2,8 @@
 // app's program), supervise it, wait for it, delete the target directory
 // (unless processes the app started still run), and pass its exit code on;
 // or end the run early on an interruption or an ending session.
+#include "launcher/child_supervision.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -9,9 +11,15 @@
 
 #include "diag/fail.h"
 #include "diag/messages.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_folder.h"
+#include "launcher/cache_sweep.h"
+#include "launcher/child_job.h"
+#include "launcher/command_line.h"
+#include "launcher/delete_tree.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
+#include "launcher/session_end_window.h"
+#include "launcher/stale_folder_sweep.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/wide_path.h"

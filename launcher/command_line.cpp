@@ -1,11 +1,11 @@
 // The child's command line: every argument of the launcher's own command line,
 // quoted so that the child's runtime splits it back into the same arguments.
+#include "launcher/command_line.h"
+
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
-
-#include "launcher/launcher.h"
 
 namespace {
 

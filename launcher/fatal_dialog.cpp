@@ -1,5 +1,7 @@
 // The message box of a windowed launcher's fatal stops. The reporters have
 // deleted the target folder and printed the message when it is called.
+#include "launcher/fatal_dialog.h"
+
 #include <stdlib.h>
 #include <windows.h>
 

@@ -1,13 +1,18 @@
 // Moving a cache folder aside before it is deleted, and deleting folders
 // that carry the launcher's mark.
+#include "launcher/folder_aside.h"
+
 #include <windows.h>
 
+#include "contract/cache_record.h"
 #include "contract/target_folder_name.h"
-#include "launcher/cache.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_record_file.h"
+#include "launcher/delete_tree.h"
 #include "paths/build_texts.h"
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
+#include "payload/unpack.h"
 
 void make_fresh_folder(wchar_t* out, const wchar_t* root) {
   // Two names made in one tick of the counter still differ.

@@ -2,6 +2,8 @@
 // (hand the environment over, expand the target directory, unpack or find
 // the cache folder, run the child to its end) or the child's (expand the same
 // target directory, find the main library, call the app).
+#include "launcher/main_sequence.h"
+
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -17,7 +19,13 @@
 #include "diag/fail.h"
 #include "diag/message_box.h"
 #include "diag/messages.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_folder.h"
+#include "launcher/child_entry.h"
+#include "launcher/child_supervision.h"
+#include "launcher/console_handler.h"
+#include "launcher/delete_tree.h"
+#include "launcher/fatal_dialog.h"
+#include "launcher/program_main.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"

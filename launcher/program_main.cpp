@@ -1,13 +1,15 @@
 // A program as the app's main: the parent starts the unpacked program itself
 // as its only child, with the user's command line as the launcher received
 // it, after the fixed arguments packed with it.
+#include "launcher/program_main.h"
+
 #include <windows.h>
 
 #include <cwchar>
 
 #include "diag/fail.h"
 #include "diag/message_box.h"
-#include "launcher/launcher.h"
+#include "launcher/command_line.h"
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/path_template.h"

@@ -10,14 +10,14 @@
 // launcher's own image) and never activates its window, so the app keeps the
 // foreground. The main thread only stores a few values; the thread looks at
 // them on a timer.
+#include "launcher/progress_window.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
 #include "contract/data_section.h"
 #include "diag/message_box.h"
 #include "diag/system_library.h"
-#include "launcher/launcher.h"
-#include "launcher/progress_window.h"
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "payload/reader.h"

@@ -9,10 +9,12 @@
 // wait_for_child in child_supervision.cpp), on a thread of its own that also
 // loads user32: the launcher does not import it, so neither the child, nor
 // the parent before its child runs, nor a short run pays for loading it.
+#include "launcher/session_end_window.h"
+
 #include <windows.h>
 
 #include "diag/system_library.h"
-#include "launcher/launcher.h"
+#include "launcher/child_supervision.h"
 
 namespace {
 

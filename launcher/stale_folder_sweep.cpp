@@ -4,12 +4,14 @@
 // has the target directory's exact shape, whose owner no longer runs, that
 // are older than a minute and that can be renamed (a directory holding a file
 // in use cannot) are deleted; links are never followed.
+#include "launcher/stale_folder_sweep.h"
+
 #include <windows.h>
 
 #include <cwchar>
 
 #include "contract/target_folder_name.h"
-#include "launcher/launcher.h"
+#include "launcher/delete_tree.h"
 #include "paths/wide_path.h"
 #include "payload/unpack.h"
 
@@ -36,6 +38,15 @@ bool owner_runs(DWORD pid, ULONGLONG folder_created) {
     runs = ticks(created) <= folder_created + kCreationMargin;
   CloseHandle(process);
   return runs;
+}
+
+// Whether `name` has the target folder's shape and names as its owner
+// another process that no longer runs, or one created after the folder
+// (`folder_created`), which only reuses the ID. One that exists but may not
+// be looked at counts as running.
+bool owner_is_gone(const wchar_t* name, const FILETIME& folder_created) {
+  const DWORD owner = target_folder_name::owner(name);
+  return owner != 0 && owner != GetCurrentProcessId() && !owner_runs(owner, ticks(folder_created));
 }
 
 void sweep_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void* now) {
@@ -77,11 +88,6 @@ void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisito
     visit(path, found, context);
   } while (FindNextFileW(search, &found));
   FindClose(search);
-}
-
-bool owner_is_gone(const wchar_t* name, const FILETIME& folder_created) {
-  const DWORD owner = target_folder_name::owner(name);
-  return owner != 0 && owner != GetCurrentProcessId() && !owner_runs(owner, ticks(folder_created));
 }
 
 void sweep_stale_folder(const wchar_t* path, const WIN32_FIND_DATAW& found, ULONGLONG now,

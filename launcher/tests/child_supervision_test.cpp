@@ -1,7 +1,7 @@
 // Starting the child when the console handler cannot get its own handle of it.
 #include <gtest/gtest.h>
 
-#include "launcher/launcher.h"
+#include "launcher/child_supervision.h"
 #include "payload/system_calls.h"
 #include "tests/support/process.h"
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "launcher/launcher.h"
+#include "launcher/command_line.h"
 #include "payload/stored_payload.h"
 #include "tests/support/process.h"
 
