@@ -17,6 +17,8 @@ namespace {
 volatile bool g_reported = false;
 
 constexpr size_t kLineCapacity = 8192;
+// A message format of messages.h, widened.
+constexpr size_t kFormatCapacity = 256;
 // A system text with a path of kPathCapacity units in it, each of which may
 // take several bytes.
 constexpr size_t kSystemTextCapacity = 32768;
@@ -33,9 +35,9 @@ template <typename Argument>
 void show_fatal_message(DWORD stream, const char* format, Argument argument, const DWORD* code = nullptr,
                         const wchar_t* insert = nullptr) {
   if (!g_show_fatal_message) return;
-  static wchar_t wide_format[256];
+  static wchar_t wide_format[kFormatCapacity];
   size_t n = 0;
-  for (; format[n] && format[n] != '\n' && n + 1 < 256; ++n) wide_format[n] = static_cast<unsigned char>(format[n]);
+  for (; format[n] && format[n] != '\n' && n + 1 < kFormatCapacity; ++n) wide_format[n] = static_cast<unsigned char>(format[n]);
   wide_format[n] = L'\0';
   static wchar_t line[kLineCapacity];
   if (swprintf(line, kLineCapacity, wide_format, argument) < 0) line[kLineCapacity - 1] = L'\0';

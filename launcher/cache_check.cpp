@@ -11,7 +11,6 @@
 
 #include "launcher/cache_record_file.h"
 #include "paths/wide_path.h"
-#include "payload/unpack.h"
 
 namespace {
 

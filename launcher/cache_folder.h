@@ -26,6 +26,12 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "contract/cache_record.h"
+#include "paths/wide_path.h"
 #include "payload/unpack.h"
 
 // What a cached run does with its key folder.
@@ -35,7 +41,7 @@ enum class CacheStart {
   repair,  // write the failing files into the staging folder, then rename them over the key folder's
 };
 
-// The folders of a parent's cached run.
+// The folders of a parent's cached run, and what it builds while it unpacks.
 struct CacheFolders {
   wchar_t root[kPathCapacity];        // the expanded cache root
   wchar_t key_folder[kPathCapacity];  // root\key
@@ -44,6 +50,11 @@ struct CacheFolders {
   // (shared for reading); during a repair the key folder's, held alone.
   HANDLE record_in_use = INVALID_HANDLE_VALUE;
   CacheStart start = CacheStart::unpack;
+  // The record of the staging folder: from the mark on, every entry
+  // unpacked is added.
+  std::unique_ptr<cache_record::Encoder> record;
+  // The names of the files written for a repair, in payload order.
+  std::vector<std::wstring> repaired;
 };
 
 // Cache mode, when the launcher carries a cache key.
@@ -68,13 +79,14 @@ void take_folder_from_parent(wchar_t* folder);
 // The parent names `folder` as the one its child runs from.
 void tell_child_folder(const wchar_t* folder);
 
-// Writes the mark, the record without files, as the staging folder's first file.
-void mark_staging_folder(const CacheFolders& folders);
+// Writes the mark, the record without files, as the staging folder's first
+// file, and starts folders.record.
+void mark_staging_folder(CacheFolders& folders);
 
-// One pass of the entry loop into folders.staging: the entry is linked from
-// the folder of another key, skipped (a repair whose key folder holds it),
-// or written; every entry goes into the record.
-EntryOutcome unpack_next_cached_entry(CacheFolders& folders, const volatile LONG& stop);
+// One pass of the entry loop into folders.staging, reading into `entry`:
+// the entry is linked from the folder of another key, skipped (a repair
+// whose key folder holds it), or written; every entry goes into the record.
+EntryOutcome unpack_next_cached_entry(CacheFolders& folders, const volatile LONG& stop, Entry& entry);
 
 // After unpacking into the staging folder (the payload's checksum checked):
 // writes the full record and renames the folder into place (or takes the

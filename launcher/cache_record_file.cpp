@@ -8,7 +8,6 @@
 #include "diag/messages.h"
 #include "paths/env.h"
 #include "paths/wide_path.h"
-#include "payload/unpack.h"
 
 const wchar_t* record_name() {
   // Widened once.

@@ -11,8 +11,9 @@
 bool hold_for_repair(CacheFolders& folders);
 
 // Whether the key folder's file `name` fails the check (missing, of another
-// size, a link or a folder); such a file is written and renamed over it.
-bool needs_repair(const CacheFolders& folders, const wchar_t* name, unsigned long long size);
+// size, a link or a folder); such a file is written, noted in
+// folders.repaired, and renamed over it.
+bool needs_repair(CacheFolders& folders, const wchar_t* name, unsigned long long size);
 
 // Renames the written files over the key folder's and writes `record` as
 // its record; false, leaving the rest alone, when a file cannot be replaced

@@ -27,6 +27,7 @@
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/wide_path.h"
+#include "payload/unpack.h"
 
 namespace {
 

@@ -34,9 +34,6 @@ constexpr DWORD kSweepWaitMs = 30000;
 // How long the child runs before the hidden log-off window is made.
 constexpr ULONGLONG kSessionEndWindowDelayMs = 1000;
 
-wchar_t g_child_executable[kPathCapacity];
-wchar_t g_launcher_directory[4097];
-
 bool claim_ending() { return InterlockedCompareExchange(&g_parent.ending_claimed, 1, 0) == 0; }
 
 // run_child_to_end keeps its own handle of the child for its wait and hands
@@ -66,25 +63,21 @@ void wait_for_child(HANDLE child, ULONGLONG resumed) {
   WaitForSingleObject(child, INFINITE);
 }
 
-void fill_child_executable_path() {
-  if (g_child_executable[0]) return;
-  if (GetModuleFileNameW(nullptr, g_child_executable, kPathCapacity) == 0) abort();
-}
-
 }  // namespace
 
-ChildStart this_executable_as_child() {
-  fill_child_executable_path();
-  build_child_command_line(g_child_executable, GetCommandLineW());
-  return {g_child_executable, child_command_line(), 0};
+void this_executable_as_child(ChildStart& child) {
+  if (GetModuleFileNameW(nullptr, child.executable, kPathCapacity) == 0) abort();
+  build_child_command_line(child.command_line, kCommandLineCapacity, child.executable, GetCommandLineW());
+  child.creation_flags = 0;
 }
 
-DWORD run_child_to_end(const ChildStart& child) {
+DWORD run_child_to_end(ChildStart& child) {
   // The child learns where the launcher lies, and what the user typed as
   // argument 0 (its own argument 0 is the path of what it runs).
-  bounded_copy(g_launcher_directory, 4097, get_own_executable_path(false));
-  if (wchar_t* last = wcsrchr(g_launcher_directory, L'\\')) *last = L'\0';
-  env_set("VORLAN_ONEFILE_DIRECTORY", g_launcher_directory);
+  wchar_t launcher_directory[kOwnPathCapacity];
+  bounded_copy(launcher_directory, kOwnPathCapacity, get_own_executable_path(false));
+  if (wchar_t* last = wcsrchr(launcher_directory, L'\\')) *last = L'\0';
+  env_set("VORLAN_ONEFILE_DIRECTORY", launcher_directory);
   env_set("VORLAN_ORIGINAL_ARGV0", __wargv[0]);
 
   STARTUPINFOW startup;

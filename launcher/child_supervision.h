@@ -5,23 +5,27 @@
 
 #include <windows.h>
 
+#include "launcher/command_line.h"
+#include "paths/wide_path.h"
+
 // What the parent role starts as its only child: this executable again (a
-// DLL main) or the app's program. `command_line` stays writable, since
-// CreateProcessW may write into it.
+// DLL main) or the app's program. The caller owns it (it is large: keep it
+// off small stacks); `command_line` stays writable, since CreateProcessW may
+// write into it.
 struct ChildStart {
-  const wchar_t* executable;
-  wchar_t* command_line;
+  wchar_t executable[kPathCapacity];
+  wchar_t command_line[kCommandLineCapacity];
   DWORD creation_flags;  // added to the suspended start
 };
 
-// This executable as the child, with the launcher's arguments re-quoted and
-// argument 0 its module path.
-ChildStart this_executable_as_child();
+// Fills `child` with this executable, the launcher's arguments re-quoted
+// and argument 0 its module path.
+void this_executable_as_child(ChildStart& child);
 
 // Starts the child and runs it to its end: supervises and waits for it,
 // deletes the target directory (unless processes the app started still
 // run) and returns the child's exit code.
-DWORD run_child_to_end(const ChildStart& child);
+DWORD run_child_to_end(ChildStart& child);
 
 // Deletes the parent's target directory if this process owns it
 // (g_parent.owns_folder).

@@ -3,21 +3,28 @@
 // runtime splits it back into the same arguments.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
-// Appends one argument to the child command line, quoted so that
-// CommandLineToArgvW gives it back unchanged; with `literal_wildcards`, an
-// argument holding * or ? is quoted too, so that the child's runtime does
-// not expand it.
-void append_argument(const wchar_t* argument, bool literal_wildcards = false);
+// The longest command line the system takes, 32767 units, and the
+// terminator.
+inline constexpr size_t kCommandLineCapacity = 32768;
 
-// The child command line being built (32768 units); it stays writable, since
-// CreateProcessW may write into it.
-wchar_t* child_command_line();
-void reset_child_command_line();
+// The appending functions write into a buffer the caller owns: at `end`,
+// the terminator of the text so far, in a buffer that ends at `limit` (its
+// start plus its capacity). Each keeps the text terminated and returns its
+// new end, for the next call. A text that does not fit with its terminator
+// aborts: a command line is never cut short.
+
 // Appends `text` as it is.
-void append_text(const wchar_t* text);
+wchar_t* append_text(wchar_t* end, const wchar_t* limit, const wchar_t* text);
+
+// Appends `argument` quoted so that CommandLineToArgvW gives it back
+// unchanged; with `literal_wildcards`, an argument holding * or ? is quoted
+// too, so that the child's runtime does not expand it.
+wchar_t* append_argument(wchar_t* end, const wchar_t* limit, const wchar_t* argument,
+                         bool literal_wildcards = false);
 
 // The text of `command_line` after argument 0 as the C runtime finds its end:
 // empty, or starting with the blank that ends argument 0.
@@ -35,7 +42,9 @@ struct CommandLineArgument {
 // window system before the child starts); argument 0 is always there.
 std::vector<CommandLineArgument> split_command_line(const wchar_t* command_line);
 
-// Empties the child command line and appends `program` and the arguments
-// after argument 0 of `command_line`, separated by one blank; wildcards stay
-// literal in the arguments that `command_line` writes with quotes.
-void build_child_command_line(const wchar_t* program, const wchar_t* command_line);
+// Writes into `buffer` (`capacity` units) `program` and the arguments after
+// argument 0 of `command_line`, separated by one blank; wildcards stay
+// literal in the arguments that `command_line` writes with quotes. Returns
+// the end of the text.
+wchar_t* build_child_command_line(wchar_t* buffer, size_t capacity, const wchar_t* program,
+                                  const wchar_t* command_line);

@@ -12,7 +12,6 @@
 #include "paths/build_texts.h"
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
-#include "payload/unpack.h"
 
 void make_fresh_folder(wchar_t* out, const wchar_t* root) {
   // Two names made in one tick of the counter still differ.

@@ -55,7 +55,7 @@ bool parent_is_running_this_executable() {
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid));
   if (!process) return false;
 
-  static wchar_t parent_image[kParentImageCapacity];
+  wchar_t parent_image[kParentImageCapacity];
   bool same = false;
   DWORD length = K32GetModuleFileNameExW(process, nullptr, parent_image, kParentImageCapacity);
   if (length != 0) {
@@ -115,8 +115,8 @@ void expand_target_directory(wchar_t* directory) {
   // empty or partial text, whose full path may fail and abort without the
   // message.
   if (!expand_path_template(directory, target_template, kPathCapacity)) fail_template(target_template);
-  static wchar_t full_path[kPathCapacity];
-  DWORD full_length = GetFullPathNameW(directory, kPathCapacity, full_path, nullptr);
+  wchar_t full_path[kPathCapacity];
+  const DWORD full_length = GetFullPathNameW(directory, kPathCapacity, full_path, nullptr);
   if (full_length == 0 || full_length > kPathCapacity - 1) abort();
   bounded_copy(directory, kPathCapacity, full_path);
 }
@@ -140,10 +140,10 @@ constexpr const char* kHandOverVariables[] = {"VORLAN_ONEFILE_START", "VORLAN_ON
 // our process ID, and so expands the same target directory.
 void hand_environment_to_child() {
   for (const char* name : kHandOverVariables) env_set(name, nullptr);
-  char pid_text[128];
-  snprintf(pid_text, sizeof(pid_text), "%ld", static_cast<long>(GetCurrentProcessId()));
-  wchar_t pid_wide[128];
-  widen_bytes(pid_text, pid_wide, 128);
+  char pid_text[16];
+  snprintf(pid_text, sizeof pid_text, "%ld", static_cast<long>(GetCurrentProcessId()));
+  wchar_t pid_wide[sizeof pid_text];
+  widen_bytes(pid_text, pid_wide, sizeof pid_text);
   env_set("VORLAN_ONEFILE_PARENT", pid_wide);
 }
 
@@ -151,27 +151,32 @@ void hand_environment_to_child() {
 // entries go through the cache, which links, skips or writes each and
 // notes it in the record.
 void unpack_all_entries(bool cache) {
+  Entry entry;
   for (;;) {
     // Interrupted while unpacking: writing on would refill the directory the
     // handler is deleting, and a failure here would end the process in the
     // middle of that deletion. The system ends the process once the handler
     // is done.
     if (g_parent.interrupted) wait_for_the_ending();
-    const EntryOutcome outcome = cache ? unpack_next_cached_entry(g_parent.cache, g_parent.interrupted)
-                                       : unpack_next_entry(g_parent.target_directory, g_parent.interrupted);
+    const EntryOutcome outcome = cache ? unpack_next_cached_entry(g_parent.cache, g_parent.interrupted, entry)
+                                       : unpack_next_entry(g_parent.target_directory, g_parent.interrupted, entry);
     if (outcome == EntryOutcome::end_of_list) return;
   }
 }
 
 int run_child() {
-  if (!program_main()) return static_cast<int>(run_child_to_end(this_executable_as_child()));
+  ChildStart child;
+  if (!program_main()) {
+    this_executable_as_child(child);
+    return static_cast<int>(run_child_to_end(child));
+  }
   // A program has no child role: the hand-over means nothing to it nor to
   // what it starts, which sees the user's environment (once the fixed
   // arguments, which may name {PID}, {TIME_US} or {RANDOM}, are expanded).
-  const ChildStart program = program_as_child();
+  program_as_child(child);
   env_set("VORLAN_ONEFILE_PARENT", nullptr);
   for (const char* name : kHandOverVariables) env_set(name, nullptr);
-  return static_cast<int>(run_child_to_end(program));
+  return static_cast<int>(run_child_to_end(child));
 }
 
 int run_as_parent() {

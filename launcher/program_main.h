@@ -7,9 +7,9 @@
 // Whether the main is a program.
 bool program_main();
 
-// The unpacked program in g_parent.target_directory as the child: its
+// Fills `child` with the unpacked program in g_parent.target_directory: its
 // quoted full path, the fixed arguments (each expanded, {APP_DIR} being its
 // folder, and quoted as one argument), then the rest of the launcher's
 // command line as it was received. A fixed argument that cannot be expanded
 // is fatal (fail_template).
-ChildStart program_as_child();
+void program_as_child(ChildStart& child);

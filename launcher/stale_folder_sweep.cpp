@@ -13,7 +13,6 @@
 #include "contract/target_folder_name.h"
 #include "launcher/delete_tree.h"
 #include "paths/wide_path.h"
-#include "payload/unpack.h"
 
 namespace {
 

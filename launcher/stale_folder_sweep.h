@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "payload/unpack.h"
+#include "paths/wide_path.h"
 
 // Starts a thread that deletes target directories left in the temp
 // directory by parents that were killed, and returns it (null if it could

@@ -9,9 +9,8 @@
 #include "paths/wide_path.h"
 
 namespace {
-// Room for a module file name of 4096 units and its terminator. All zero at
-// start: an empty cache has not been computed yet. Never refreshed.
-constexpr DWORD kOwnPathCapacity = 4097;
+// All zero at start: an empty cache has not been computed yet. Never
+// refreshed.
 wchar_t resolved_path_cache[kOwnPathCapacity];
 wchar_t plain_path_cache[kOwnPathCapacity];
 
@@ -21,13 +20,13 @@ using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)
 const wchar_t* get_own_executable_path(bool resolved) {
   if (resolved) {
     if (resolved_path_cache[0] == L'\0') {
-      GetModuleFileNameW(nullptr, resolved_path_cache, kOwnPathCapacity);
+      GetModuleFileNameW(nullptr, resolved_path_cache, static_cast<DWORD>(kOwnPathCapacity));
       resolve_executable_path(resolved_path_cache, kOwnPathCapacity);
     }
     return resolved_path_cache;
   }
   if (plain_path_cache[0] == L'\0') {
-    GetModuleFileNameW(nullptr, plain_path_cache, kOwnPathCapacity);
+    GetModuleFileNameW(nullptr, plain_path_cache, static_cast<DWORD>(kOwnPathCapacity));
     bounded_length(plain_path_cache, kOwnPathCapacity);
   }
   return plain_path_cache;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <cwctype>
+#include <iterator>
 
 #include "contract/placeholders.h"
 #include "paths/build_texts.h"
@@ -19,7 +20,6 @@ namespace {
 // Placeholder names hold at most 1023 characters and a terminator; the
 // longest known name has 15.
 constexpr size_t kNameCapacity = 1024;
-constexpr size_t kFolderCapacity = 4096;
 
 using namespace path_placeholders;
 
@@ -56,8 +56,8 @@ void strip_trailing_backslashes(Cursor& cursor) {
 // {HOME} and {CACHE_DIR}: a folder that cannot be found or does not exist
 // fails the expansion.
 bool append_folder(Cursor& cursor, UserFolder which) {
-  wchar_t folder[kFolderCapacity];
-  if (!find_user_folder(which, folder, kFolderCapacity)) return false;
+  wchar_t folder[kPathCapacity];
+  if (!find_user_folder(which, folder, kPathCapacity)) return false;
   append_value(cursor, folder);
   return true;
 }
@@ -121,7 +121,7 @@ void append_stored(Cursor& cursor, const char* variable, Placeholder placeholder
   wchar_t text[24];
   if (placeholder == kRandom) make_random_text(text);
   else if (placeholder == kTimeUs) time_us_text(read_system_time(), text);
-  else swprintf(text, 24, L"%lld", static_cast<long long>(read_system_time()));
+  else swprintf(text, std::size(text), L"%lld", static_cast<long long>(read_system_time()));
   env_set(variable, text);
   append_value(cursor, text);
 }

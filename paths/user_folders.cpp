@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr size_t kValueCapacity = 4096;
+// A value names a folder; the key of a profile is the list's key and a SID.
+constexpr size_t kValueCapacity = kPathCapacity;
+constexpr size_t kProfileKeyCapacity = 512;
 
 constexpr wchar_t kProfileList[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 constexpr wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
@@ -64,10 +66,10 @@ bool append_value(const wchar_t* text, bool expand, wchar_t* out, size_t capacit
 }
 
 bool profile_folder(wchar_t* folder, size_t capacity) {
-  wchar_t key[512];
-  bounded_copy(key, 512, kProfileList);
+  wchar_t key[kProfileKeyCapacity];
+  bounded_copy(key, kProfileKeyCapacity, kProfileList);
   const size_t length = wcslen(key);
-  if (!user_sid_text(key + length, 512 - length)) return false;
+  if (!user_sid_text(key + length, kProfileKeyCapacity - length)) return false;
   wchar_t value[kValueCapacity];
   bool expand = false;
   folder[0] = L'\0';

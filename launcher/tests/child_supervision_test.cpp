@@ -21,7 +21,9 @@ ONEFILE_TEST_MODE(duplicate_fails) {
     return 0;
   }
   g_system_calls.duplicate_handle = failed_duplicate;
-  return static_cast<int>(run_child_to_end(this_executable_as_child()));
+  static ChildStart child;
+  this_executable_as_child(child);
+  return static_cast<int>(run_child_to_end(child));
 }
 
 TEST(RunChildToEnd, FailedHandleDuplicationEndsTheLaunchBeforeTheChildRuns) {
