@@ -23,7 +23,7 @@
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/wide_path.h"
-#include "payload/system_calls.h"
+#include "system/system_functions.h"
 
 namespace {
 
@@ -104,8 +104,8 @@ DWORD run_child_to_end(ChildStart& child) {
   // Handed to the handler before it runs: a handler that takes it while the
   // child is still suspended terminates it after the grace time.
   HANDLE for_handler = nullptr;
-  if (!g_system_calls.duplicate_handle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0,
-                                       FALSE, DUPLICATE_SAME_ACCESS)) {
+  if (!sys::DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
     const DWORD error = GetLastError();
     TerminateProcess(process.hProcess, 1);
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "diag/message_box.h"
 #include "launcher/child_supervision.h"
+#include "launcher/windowed.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "diag/fail.h"
-#include "diag/message_box.h"
+#include "launcher/message_box.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
 

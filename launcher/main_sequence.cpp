@@ -17,7 +17,6 @@
 
 #include "contract/format.h"
 #include "diag/fail.h"
-#include "diag/message_box.h"
 #include "diag/messages.h"
 #include "launcher/cache_folder.h"
 #include "launcher/child_entry.h"
@@ -28,6 +27,7 @@
 #include "launcher/program_main.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
+#include "launcher/windowed.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
 #include "paths/own_path.h"

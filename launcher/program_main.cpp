@@ -8,9 +8,9 @@
 #include <cwchar>
 
 #include "diag/fail.h"
-#include "diag/message_box.h"
 #include "launcher/command_line.h"
 #include "launcher/run_state.h"
+#include "launcher/windowed.h"
 #include "paths/build_texts.h"
 #include "paths/path_template.h"
 #include "paths/wide_path.h"

@@ -7,14 +7,13 @@
 #include <cwchar>
 
 #include "paths/wide_path.h"
+#include "system/system_functions.h"
 
 namespace {
 // All zero at start: an empty cache has not been computed yet. Never
 // refreshed.
 wchar_t resolved_path_cache[kOwnPathCapacity];
 wchar_t plain_path_cache[kOwnPathCapacity];
-
-using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 }  // namespace
 
 const wchar_t* get_own_executable_path(bool resolved) {
@@ -42,11 +41,7 @@ void resolve_executable_path(wchar_t* path, size_t capacity) {
   if (file != INVALID_HANDLE_VALUE) {
     // Looked up each time: systems before Vista lack it, and then the path
     // goes on as it is.
-    HMODULE kernel32 = GetModuleHandleA("Kernel32.dll");
-    auto get_final_path = kernel32 == nullptr ? nullptr
-                                              : reinterpret_cast<GetFinalPathNameByHandleWFn>(reinterpret_cast<void*>(
-                                                    GetProcAddress(kernel32, "GetFinalPathNameByHandleW")));
-    if (get_final_path != nullptr) {
+    if (const auto get_final_path = sys::GetFinalPathNameByHandleW.pointer()) {
       // 0 (failure) leaves the path as it was; a larger size than the buffer
       // means the final path does not fit.
       DWORD length = get_final_path(file, path, static_cast<DWORD>(capacity), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);

@@ -12,7 +12,7 @@
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
 #include "payload/reader.h"
-#include "payload/system_calls.h"
+#include "system/system_functions.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ bool write_entry_file(const wchar_t* entry_path, unsigned long long size, const 
     DWORD n = remaining < kWriteChunk ? static_cast<DWORD>(remaining) : static_cast<DWORD>(kWriteChunk);
     payload_read(g_write_buffer, n);
     DWORD written = 0;
-    if (!g_system_calls.write_file(file, g_write_buffer, n, &written, nullptr))
+    if (!sys::WriteFile(file, g_write_buffer, n, &written, nullptr))
       fail_system(msg::kWrite, GetLastError(), entry_path);
     // A synchronous write to a file stops short only when the disk is full.
     if (written != n) fail_system(msg::kWrite, ERROR_DISK_FULL);
@@ -121,7 +121,7 @@ bool write_entry_file(const wchar_t* entry_path, unsigned long long size, const 
   if (file == INVALID_HANDLE_VALUE) return false;
   g_file_being_written = INVALID_HANDLE_VALUE;
   // A close can report data that never reached the disk.
-  if (!g_system_calls.close_handle(file)) fail_system(msg::kWrite, GetLastError(), entry_path);
+  if (!sys::CloseHandle(file)) fail_system(msg::kWrite, GetLastError(), entry_path);
   return true;
 }
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/child_supervision.h"
-#include "payload/system_calls.h"
+#include "system/system_functions.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -20,7 +20,7 @@ ONEFILE_TEST_MODE(duplicate_fails) {
     onefile_test::write_file(args.at(0), "ran");
     return 0;
   }
-  g_system_calls.duplicate_handle = failed_duplicate;
+  sys::replace(sys::DuplicateHandle, failed_duplicate);
   static ChildStart child;
   this_executable_as_child(child);
   return static_cast<int>(run_child_to_end(child));

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "payload/reader.h"
-#include "payload/system_calls.h"
 #include "payload/tests/payload_streams.h"
 #include "payload/unpack.h"
+#include "system/system_functions.h"
 #include "tests/support/process.h"
 
 using namespace payload_test;
@@ -86,7 +86,8 @@ ONEFILE_TEST_MODE(unpack) {
   return 0;
 }
 
-// Writes that stop short or closes that fail, through the system-call table.
+// Writes that stop short or closes that fail, put into the table of system
+// functions.
 BOOL WINAPI short_write(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
   return WriteFile(file, data, size / 2, written, overlapped);
 }
@@ -98,8 +99,8 @@ BOOL WINAPI failed_close(HANDLE handle) {
 
 ONEFILE_TEST_MODE(system_call_fails) {
   // args: target, "write" or "close".
-  if (args.at(1) == L"write") g_system_calls.write_file = short_write;
-  if (args.at(1) == L"close") g_system_calls.close_handle = failed_close;
+  if (args.at(1) == L"write") sys::replace(sys::WriteFile, short_write);
+  if (args.at(1) == L"close") sys::replace(sys::CloseHandle, failed_close);
   std::string stored = stored_payload(compress_frame(entry_record(L"main.dll", "MZ data") + end_marker(), 20), true);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
   Entry entry;
