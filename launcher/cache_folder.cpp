@@ -19,6 +19,7 @@
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
+#include "paths/fresh_name.h"
 #include "paths/wide_path.h"
 #include "payload/reader.h"
 #include "payload/stored_payload.h"

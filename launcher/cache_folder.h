@@ -2,8 +2,8 @@
 // <root>\<key> and reused while the key is the same. A root keeps the
 // folders of several keys (contract/cache_keep.h says which).
 //
-// A first start unpacks into a staging folder beside it, named like a fresh
-// target folder ("onefile_<parent PID>_<TIME_US>_<RANDOM>"), whose first
+// A first start unpacks into a staging folder beside it, with a fresh name
+// of the target folder's shape (contract/target_folder_name.h), whose first
 // file is a record without files: the mark that the folder is the
 // launcher's. Files whose name, size and digest equal those of the key
 // folder used last in the root are hard links to its files instead of

@@ -10,6 +10,7 @@
 #include "launcher/cache_record_file.h"
 #include "launcher/stale_folder_sweep.h"
 #include "paths/wide_path.h"
+#include "system/system_time.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ void collect_key(const wchar_t* path, const WIN32_FIND_DATAW& found, void* conte
     return;
   OtherKey key;
   bounded_copy(key.name, sizeof key.name / sizeof key.name[0], found.cFileName);
-  key.last_used = (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+  key.last_used = ticks(data.ftLastWriteTime);
   collect.keys->push_back(key);
 }
 

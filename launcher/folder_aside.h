@@ -2,10 +2,6 @@
 // that carry the launcher's mark.
 #pragma once
 
-// A fresh name of the target folder's shape for this process, joined to
-// `root` in `out` (kPathCapacity units).
-void make_fresh_folder(wchar_t* out, const wchar_t* root);
-
 // Deletes a folder of the launcher's once; one that stays (something in it
 // is in use) gets its mark again, so that a later sweep can finish it.
 void delete_marked_folder(const wchar_t* folder);

@@ -12,7 +12,9 @@
 
 #include "contract/target_folder_name.h"
 #include "launcher/delete_tree.h"
+#include "paths/temp_directory.h"
 #include "paths/wide_path.h"
+#include "system/system_time.h"
 
 namespace {
 
@@ -20,10 +22,6 @@ constexpr ULONGLONG kMinimumAge = 60ull * 10000000;  // one minute, in 100 ns un
 // A process created this much later than a folder did not make it. The
 // margin covers a clock set back a little between the two.
 constexpr ULONGLONG kCreationMargin = 2ull * 10000000;
-
-ULONGLONG ticks(const FILETIME& time) {
-  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 // Whether process `pid` runs and may have made a folder created at
 // `folder_created`: a process created after it has only reused the ID. One
@@ -54,24 +52,13 @@ void sweep_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void* now) 
 
 DWORD WINAPI sweep(void*) {
   wchar_t temp[kPathCapacity];
-  const DWORD length = GetTempPathW(kPathCapacity, temp);
-  if (length == 0 || length >= kPathCapacity) return 0;
-  while (wchar_t* end = wcsrchr(temp, L'\\')) {
-    if (end[1] != L'\0') break;
-    *end = L'\0';
-  }
-  ULONGLONG now = current_time();
-  for_each_folder(temp, L"onefile_*", sweep_entry, &now);
+  if (!temp_directory(temp, kPathCapacity)) return 0;
+  ULONGLONG now = system_time();
+  for_each_folder(temp, target_folder_name::kSweepPattern, sweep_entry, &now);
   return 0;
 }
 
 }  // namespace
-
-ULONGLONG current_time() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  return ticks(now);
-}
 
 void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisitor visit, void* context) {
   wchar_t path[kFolderPathCapacity];

@@ -22,9 +22,6 @@ using FolderVisitor = void (*)(const wchar_t* path, const WIN32_FIND_DATAW& foun
 // left out, and "." and "..".
 void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisitor visit, void* context);
 
-// The system time in 100 ns units since 1601.
-ULONGLONG current_time();
-
 // Deletes the folder at `path` with `remove` if it is stale at `now`: older
 // than a minute, its name of the target folder's shape naming an owner
 // that no longer runs (or a process created after the folder, which only
