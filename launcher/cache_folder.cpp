@@ -1,5 +1,5 @@
 // Choosing the folder of a cached run, unpacking into its staging folder,
-// and making that the cache folder (see launcher/cache_folder.h).
+// and making that the cache folder; its header tells how cache mode works.
 #include "launcher/cache_folder.h"
 
 #include <windows.h>
@@ -8,7 +8,6 @@
 #include <cwchar>
 #include <memory>
 
-#include "contract/target_folder_name.h"
 #include "diag/fail.h"
 #include "diag/messages.h"
 #include "launcher/cache_check.h"
@@ -68,10 +67,6 @@ const wchar_t* unpack_whole_payload(CacheFolders& folders) {
 }  // namespace
 
 bool cache_mode() { return onefile_cache_key[0] != L'\0'; }
-
-const wchar_t* target_folder_template() {
-  return onefile_target_template[0] ? onefile_target_template : target_folder_name::kDefaultTemplateWide;
-}
 
 CacheStart choose_cache_folder(const wchar_t* root, const wchar_t* key, CacheFolders& folders) {
   bounded_copy(folders.root, kPathCapacity, root);

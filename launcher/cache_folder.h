@@ -60,10 +60,6 @@ struct CacheFolders {
 // Cache mode, when the launcher carries a cache key.
 bool cache_mode();
 
-// The target folder's template: the one packed with the launcher, or the
-// default "{TEMP}\onefile_{PID}_{TIME_US}_{RANDOM}".
-const wchar_t* target_folder_template();
-
 // Parent, with the expanded cache `root` and the launcher's `key`: fills
 // `folders` and returns what the run does. For CacheStart::use the key
 // folder passed the cheap check, its record is held and its use noted; for

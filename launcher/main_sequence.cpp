@@ -16,6 +16,7 @@
 #include <cwchar>
 
 #include "contract/format.h"
+#include "contract/target_folder_name.h"
 #include "diag/fail.h"
 #include "diag/messages.h"
 #include "launcher/cache_folder.h"
@@ -104,6 +105,12 @@ bool started_by_parent() {
 // for the person (the parent deletes it again, finding nothing).
 void delete_parents_folder_on_fatal_stop() {
   if (started_by_parent()) delete_tree_once(g_child.target_directory);
+}
+
+// The target folder's template: the one packed with the launcher, or the
+// default one.
+const wchar_t* target_folder_template() {
+  return onefile_target_template[0] ? onefile_target_template : target_folder_name::kDefaultTemplateWide;
 }
 
 // Expands the target folder's template into `directory` (kPathCapacity
