@@ -35,7 +35,8 @@ void show_fatal_message(DWORD stream, const char* format, Argument argument, con
   if (!g_show_fatal_message) return;
   static wchar_t wide_format[kFormatCapacity];
   size_t n = 0;
-  for (; format[n] && format[n] != '\n' && n + 1 < kFormatCapacity; ++n) wide_format[n] = static_cast<unsigned char>(format[n]);
+  for (; format[n] && format[n] != '\n' && n + 1 < kFormatCapacity; ++n)
+    wide_format[n] = static_cast<unsigned char>(format[n]);
   wide_format[n] = L'\0';
   static wchar_t line[kLineCapacity];
   if (swprintf(line, kLineCapacity, wide_format, argument) < 0) line[kLineCapacity - 1] = L'\0';
