@@ -1,13 +1,12 @@
 // The system functions the launcher reaches through one table rather than
 // calling them directly, each called as sys::Name(arguments):
 //
-//  - the functions it looks up at run time: those of user32, gdi32 and
-//    comctl32, which it does not import, so that a run without a window
-//    never loads them (they are loaded from System32 on first use); the
-//    registry's RegGetValueW, which kernel32 exports from Windows 7 on and
-//    only advapi32 before; the token and SID functions of ntdll, which has
-//    no import library of the system's; GetFinalPathNameByHandleW, which
-//    systems before Vista lack;
+//  - the functions it looks up at run time, since it imports from kernel32
+//    and msvcrt only: those of user32, gdi32 and comctl32, so that a run
+//    without a window never loads them (they are loaded from System32 on
+//    first use); the registry's RegGetValueW, which kernel32 exports from
+//    Windows 7 on and only advapi32 before; the token and SID functions of
+//    ntdll; GetFinalPathNameByHandleW, which systems before Vista lack;
 //  - the few imported functions whose failures the launcher must survive
 //    but a test cannot provoke on demand (a short write, a failed close of
 //    a written file, a failed handle duplication): a test replaces them
