@@ -28,7 +28,7 @@
 
 #include <zstd.h>
 
-#include "launcher/launcher.h"
+#include "launcher/child_supervision.h"
 #include "launcher/run_state.h"
 #include "payload/reader.h"
 #include "payload/stored_payload.h"
@@ -104,7 +104,7 @@ double time_zstd(const std::vector<unsigned char>& stored) {
 // records for the file system phases.
 double time_reader(const std::vector<unsigned char>& stored, std::vector<unsigned char>& stream,
                    std::vector<Record>& records) {
-  static unsigned char piece[32768];
+  static unsigned char piece[kWriteChunk];
   LARGE_INTEGER start = clock_now();
   double copy_seconds = 0;
   payload_open(stored.data(), stored.size());
@@ -155,7 +155,7 @@ double time_files(const std::wstring& root, const std::vector<Record>& records,
                               0, nullptr);
     if (file == INVALID_HANDLE_VALUE) exit(1);
     for (size_t done = 0; with_content && done < r.size;) {
-      DWORD n = static_cast<DWORD>(r.size - done < 32768 ? r.size - done : 32768);
+      DWORD n = static_cast<DWORD>(r.size - done < kWriteChunk ? r.size - done : kWriteChunk);
       DWORD written = 0;
       WriteFile(file, stream.data() + r.offset + done, n, &written, nullptr);
       done += n;
@@ -199,7 +199,8 @@ int wmain(int argc, wchar_t** argv) {
   set_target(work + L"\\unpack");
   LARGE_INTEGER start = clock_now();
   payload_open(stored.data(), stored.size());
-  while (unpack_next_entry(g_parent.target_directory, g_parent.interrupted) != EntryOutcome::end_of_list) {
+  static Entry entry;
+  while (unpack_next_entry(g_parent.target_directory, g_parent.interrupted, entry) != EntryOutcome::end_of_list) {
   }
   payload_close();
   const double unpack = seconds_since(start);

@@ -49,6 +49,8 @@ include(OnefilePack)
 # What every part compiles, then the folders of the Windows build; a narrower
 # list builds just part of the tree.
 add_subdirectory(contract)
+# The Windows side's table of system functions, which every folder below uses.
+add_subdirectory(system)
 set(ONEFILE_WINDOWS_FOLDERS diag paths payload launcher packer examples/hello bench CACHE STRING "Folders of the Windows build")
 foreach(part IN LISTS ONEFILE_WINDOWS_FOLDERS)
   add_subdirectory(${part})

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "diag/messages.h"
+#include "diag/system_text.h"
 
 void (*g_before_fatal_stop)() = nullptr;
 void (*g_show_fatal_message)(const FatalMessage& message) = nullptr;
@@ -17,9 +18,8 @@ namespace {
 volatile bool g_reported = false;
 
 constexpr size_t kLineCapacity = 8192;
-// A system text with a path of kPathCapacity units in it, each of which may
-// take several bytes.
-constexpr size_t kSystemTextCapacity = 32768;
+// A message format of messages.h, widened.
+constexpr size_t kFormatCapacity = 256;
 
 void before_fatal_stop() {
   g_reported = true;
@@ -33,9 +33,10 @@ template <typename Argument>
 void show_fatal_message(DWORD stream, const char* format, Argument argument, const DWORD* code = nullptr,
                         const wchar_t* insert = nullptr) {
   if (!g_show_fatal_message) return;
-  static wchar_t wide_format[256];
+  static wchar_t wide_format[kFormatCapacity];
   size_t n = 0;
-  for (; format[n] && format[n] != '\n' && n + 1 < 256; ++n) wide_format[n] = static_cast<unsigned char>(format[n]);
+  for (; format[n] && format[n] != '\n' && n + 1 < kFormatCapacity; ++n)
+    wide_format[n] = static_cast<unsigned char>(format[n]);
   wide_format[n] = L'\0';
   static wchar_t line[kLineCapacity];
   if (swprintf(line, kLineCapacity, wide_format, argument) < 0) line[kLineCapacity - 1] = L'\0';
@@ -50,31 +51,6 @@ void fail_message(const char* text) {
   fflush(stdout);
   show_fatal_message(STD_OUTPUT_HANDLE, "%hs", text);
   exit(kFatalExitCode);
-}
-
-void trim_line_breaks(char* text, DWORD length) {
-  for (DWORD i = length; i-- > 0;) {
-    if (text[i] != '\r' && text[i] != '\n') break;
-    text[i] = '\0';
-  }
-}
-
-void system_text(DWORD code, const wchar_t* insert, char* text, size_t capacity) {
-  // The path as the other messages print it (the runtime's conversion); a
-  // path it cannot convert leaves the inserts empty.
-  static char narrow_insert[kSystemTextCapacity];
-  if (!insert || snprintf(narrow_insert, sizeof narrow_insert, "%ls", insert) < 0) narrow_insert[0] = '\0';
-  SystemTextInserts inserts(narrow_insert);
-  // Allocated by the system: a buffer of the caller's may be refused as too large.
-  char* formatted = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, code,
-      0x0409, reinterpret_cast<char*>(&formatted), 0, inserts.arguments());
-  // No text for the code: an empty text.
-  if (length == 0 || !formatted || snprintf(text, capacity, "%s", formatted) < 0) text[0] = '\0';
-  // The system's texts end in CR LF; the line must end right after the text.
-  else trim_line_breaks(text, static_cast<DWORD>(strlen(text)));
-  if (formatted) LocalFree(formatted);
 }
 
 void fail_system(const char* text, DWORD code, const wchar_t* insert) {

@@ -20,7 +20,7 @@ struct FatalMessage {
 };
 
 // Run by every reporter after it printed, when set: a windowed launcher
-// shows the message to the person (diag/message_box.h).
+// shows the message to the person (launcher/message_box.h).
 extern void (*g_show_fatal_message)(const FatalMessage& message);
 
 // The SIGABRT handler of both roles (a violated bound, or a template
@@ -36,22 +36,6 @@ void report_abort(int);
 // are left empty without one.
 [[noreturn]] void fail_system(const char* text, DWORD code, const wchar_t* insert = nullptr);
 
-// FormatMessage's argument array (FORMAT_MESSAGE_ARGUMENT_ARRAY) that fills
-// every insert a system text may hold, %1 to %99, with one text: a narrow
-// one for FormatMessageA, a wide one for FormatMessageW.
-struct SystemTextInserts {
-  DWORD_PTR values[99];
-  explicit SystemTextInserts(const void* text) {
-    for (DWORD_PTR& value : values) value = reinterpret_cast<DWORD_PTR>(text);
-  }
-  va_list* arguments() { return reinterpret_cast<va_list*>(values); }
-};
-
-// The system's text for `code` in US English with its inserts filled with
-// `insert` (or left empty) and its closing line breaks removed, in `text`
-// (`capacity` bytes); empty when the system has none.
-void system_text(DWORD code, const wchar_t* insert, char* text, size_t capacity);
-
 // "Error, couldn't runtime expand spec '<template>'." on standard error, then
 // abort.
 [[noreturn]] void fail_template(const wchar_t* path_template);
@@ -59,7 +43,3 @@ void system_text(DWORD code, const wchar_t* insert, char* text, size_t capacity)
 // "Error, failed to open '<path>' for writing." on standard error, then exit
 // code 2.
 [[noreturn]] void fail_open_for_writing(const wchar_t* path);
-
-// Replaces the CR and LF characters that end `text` (of `length` characters)
-// by NULs, moving from its end towards its start.
-void trim_line_breaks(char* text, DWORD length);

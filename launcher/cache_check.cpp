@@ -1,5 +1,7 @@
 // The cheap check of a cache folder: its record, and a listing of each
 // directory the record names.
+#include "launcher/cache_check.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -7,7 +9,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "launcher/cache.h"
+#include "launcher/cache_record_file.h"
 #include "paths/wide_path.h"
 
 namespace {

@@ -1,19 +1,24 @@
 // Choosing the folder of a cached run, unpacking into its staging folder,
-// and making that the cache folder (see launcher/cache.h).
+// and making that the cache folder; its header tells how cache mode works.
+#include "launcher/cache_folder.h"
+
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
 
-#include "contract/target_folder_name.h"
 #include "diag/fail.h"
 #include "diag/messages.h"
-#include "launcher/cache.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_record_file.h"
+#include "launcher/cache_repair.h"
+#include "launcher/cache_reuse.h"
+#include "launcher/folder_aside.h"
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
+#include "paths/fresh_name.h"
 #include "paths/wide_path.h"
 #include "payload/reader.h"
 #include "payload/stored_payload.h"
@@ -21,9 +26,6 @@
 namespace {
 
 constexpr char kTargetVariable[] = "VORLAN_ONEFILE_TARGET";
-
-// The record being built while unpacking.
-std::unique_ptr<cache_record::Encoder> g_record;
 
 // The digest the launcher carries for entry `index`; null when it carries
 // none for it.
@@ -49,11 +51,12 @@ const wchar_t* use_key_folder(CacheFolders& folders) {
 // end; the key folder stays as it is.
 const wchar_t* unpack_whole_payload(CacheFolders& folders) {
   folders.start = CacheStart::unpack;
-  g_record = std::make_unique<cache_record::Encoder>(onefile_cache_key);
+  folders.record = std::make_unique<cache_record::Encoder>(onefile_cache_key);
   payload_open(onefile_payload, static_cast<size_t>(onefile_payload_size));
+  Entry entry;
   for (;;) {
     if (g_parent.interrupted) wait_for_the_ending();
-    if (unpack_next_cached_entry(folders, g_parent.interrupted) == EntryOutcome::end_of_list) break;
+    if (unpack_next_cached_entry(folders, g_parent.interrupted, entry) == EntryOutcome::end_of_list) break;
   }
   payload_finish();
   payload_close();
@@ -64,10 +67,6 @@ const wchar_t* unpack_whole_payload(CacheFolders& folders) {
 }  // namespace
 
 bool cache_mode() { return onefile_cache_key[0] != L'\0'; }
-
-const wchar_t* target_folder_template() {
-  return onefile_target_template[0] ? onefile_target_template : target_folder_name::kDefaultTemplateWide;
-}
 
 CacheStart choose_cache_folder(const wchar_t* root, const wchar_t* key, CacheFolders& folders) {
   bounded_copy(folders.root, kPathCapacity, root);
@@ -94,39 +93,39 @@ void tell_child_folder(const wchar_t* folder) {
   if (!env_set(kTargetVariable, folder)) fail_system(msg::kLaunchChild, GetLastError());
 }
 
-void mark_staging_folder(const CacheFolders& folders) {
-  g_record = std::make_unique<cache_record::Encoder>(onefile_cache_key);
-  const auto& mark = g_record->bytes();
+void mark_staging_folder(CacheFolders& folders) {
+  folders.record = std::make_unique<cache_record::Encoder>(onefile_cache_key);
+  const auto& mark = folders.record->bytes();
   write_record(folders.staging, mark.data(), mark.size(), true);
 }
 
-EntryOutcome unpack_next_cached_entry(CacheFolders& folders, const volatile LONG& stop) {
-  if (!read_next_entry_path(folders.staging)) return EntryOutcome::end_of_list;
+EntryOutcome unpack_next_cached_entry(CacheFolders& folders, const volatile LONG& stop, Entry& entry) {
+  if (!read_next_entry(folders.staging, entry)) return EntryOutcome::end_of_list;
   // The record's own name is no file of the app: a payload holding it is
   // not one the packer wrote (and the file could not have been written).
-  if (_wcsicmp(g_entry_name, record_name()) == 0) fail_message(msg::kDecode);
-  const unsigned long long size = read_entry_size();
-  const unsigned char* digest = entry_digest(g_record->files());
-  g_record->add(g_entry_name, wcslen(g_entry_name), size, digest);
+  if (_wcsicmp(entry.name, record_name()) == 0) fail_message(msg::kDecode);
+  read_entry_size(entry);
+  const unsigned char* digest = entry_digest(folders.record->files());
+  folders.record->add(entry.name, wcslen(entry.name), entry.size, digest);
   const bool taken = folders.start == CacheStart::repair
-                         ? !needs_repair(folders, g_entry_name, size)
-                         : link_from_reuse_source(g_entry_name, size, digest, g_entry_path);
+                         ? !needs_repair(folders, entry.name, entry.size)
+                         : link_from_reuse_source(entry.name, entry.size, digest, entry.path);
   if (taken) {
-    skip_entry_content(size);
+    skip_entry_content(entry.size);
     return EntryOutcome::file_written;
   }
   // A name met twice (no payload of the packer's) must not write into a
   // file linked for the first.
-  if (reuse_source_in_use()) DeleteFileW(g_entry_path);
-  return write_entry_file(g_entry_path, size, stop) ? EntryOutcome::file_written : EntryOutcome::interrupted;
+  if (reuse_source_in_use()) DeleteFileW(entry.path);
+  return write_entry_file(entry.path, entry.size, stop) ? EntryOutcome::file_written : EntryOutcome::interrupted;
 }
 
 const wchar_t* publish_cache_folder(CacheFolders& folders) {
   finish_links();
   release_reuse_source();
   // Digests that are not one per file are not this payload's.
-  if (g_record->files() * cache_record::kDigestSize != onefile_file_digests_size) g_record->drop_digests();
-  const auto& record = g_record->bytes();
+  if (folders.record->files() * cache_record::kDigestSize != onefile_file_digests_size) folders.record->drop_digests();
+  const auto& record = folders.record->bytes();
 
   if (folders.start == CacheStart::repair) {
     if (!finish_repair(folders, record)) return unpack_whole_payload(folders);

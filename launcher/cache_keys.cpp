@@ -1,17 +1,28 @@
 // The other keys of a cache root and their last use, for the sweep and for
 // the choice of the folder an update links its unchanged files from. One
 // listing of the root and one query per key folder: no tree is walked.
+#include "launcher/cache_keys.h"
+
 #include <windows.h>
 
 #include <cwchar>
 
-#include "launcher/cache.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_record_file.h"
+#include "launcher/stale_folder_sweep.h"
 #include "paths/wide_path.h"
+#include "system/system_time.h"
 
 namespace {
 
 constexpr size_t kKeyUnits = 32;
+
+// Whether `name` is a key: 32 lower-case hexadecimal digits.
+bool is_key_name(const wchar_t* name) {
+  size_t n = 0;
+  for (; name[n]; ++n)
+    if (!((name[n] >= L'0' && name[n] <= L'9') || (name[n] >= L'a' && name[n] <= L'f'))) return false;
+  return n == kKeyUnits;
+}
 
 struct Collect {
   const wchar_t* own_key;
@@ -30,18 +41,11 @@ void collect_key(const wchar_t* path, const WIN32_FIND_DATAW& found, void* conte
     return;
   OtherKey key;
   bounded_copy(key.name, sizeof key.name / sizeof key.name[0], found.cFileName);
-  key.last_used = (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+  key.last_used = ticks(data.ftLastWriteTime);
   collect.keys->push_back(key);
 }
 
 }  // namespace
-
-bool is_key_name(const wchar_t* name) {
-  size_t n = 0;
-  for (; name[n]; ++n)
-    if (!((name[n] >= L'0' && name[n] <= L'9') || (name[n] >= L'a' && name[n] <= L'f'))) return false;
-  return n == kKeyUnits;
-}
 
 std::vector<OtherKey> other_keys(const wchar_t* root, const wchar_t* own_key) {
   std::vector<OtherKey> keys;

@@ -1,9 +1,11 @@
 // The cache record's file: where it lies in a folder, and writing it.
+#include "launcher/cache_record_file.h"
+
 #include <windows.h>
 
+#include "contract/cache_record.h"
 #include "diag/fail.h"
 #include "diag/messages.h"
-#include "launcher/cache.h"
 #include "paths/env.h"
 #include "paths/wide_path.h"
 

@@ -7,18 +7,19 @@
 // the app's own (a log, its settings) included. The repair holds the key
 // folder's record alone, so no other run uses the folder meanwhile; a
 // folder that another run holds is not repaired.
+#include "launcher/cache_repair.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "launcher/cache.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_record_file.h"
 #include "paths/wide_path.h"
+#include "payload/unpack.h"
 
 namespace {
-
-// The names of the files written for the repair, in payload order.
-std::vector<std::wstring> g_repaired;
 
 constexpr int kHoldAttempts = 10;
 
@@ -48,7 +49,7 @@ bool hold_for_repair(CacheFolders& folders) {
   return true;
 }
 
-bool needs_repair(const CacheFolders& folders, const wchar_t* name, unsigned long long size) {
+bool needs_repair(CacheFolders& folders, const wchar_t* name, unsigned long long size) {
   wchar_t path[kPathCapacity];
   bounded_join(path, kPathCapacity, folders.key_folder, name);
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -56,7 +57,7 @@ bool needs_repair(const CacheFolders& folders, const wchar_t* name, unsigned lon
       !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
       ((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow) == size)
     return false;
-  g_repaired.emplace_back(name);
+  folders.repaired.emplace_back(name);
   return true;
 }
 
@@ -64,7 +65,7 @@ bool finish_repair(CacheFolders& folders, const std::vector<unsigned char>& reco
   HANDLE held = folders.record_in_use;
   folders.record_in_use = INVALID_HANDLE_VALUE;
   bool done = true;
-  for (const std::wstring& name : g_repaired) {
+  for (const std::wstring& name : folders.repaired) {
     // A folder on the way that is a link would take the file elsewhere.
     if (crosses_link(folders.key_folder, name.c_str())) {
       done = false;

@@ -12,6 +12,8 @@
 // as much as decoding the file's share of the payload. Where a link cannot
 // be made (a file system without them), the file is copied from the other
 // folder once decoding is done.
+#include "launcher/cache_reuse.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -20,10 +22,12 @@
 #include <string>
 
 #include "diag/fail.h"
-#include "launcher/cache.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_keys.h"
 #include "launcher/run_state.h"
 #include "paths/build_texts.h"
 #include "paths/wide_path.h"
+#include "payload/unpack.h"
 
 namespace {
 

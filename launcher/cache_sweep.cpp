@@ -3,17 +3,22 @@
 // a staging folder stays, and links are never followed (for_each_folder
 // leaves them out). Other keys' folders go by the keep rule
 // (contract/cache_keep.h), never while a run holds one.
+#include "launcher/cache_sweep.h"
+
 #include <windows.h>
 
 #include <cwchar>
 
 #include "contract/cache_keep.h"
 #include "contract/target_folder_name.h"
-#include "launcher/cache.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_keys.h"
+#include "launcher/folder_aside.h"
 #include "launcher/run_state.h"
+#include "launcher/stale_folder_sweep.h"
 #include "paths/build_texts.h"
 #include "paths/wide_path.h"
+#include "system/system_time.h"
 
 namespace {
 
@@ -29,8 +34,8 @@ void sweep_staging_folder(const wchar_t* path, const WIN32_FIND_DATAW& found, vo
 
 void sweep_cache_root() {
   const wchar_t* root = g_parent.cache.root;
-  ULONGLONG now = current_time();
-  for_each_folder(root, L"onefile_*", sweep_staging_folder, &now);
+  ULONGLONG now = system_time();
+  for_each_folder(root, target_folder_name::kSweepPattern, sweep_staging_folder, &now);
 
   const std::vector<OtherKey> keys = other_keys(root, onefile_cache_key);
   std::vector<uint64_t> last_used;

@@ -1,12 +1,13 @@
 // Child role: load the app's main library from the target directory and hand
 // the process over to its run_code.
+#include "launcher/child_entry.h"
+
 #include <windows.h>
 
 #include <cstdlib>
 
 #include "diag/fail.h"
 #include "diag/messages.h"
-#include "launcher/launcher.h"
 #include "launcher/run_code.h"
 #include "launcher/run_state.h"
 

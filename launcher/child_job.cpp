@@ -4,10 +4,10 @@
 // directory is no longer in use. When the app returns by itself, processes it
 // started (a browser, an updater) are its helpers and outlive it, as they
 // would without the launcher.
+#include "launcher/child_job.h"
+
 #include <windows.h>
 #include <tlhelp32.h>
-
-#include "launcher/launcher.h"
 
 namespace {
 

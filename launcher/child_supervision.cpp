@@ -2,6 +2,8 @@
 // app's program), supervise it, wait for it, delete the target directory
 // (unless processes the app started still run), and pass its exit code on;
 // or end the run early on an interruption or an ending session.
+#include "launcher/child_supervision.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -9,13 +11,19 @@
 
 #include "diag/fail.h"
 #include "diag/messages.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_folder.h"
+#include "launcher/cache_sweep.h"
+#include "launcher/child_job.h"
+#include "launcher/command_line.h"
+#include "launcher/delete_tree.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
+#include "launcher/session_end_window.h"
+#include "launcher/stale_folder_sweep.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
 #include "paths/wide_path.h"
-#include "payload/system_calls.h"
+#include "system/system_functions.h"
 
 namespace {
 
@@ -25,9 +33,6 @@ constexpr DWORD kSweepWaitMs = 30000;
 
 // How long the child runs before the hidden log-off window is made.
 constexpr ULONGLONG kSessionEndWindowDelayMs = 1000;
-
-wchar_t g_child_executable[kPathCapacity];
-wchar_t g_launcher_directory[4097];
 
 bool claim_ending() { return InterlockedCompareExchange(&g_parent.ending_claimed, 1, 0) == 0; }
 
@@ -58,25 +63,21 @@ void wait_for_child(HANDLE child, ULONGLONG resumed) {
   WaitForSingleObject(child, INFINITE);
 }
 
-void fill_child_executable_path() {
-  if (g_child_executable[0]) return;
-  if (GetModuleFileNameW(nullptr, g_child_executable, kPathCapacity) == 0) abort();
-}
-
 }  // namespace
 
-ChildStart this_executable_as_child() {
-  fill_child_executable_path();
-  build_child_command_line(g_child_executable, GetCommandLineW());
-  return {g_child_executable, child_command_line(), 0};
+void this_executable_as_child(ChildStart& child) {
+  if (GetModuleFileNameW(nullptr, child.executable, kPathCapacity) == 0) abort();
+  build_child_command_line(child.command_line, kCommandLineCapacity, child.executable, GetCommandLineW());
+  child.creation_flags = 0;
 }
 
-DWORD run_child_to_end(const ChildStart& child) {
+DWORD run_child_to_end(ChildStart& child) {
   // The child learns where the launcher lies, and what the user typed as
   // argument 0 (its own argument 0 is the path of what it runs).
-  bounded_copy(g_launcher_directory, 4097, get_own_executable_path(false));
-  if (wchar_t* last = wcsrchr(g_launcher_directory, L'\\')) *last = L'\0';
-  env_set("VORLAN_ONEFILE_DIRECTORY", g_launcher_directory);
+  wchar_t launcher_directory[kOwnPathCapacity];
+  bounded_copy(launcher_directory, kOwnPathCapacity, get_own_executable_path(false));
+  if (wchar_t* last = wcsrchr(launcher_directory, L'\\')) *last = L'\0';
+  env_set("VORLAN_ONEFILE_DIRECTORY", launcher_directory);
   env_set("VORLAN_ORIGINAL_ARGV0", __wargv[0]);
 
   STARTUPINFOW startup;
@@ -103,8 +104,8 @@ DWORD run_child_to_end(const ChildStart& child) {
   // Handed to the handler before it runs: a handler that takes it while the
   // child is still suspended terminates it after the grace time.
   HANDLE for_handler = nullptr;
-  if (!g_system_calls.duplicate_handle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0,
-                                       FALSE, DUPLICATE_SAME_ACCESS)) {
+  if (!sys::DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &for_handler, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
     const DWORD error = GetLastError();
     TerminateProcess(process.hProcess, 1);
     WaitForSingleObject(process.hProcess, INFINITE);

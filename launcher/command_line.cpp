@@ -1,36 +1,32 @@
 // The child's command line: every argument of the launcher's own command line,
 // quoted so that the child's runtime splits it back into the same arguments.
+#include "launcher/command_line.h"
+
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
 
-#include "launcher/launcher.h"
-
 namespace {
 
-constexpr size_t kCommandLineCapacity = 32768;
-
-wchar_t g_child_command_line[kCommandLineCapacity];
-
-// Appends `count` units of `text`; the command line must keep room for its
-// terminating 0.
-void append_units(const wchar_t* text, size_t count) {
-  size_t length = wcslen(g_child_command_line);
-  if (count > kCommandLineCapacity - 1 - length) abort();
-  wmemcpy(g_child_command_line + length, text, count);
-  g_child_command_line[length + count] = L'\0';
+// Appends `count` units of `text`, keeping room for the terminator.
+wchar_t* append_units(wchar_t* end, const wchar_t* limit, const wchar_t* text, size_t count) {
+  if (end >= limit || count > static_cast<size_t>(limit - end) - 1) abort();
+  wmemcpy(end, text, count);
+  end[count] = L'\0';
+  return end + count;
 }
 
-void append_repeated(wchar_t c, size_t count) {
-  for (size_t i = 0; i < count; ++i) append_units(&c, 1);
+wchar_t* append_repeated(wchar_t* end, const wchar_t* limit, wchar_t c, size_t count) {
+  for (size_t i = 0; i < count; ++i) end = append_units(end, limit, &c, 1);
+  return end;
 }
 
 }  // namespace
 
-wchar_t* child_command_line() { return g_child_command_line; }
-void reset_child_command_line() { g_child_command_line[0] = L'\0'; }
-void append_text(const wchar_t* text) { append_units(text, wcslen(text)); }
+wchar_t* append_text(wchar_t* end, const wchar_t* limit, const wchar_t* text) {
+  return append_units(end, limit, text, wcslen(text));
+}
 
 // Argument 0 as the C runtime reads the program name: up to the first blank
 // or tab outside double quotes, each quote toggling, backslashes taken as
@@ -50,7 +46,8 @@ const wchar_t* command_line_tail(const wchar_t* command_line) {
 }
 
 // Quotes so that CommandLineToArgvW, which takes backslashes literally except
-// before a double quote, gives the argument back:
+// before a double quote, gives the argument back; the table is what each
+// argument appends:
 //
 //   abc        ->  abc
 //   C:\dir\    ->  C:\dir\            (no blank or quote: left alone)
@@ -62,16 +59,11 @@ const wchar_t* command_line_tail(const wchar_t* command_line) {
 //   (empty)    ->  ""                 (so the child still receives it)
 //   *.txt      ->  *.txt              (written without quotes: the child's runtime expands it)
 //   *.txt      ->  "*.txt"            (written in quotes: `literal_wildcards`, so it stays as it is)
-void append_argument(const wchar_t* argument, bool literal_wildcards) {
-  if (argument[0] == L'\0') {
-    append_units(L"\"\"", 2);
-    return;
-  }
-  if (!wcspbrk(argument, L" \t\n\v\"") && !(literal_wildcards && wcspbrk(argument, L"*?"))) {
-    append_units(argument, wcslen(argument));
-    return;
-  }
-  append_units(L"\"", 1);
+wchar_t* append_argument(wchar_t* end, const wchar_t* limit, const wchar_t* argument, bool literal_wildcards) {
+  if (argument[0] == L'\0') return append_units(end, limit, L"\"\"", 2);
+  if (!wcspbrk(argument, L" \t\n\v\"") && !(literal_wildcards && wcspbrk(argument, L"*?")))
+    return append_units(end, limit, argument, wcslen(argument));
+  end = append_units(end, limit, L"\"", 1);
   for (const wchar_t* p = argument;;) {
     size_t backslashes = 0;
     while (*p == L'\\') {
@@ -79,18 +71,14 @@ void append_argument(const wchar_t* argument, bool literal_wildcards) {
       ++p;
     }
     if (*p == L'\0') {
-      append_repeated(L'\\', 2 * backslashes);
+      end = append_repeated(end, limit, L'\\', 2 * backslashes);
       break;
     }
-    if (*p == L'"') {
-      append_repeated(L'\\', 2 * backslashes + 1);
-    } else {
-      append_repeated(L'\\', backslashes);
-    }
-    append_units(p, 1);
+    end = append_repeated(end, limit, L'\\', *p == L'"' ? 2 * backslashes + 1 : backslashes);
+    end = append_units(end, limit, p, 1);
     ++p;
   }
-  append_units(L"\"", 1);
+  return append_units(end, limit, L"\"", 1);
 }
 
 // The arguments of `command_line` as CommandLineToArgvW splits it:
@@ -159,13 +147,17 @@ std::vector<CommandLineArgument> split_command_line(const wchar_t* command_line)
   }
 }
 
-void build_child_command_line(const wchar_t* program, const wchar_t* command_line) {
-  reset_child_command_line();
+wchar_t* build_child_command_line(wchar_t* buffer, size_t capacity, const wchar_t* program,
+                                  const wchar_t* command_line) {
+  const wchar_t* const limit = buffer + capacity;
+  wchar_t* end = buffer;
+  *end = L'\0';
   // An argument with wildcards reaches the child as the parent received it:
   // the runtime expands it there only when it was written without quotes.
   const std::vector<CommandLineArgument> arguments = split_command_line(command_line);
   for (size_t i = 0; i < arguments.size(); ++i) {
-    if (i > 0) append_units(L" ", 1);
-    append_argument(i == 0 ? program : arguments[i].text.c_str(), arguments[i].quoted);
+    if (i > 0) end = append_units(end, limit, L" ", 1);
+    end = append_argument(end, limit, i == 0 ? program : arguments[i].text.c_str(), arguments[i].quoted);
   }
+  return end;
 }

@@ -4,7 +4,7 @@
 // command interpreter waits for it and sees its exit code.
 #include <windows.h>
 
-#include "launcher/launcher.h"
+#include "launcher/main_sequence.h"
 
 extern "C" {
 // Have the C runtime expand wildcard arguments when it builds __wargv.

@@ -1,9 +1,11 @@
 // The parent's console control handler: an interrupted, closed or ending
 // session still gets its clean-up; a console app's own Ctrl+C stays its own.
+#include "launcher/console_handler.h"
+
 #include <windows.h>
 
-#include "diag/message_box.h"
-#include "launcher/launcher.h"
+#include "launcher/child_supervision.h"
+#include "launcher/windowed.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 // Deleting a folder tree (the target directory) with everything in it,
 // retried while files in it are still in use.
+#include "launcher/delete_tree.h"
+
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
 
-#include "launcher/launcher.h"
 #include "paths/wide_path.h"
 
 namespace {

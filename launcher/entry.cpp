@@ -2,7 +2,7 @@
 // explicitly into every app.
 #include <windows.h>
 
-#include "launcher/launcher.h"
+#include "launcher/main_sequence.h"
 
 extern "C" {
 // Have the C runtime expand wildcard arguments when it builds __wargv.

@@ -1,10 +1,12 @@
 // The message box of a windowed launcher's fatal stops. The reporters have
 // deleted the target folder and printed the message when it is called.
+#include "launcher/fatal_dialog.h"
+
 #include <stdlib.h>
 #include <windows.h>
 
 #include "diag/fail.h"
-#include "diag/message_box.h"
+#include "launcher/message_box.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
 

@@ -1,31 +1,16 @@
 // Moving a cache folder aside before it is deleted, and deleting folders
 // that carry the launcher's mark.
+#include "launcher/folder_aside.h"
+
 #include <windows.h>
 
-#include "contract/target_folder_name.h"
-#include "launcher/cache.h"
-#include "launcher/launcher.h"
+#include "contract/cache_record.h"
+#include "launcher/cache_check.h"
+#include "launcher/cache_record_file.h"
+#include "launcher/delete_tree.h"
 #include "paths/build_texts.h"
-#include "paths/path_template.h"
+#include "paths/fresh_name.h"
 #include "paths/wide_path.h"
-
-void make_fresh_folder(wchar_t* out, const wchar_t* root) {
-  // Two names made in one tick of the counter still differ.
-  static LONG made = 0;
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  const uint32_t seed = static_cast<uint32_t>(counter.QuadPart ^ (counter.QuadPart >> 32)) +
-                        static_cast<uint32_t>(InterlockedIncrement(&made)) * 0x9e3779b9u;
-  wchar_t random[12];
-  random_text_from_seed(seed ? seed : 1, random);
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  wchar_t time_us[8];
-  time_us_text(static_cast<int64_t>((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime), time_us);
-  wchar_t name[target_folder_name::kCapacity];
-  target_folder_name::format(name, GetCurrentProcessId(), time_us, random);
-  bounded_join(out, kPathCapacity, root, name);
-}
 
 void delete_marked_folder(const wchar_t* folder) {
   delete_tree_once(folder);

@@ -2,6 +2,8 @@
 // (hand the environment over, expand the target directory, unpack or find
 // the cache folder, run the child to its end) or the child's (expand the same
 // target directory, find the main library, call the app).
+#include "launcher/main_sequence.h"
+
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -14,12 +16,19 @@
 #include <cwchar>
 
 #include "contract/format.h"
+#include "contract/target_folder_name.h"
 #include "diag/fail.h"
-#include "diag/message_box.h"
 #include "diag/messages.h"
-#include "launcher/launcher.h"
+#include "launcher/cache_folder.h"
+#include "launcher/child_entry.h"
+#include "launcher/child_supervision.h"
+#include "launcher/console_handler.h"
+#include "launcher/delete_tree.h"
+#include "launcher/fatal_dialog.h"
+#include "launcher/program_main.h"
 #include "launcher/progress_window.h"
 #include "launcher/run_state.h"
+#include "launcher/windowed.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
 #include "paths/own_path.h"
@@ -47,7 +56,7 @@ bool parent_is_running_this_executable() {
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid));
   if (!process) return false;
 
-  static wchar_t parent_image[kParentImageCapacity];
+  wchar_t parent_image[kParentImageCapacity];
   bool same = false;
   DWORD length = K32GetModuleFileNameExW(process, nullptr, parent_image, kParentImageCapacity);
   if (length != 0) {
@@ -98,6 +107,12 @@ void delete_parents_folder_on_fatal_stop() {
   if (started_by_parent()) delete_tree_once(g_child.target_directory);
 }
 
+// The target folder's template: the one packed with the launcher, or the
+// default one.
+const wchar_t* target_folder_template() {
+  return onefile_target_template[0] ? onefile_target_template : target_folder_name::kDefaultTemplateWide;
+}
+
 // Expands the target folder's template into `directory` (kPathCapacity
 // units), fully qualified. Both roles expand the same text: the child
 // inherits the parent's process ID, time and random values.
@@ -107,8 +122,8 @@ void expand_target_directory(wchar_t* directory) {
   // empty or partial text, whose full path may fail and abort without the
   // message.
   if (!expand_path_template(directory, target_template, kPathCapacity)) fail_template(target_template);
-  static wchar_t full_path[kPathCapacity];
-  DWORD full_length = GetFullPathNameW(directory, kPathCapacity, full_path, nullptr);
+  wchar_t full_path[kPathCapacity];
+  const DWORD full_length = GetFullPathNameW(directory, kPathCapacity, full_path, nullptr);
   if (full_length == 0 || full_length > kPathCapacity - 1) abort();
   bounded_copy(directory, kPathCapacity, full_path);
 }
@@ -132,10 +147,10 @@ constexpr const char* kHandOverVariables[] = {"VORLAN_ONEFILE_START", "VORLAN_ON
 // our process ID, and so expands the same target directory.
 void hand_environment_to_child() {
   for (const char* name : kHandOverVariables) env_set(name, nullptr);
-  char pid_text[128];
-  snprintf(pid_text, sizeof(pid_text), "%ld", static_cast<long>(GetCurrentProcessId()));
-  wchar_t pid_wide[128];
-  widen_bytes(pid_text, pid_wide, 128);
+  char pid_text[16];
+  snprintf(pid_text, sizeof pid_text, "%ld", static_cast<long>(GetCurrentProcessId()));
+  wchar_t pid_wide[sizeof pid_text];
+  widen_bytes(pid_text, pid_wide, sizeof pid_text);
   env_set("VORLAN_ONEFILE_PARENT", pid_wide);
 }
 
@@ -143,27 +158,32 @@ void hand_environment_to_child() {
 // entries go through the cache, which links, skips or writes each and
 // notes it in the record.
 void unpack_all_entries(bool cache) {
+  Entry entry;
   for (;;) {
     // Interrupted while unpacking: writing on would refill the directory the
     // handler is deleting, and a failure here would end the process in the
     // middle of that deletion. The system ends the process once the handler
     // is done.
     if (g_parent.interrupted) wait_for_the_ending();
-    const EntryOutcome outcome = cache ? unpack_next_cached_entry(g_parent.cache, g_parent.interrupted)
-                                       : unpack_next_entry(g_parent.target_directory, g_parent.interrupted);
+    const EntryOutcome outcome = cache ? unpack_next_cached_entry(g_parent.cache, g_parent.interrupted, entry)
+                                       : unpack_next_entry(g_parent.target_directory, g_parent.interrupted, entry);
     if (outcome == EntryOutcome::end_of_list) return;
   }
 }
 
 int run_child() {
-  if (!program_main()) return static_cast<int>(run_child_to_end(this_executable_as_child()));
+  ChildStart child;
+  if (!program_main()) {
+    this_executable_as_child(child);
+    return static_cast<int>(run_child_to_end(child));
+  }
   // A program has no child role: the hand-over means nothing to it nor to
   // what it starts, which sees the user's environment (once the fixed
   // arguments, which may name {PID}, {TIME_US} or {RANDOM}, are expanded).
-  const ChildStart program = program_as_child();
+  program_as_child(child);
   env_set("VORLAN_ONEFILE_PARENT", nullptr);
   for (const char* name : kHandOverVariables) env_set(name, nullptr);
-  return static_cast<int>(run_child_to_end(program));
+  return static_cast<int>(run_child_to_end(child));
 }
 
 int run_as_parent() {

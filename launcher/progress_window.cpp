@@ -10,17 +10,17 @@
 // launcher's own image) and never activates its window, so the app keeps the
 // foreground. The main thread only stores a few values; the thread looks at
 // them on a timer.
+#include "launcher/progress_window.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
 #include "contract/data_section.h"
-#include "diag/message_box.h"
-#include "diag/system_library.h"
-#include "launcher/launcher.h"
-#include "launcher/progress_window.h"
 #include "launcher/run_state.h"
+#include "launcher/windowed.h"
 #include "paths/build_texts.h"
 #include "payload/reader.h"
+#include "system/system_functions.h"
 
 namespace {
 
@@ -30,35 +30,6 @@ constexpr UINT kTickMs = 50;
 constexpr DWORD kCloseWaitMs = 2000;
 constexpr int kBarRange = 10000;
 constexpr int kSplashBarHeight = 6;
-
-// The user32, comctl32 and gdi32 functions the window needs, typed after
-// their declarations (which does not import them).
-#define UI_USER32(X)                                                                                              \
-  X(AdjustWindowRectEx) X(BeginPaint) X(CreateWindowExW) X(DefWindowProcW) X(DestroyWindow) X(DispatchMessageW)   \
-  X(DrawTextW) X(EndPaint) X(EnumWindows) X(GetMessageW) X(GetSysColorBrush) X(GetWindowThreadProcessId)         \
-  X(InvalidateRect) X(IsWindowVisible) X(LoadImageW) X(PostQuitMessage) X(RegisterClassW) X(SendMessageW)          \
-  X(SetTimer) X(ShowWindow) X(SystemParametersInfoW)
-#define UI_GDI32(X) X(CreateFontIndirectW) X(SelectObject) X(SetBkMode) X(SetDIBitsToDevice)
-#define UI_COMCTL32(X) X(InitCommonControlsEx)
-
-struct Ui {
-#define UI_MEMBER(name) decltype(&::name) name = nullptr;
-  UI_USER32(UI_MEMBER) UI_GDI32(UI_MEMBER) UI_COMCTL32(UI_MEMBER)
-#undef UI_MEMBER
-  bool load() {
-    HMODULE library = nullptr;
-    bool all = true;
-#define UI_LOAD(name) all = (name = system_function<decltype(name)>(library, #name)) && all;
-    library = load_system_library(L"user32.dll");
-    UI_USER32(UI_LOAD)
-    library = load_system_library(L"gdi32.dll");
-    UI_GDI32(UI_LOAD)
-    library = load_system_library(L"comctl32.dll");
-    UI_COMCTL32(UI_LOAD)
-#undef UI_LOAD
-    return all;
-  }
-};
 
 // What the main thread tells the window's thread. Written by the main
 // thread (and `closing` by whoever ends the run), read on each tick.
@@ -79,7 +50,6 @@ ProgressState g_state;
 
 // The window's own state, on its thread only.
 struct Window {
-  Ui ui;
   HWND window = nullptr;
   HWND bar = nullptr;
   HFONT font = nullptr;
@@ -117,8 +87,8 @@ DWORD since(LONG start_ms) { return GetTickCount() - static_cast<DWORD>(start_ms
 // Whether the child has shown a visible top-level window.
 BOOL CALLBACK find_child_window(HWND window, LPARAM found) {
   DWORD owner = 0;
-  g_window.ui.GetWindowThreadProcessId(window, &owner);
-  if (owner != g_state.child_pid || !g_window.ui.IsWindowVisible(window)) return TRUE;
+  sys::GetWindowThreadProcessId(window, &owner);
+  if (owner != g_state.child_pid || !sys::IsWindowVisible(window)) return TRUE;
   *reinterpret_cast<bool*>(found) = true;
   return FALSE;
 }
@@ -128,7 +98,7 @@ bool time_to_close() {
   if (!g_state.unpack_ended_ms) return false;
   if (since(g_state.unpack_ended_ms) >= kLingerAfterUnpackingMs) return true;
   bool found = false;
-  g_window.ui.EnumWindows(find_child_window, reinterpret_cast<LPARAM>(&found));
+  sys::EnumWindows(find_child_window, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
@@ -136,9 +106,9 @@ void update_bar(Window& w) {
   if (!w.bar) return;
   if (g_state.unpack_ended_ms && w.splash) {
     // On the splash the bar is there while unpacking runs only.
-    w.ui.DestroyWindow(w.bar);
+    sys::DestroyWindow(w.bar);
     w.bar = nullptr;
-    w.ui.InvalidateRect(w.window, nullptr, FALSE);
+    sys::InvalidateRect(w.window, nullptr, FALSE);
     return;
   }
   unsigned long long done = 0, total = 0;
@@ -148,24 +118,24 @@ void update_bar(Window& w) {
                                         : 0;
   if (position <= w.position) return;
   w.position = position;
-  w.ui.SendMessageW(w.bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  sys::SendMessageW(w.bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void paint(Window& w) {
   PAINTSTRUCT paint = {};
-  HDC dc = w.ui.BeginPaint(w.window, &paint);
+  HDC dc = sys::BeginPaint(w.window, &paint);
   if (w.splash) {
-    w.ui.SetDIBitsToDevice(dc, 0, 0, w.width, w.height, 0, 0, 0, w.height, w.pixels, w.image, DIB_RGB_COLORS);
+    sys::SetDIBitsToDevice(dc, 0, 0, w.width, w.height, 0, 0, 0, w.height, w.pixels, w.image, DIB_RGB_COLORS);
     if (w.bar) {
       // The text stands above the bar on the image while unpacking runs.
       RECT text = {8, 0, w.width - 8, w.height - kSplashBarHeight - 4};
-      w.ui.SetBkMode(dc, TRANSPARENT);
-      HGDIOBJ old = w.ui.SelectObject(dc, w.font);
-      w.ui.DrawTextW(dc, status_text(), -1, &text, DT_LEFT | DT_BOTTOM | DT_SINGLELINE | DT_NOPREFIX);
-      w.ui.SelectObject(dc, old);
+      sys::SetBkMode(dc, TRANSPARENT);
+      HGDIOBJ old = sys::SelectObject(dc, w.font);
+      sys::DrawTextW(dc, status_text(), -1, &text, DT_LEFT | DT_BOTTOM | DT_SINGLELINE | DT_NOPREFIX);
+      sys::SelectObject(dc, old);
     }
   }
-  w.ui.EndPaint(w.window, &paint);
+  sys::EndPaint(w.window, &paint);
 }
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -173,7 +143,7 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
   switch (message) {
     case WM_TIMER:
       if (time_to_close()) {
-        w.ui.DestroyWindow(window);
+        sys::DestroyWindow(window);
         return 0;
       }
       update_bar(w);
@@ -186,24 +156,24 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
       return MA_NOACTIVATE;
     case WM_ENDSESSION:
       // Log-off or shut-down: the window goes at once.
-      if (wparam) w.ui.DestroyWindow(window);
+      if (wparam) sys::DestroyWindow(window);
       return 0;
     case WM_CLOSE:
       return 0;  // Alt+F4 would not stop the start
     case WM_DESTROY:
-      w.ui.PostQuitMessage(0);
+      sys::PostQuitMessage(0);
       return 0;
     default:
       break;
   }
-  return w.ui.DefWindowProcW(window, message, wparam, lparam);
+  return sys::DefWindowProcW(window, message, wparam, lparam);
 }
 
 HWND child(Window& w, const wchar_t* window_class, const wchar_t* text, DWORD style, int x, int y, int width,
            int height, HFONT font) {
-  HWND control = w.ui.CreateWindowExW(0, window_class, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+  HWND control = sys::CreateWindowExW(0, window_class, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
                                       w.window, nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (control && font) w.ui.SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (control && font) sys::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return control;
 }
 
@@ -211,16 +181,16 @@ HWND child(Window& w, const wchar_t* window_class, const wchar_t* text, DWORD st
 // without being activated.
 bool create_window(Window& w) {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
-  w.ui.InitCommonControlsEx(&controls);
+  sys::InitCommonControlsEx(&controls);
   NONCLIENTMETRICSW metrics = {};
   metrics.cbSize = sizeof(metrics);
-  if (w.ui.SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-    w.font = w.ui.CreateFontIndirectW(&metrics.lfMessageFont);
+  if (sys::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+    w.font = sys::CreateFontIndirectW(&metrics.lfMessageFont);
     metrics.lfMessageFont.lfWeight = FW_BOLD;
-    w.bold = w.ui.CreateFontIndirectW(&metrics.lfMessageFont);
+    w.bold = sys::CreateFontIndirectW(&metrics.lfMessageFont);
   }
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  HICON icon = static_cast<HICON>(w.ui.LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 32, 32, 0));
+  HICON icon = static_cast<HICON>(sys::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 32, 32, 0));
 
   WNDCLASSW window_class = {};
   window_class.lpfnWndProc = window_procedure;
@@ -228,19 +198,19 @@ bool create_window(Window& w) {
   window_class.hIcon = icon;
   // The arrow with the hourglass: working, and still usable.
   window_class.hCursor =
-      static_cast<HCURSOR>(w.ui.LoadImageW(nullptr, IDC_APPSTARTING, IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-  window_class.hbrBackground = w.ui.GetSysColorBrush(COLOR_BTNFACE);
+      static_cast<HCURSOR>(sys::LoadImageW(nullptr, IDC_APPSTARTING, IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  window_class.hbrBackground = sys::GetSysColorBrush(COLOR_BTNFACE);
   window_class.lpszClassName = w.splash ? kSplashWindowClass : kProgressWindowClass;
-  if (!w.ui.RegisterClassW(&window_class)) return false;
+  if (!sys::RegisterClassW(&window_class)) return false;
 
   const DWORD style = w.splash ? WS_POPUP | WS_BORDER : WS_POPUP | WS_CAPTION;
   const DWORD ex_style = WS_EX_APPWINDOW | WS_EX_NOACTIVATE;
   RECT frame = {0, 0, w.splash ? w.width : 380, w.splash ? w.height : 112};
-  w.ui.AdjustWindowRectEx(&frame, style, FALSE, ex_style);
+  sys::AdjustWindowRectEx(&frame, style, FALSE, ex_style);
   RECT area = {};
-  w.ui.SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  sys::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-  w.window = w.ui.CreateWindowExW(ex_style, window_class.lpszClassName, product_name(), style,
+  w.window = sys::CreateWindowExW(ex_style, window_class.lpszClassName, product_name(), style,
                                   area.left + (area.right - area.left - width) / 2,
                                   area.top + (area.bottom - area.top - height) / 2, width, height, nullptr, nullptr,
                                   instance, nullptr);
@@ -258,11 +228,17 @@ bool create_window(Window& w) {
     child(w, L"STATIC", status_text(), SS_NOPREFIX | SS_ENDELLIPSIS, 64, 40, 300, 20, w.font);
     w.bar = child(w, PROGRESS_CLASSW, L"", 0, 16, 76, 348, 18, nullptr);
   }
-  if (w.bar) w.ui.SendMessageW(w.bar, PBM_SETRANGE32, 0, kBarRange);
+  if (w.bar) sys::SendMessageW(w.bar, PBM_SETRANGE32, 0, kBarRange);
   update_bar(w);
-  w.ui.SetTimer(w.window, 1, kTickMs, nullptr);
-  w.ui.ShowWindow(w.window, SW_SHOWNOACTIVATE);
+  sys::SetTimer(w.window, 1, kTickMs, nullptr);
+  sys::ShowWindow(w.window, SW_SHOWNOACTIVATE);
   return true;
+}
+
+// The window's functions of user32, gdi32 and comctl32, loaded only now
+// that a window is due.
+bool window_libraries_found() {
+  return sys::found(sys::Library::user32) && sys::found(sys::Library::gdi32) && sys::found(sys::Library::comctl32);
 }
 
 DWORD WINAPI run_window(void*) {
@@ -283,11 +259,11 @@ DWORD WINAPI run_window(void*) {
   AcquireSRWLockExclusive(&g_state.making);
   // Unpacking that ended meanwhile needs no window any more.
   const bool made = !g_state.closing && (w.splash || !g_state.unpack_ended_ms) && window_station_interactive() &&
-                    w.ui.load() && create_window(w);
+                    window_libraries_found() && create_window(w);
   ReleaseSRWLockExclusive(&g_state.making);
   if (!made) return 0;
   MSG message;
-  while (w.ui.GetMessageW(&message, nullptr, 0, 0) > 0) w.ui.DispatchMessageW(&message);
+  while (sys::GetMessageW(&message, nullptr, 0, 0) > 0) sys::DispatchMessageW(&message);
   return 0;
 }
 

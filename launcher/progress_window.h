@@ -1,5 +1,5 @@
-// The window a windowed launcher shows while it starts (progress_window.cpp),
-// and the box of its fatal stops (fatal_dialog.cpp).
+// The window a windowed launcher shows while it starts: a progress window
+// while a first start unpacks, or the packed splash image.
 #pragma once
 
 #include <windows.h>
@@ -31,10 +31,3 @@ void progress_child_started(DWORD pid);
 // Closes the window (the app has ended, or a fatal stop) and waits for its
 // thread to end, briefly.
 void close_progress_window();
-
-// A windowed launcher's fatal stops show their message in a box
-// (diag/message_box.h) unless a log-off or an interruption is ending the
-// run; the progress window goes first. Also makes the runtime's abort write
-// its text to standard error rather than a box of its own, which would come
-// before the clean-up.
-void enable_fatal_dialogs();

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "launcher/cache.h"
+#include "launcher/cache_folder.h"
 #include "payload/unpack.h"
 
 // The parent: unpacks (or finds its cache folder), starts the child, waits

@@ -9,21 +9,14 @@
 // wait_for_child in child_supervision.cpp), on a thread of its own that also
 // loads user32: the launcher does not import it, so neither the child, nor
 // the parent before its child runs, nor a short run pays for loading it.
+#include "launcher/session_end_window.h"
+
 #include <windows.h>
 
-#include "diag/system_library.h"
-#include "launcher/launcher.h"
+#include "launcher/child_supervision.h"
+#include "system/system_functions.h"
 
 namespace {
-
-using DefWindowProcFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
-using RegisterClassFn = ATOM(WINAPI*)(const WNDCLASSW*);
-using CreateWindowExFn = HWND(WINAPI*)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
-                                       LPVOID);
-using GetMessageFn = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT);
-using DispatchMessageFn = LRESULT(WINAPI*)(const MSG*);
-
-DefWindowProcFn g_default_window_procedure = nullptr;
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -33,31 +26,24 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
       if (wparam) end_interrupted_run(kSessionEndGraceMs);
       return 0;
     default:
-      return g_default_window_procedure(window, message, wparam, lparam);
+      return sys::DefWindowProcW(window, message, wparam, lparam);
   }
 }
 
 DWORD WINAPI run_window(void*) {
-  HMODULE user32 = load_system_library(L"user32.dll");
-  if (!user32) return 0;
-  g_default_window_procedure = system_function<DefWindowProcFn>(user32, "DefWindowProcW");
-  auto register_class = system_function<RegisterClassFn>(user32, "RegisterClassW");
-  auto create_window = system_function<CreateWindowExFn>(user32, "CreateWindowExW");
-  auto get_message = system_function<GetMessageFn>(user32, "GetMessageW");
-  auto dispatch_message = system_function<DispatchMessageFn>(user32, "DispatchMessageW");
-  if (!g_default_window_procedure || !register_class || !create_window || !get_message || !dispatch_message) return 0;
+  if (!sys::found(sys::Library::user32)) return 0;
 
   WNDCLASSW window_class = {};
   window_class.lpfnWndProc = window_procedure;
   window_class.hInstance = GetModuleHandleW(nullptr);
   window_class.lpszClassName = L"VorlanOnefileSessionEnd";
-  if (!register_class(&window_class)) return 0;
+  if (!sys::RegisterClassW(&window_class)) return 0;
   // Never shown: no WS_VISIBLE, no size, no taskbar entry.
-  if (!create_window(WS_EX_TOOLWINDOW, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                     window_class.hInstance, nullptr))
+  if (!sys::CreateWindowExW(WS_EX_TOOLWINDOW, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                            window_class.hInstance, nullptr))
     return 0;
   MSG message;
-  while (get_message(&message, nullptr, 0, 0) > 0) dispatch_message(&message);
+  while (sys::GetMessageW(&message, nullptr, 0, 0) > 0) sys::DispatchMessageW(&message);
   return 0;
 }
 

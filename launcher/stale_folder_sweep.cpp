@@ -4,14 +4,17 @@
 // has the target directory's exact shape, whose owner no longer runs, that
 // are older than a minute and that can be renamed (a directory holding a file
 // in use cannot) are deleted; links are never followed.
+#include "launcher/stale_folder_sweep.h"
+
 #include <windows.h>
 
 #include <cwchar>
 
 #include "contract/target_folder_name.h"
-#include "launcher/launcher.h"
+#include "launcher/delete_tree.h"
+#include "paths/temp_directory.h"
 #include "paths/wide_path.h"
-#include "payload/unpack.h"
+#include "system/system_time.h"
 
 namespace {
 
@@ -19,10 +22,6 @@ constexpr ULONGLONG kMinimumAge = 60ull * 10000000;  // one minute, in 100 ns un
 // A process created this much later than a folder did not make it. The
 // margin covers a clock set back a little between the two.
 constexpr ULONGLONG kCreationMargin = 2ull * 10000000;
-
-ULONGLONG ticks(const FILETIME& time) {
-  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 // Whether process `pid` runs and may have made a folder created at
 // `folder_created`: a process created after it has only reused the ID. One
@@ -38,30 +37,28 @@ bool owner_runs(DWORD pid, ULONGLONG folder_created) {
   return runs;
 }
 
+// Whether `name` has the target folder's shape and names as its owner
+// another process that no longer runs, or one created after the folder
+// (`folder_created`), which only reuses the ID. One that exists but may not
+// be looked at counts as running.
+bool owner_is_gone(const wchar_t* name, const FILETIME& folder_created) {
+  const DWORD owner = target_folder_name::owner(name);
+  return owner != 0 && owner != GetCurrentProcessId() && !owner_runs(owner, ticks(folder_created));
+}
+
 void sweep_entry(const wchar_t* path, const WIN32_FIND_DATAW& found, void* now) {
   sweep_stale_folder(path, found, *static_cast<ULONGLONG*>(now), delete_tree_once);
 }
 
 DWORD WINAPI sweep(void*) {
   wchar_t temp[kPathCapacity];
-  const DWORD length = GetTempPathW(kPathCapacity, temp);
-  if (length == 0 || length >= kPathCapacity) return 0;
-  while (wchar_t* end = wcsrchr(temp, L'\\')) {
-    if (end[1] != L'\0') break;
-    *end = L'\0';
-  }
-  ULONGLONG now = current_time();
-  for_each_folder(temp, L"onefile_*", sweep_entry, &now);
+  if (!temp_directory(temp, kPathCapacity)) return 0;
+  ULONGLONG now = system_time();
+  for_each_folder(temp, target_folder_name::kSweepPattern, sweep_entry, &now);
   return 0;
 }
 
 }  // namespace
-
-ULONGLONG current_time() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  return ticks(now);
-}
 
 void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisitor visit, void* context) {
   wchar_t path[kFolderPathCapacity];
@@ -77,11 +74,6 @@ void for_each_folder(const wchar_t* parent, const wchar_t* pattern, FolderVisito
     visit(path, found, context);
   } while (FindNextFileW(search, &found));
   FindClose(search);
-}
-
-bool owner_is_gone(const wchar_t* name, const FILETIME& folder_created) {
-  const DWORD owner = target_folder_name::owner(name);
-  return owner != 0 && owner != GetCurrentProcessId() && !owner_runs(owner, ticks(folder_created));
 }
 
 void sweep_stale_folder(const wchar_t* path, const WIN32_FIND_DATAW& found, ULONGLONG now,

@@ -3,12 +3,8 @@
 #include <cstdlib>
 #include <cwchar>
 
-namespace {
-// A narrow name has at most 39 characters; the names in use have at most 24.
-constexpr size_t kNameCapacity = 40;
-// The largest value the system keeps (32767 units) and its terminator.
-constexpr DWORD kValueCapacity = 32768;
-}  // namespace
+using environment::kNameCapacity;
+using environment::kValueCapacity;
 
 // Each byte is widened alone, so a multi-byte sequence never becomes one
 // character: a name's length in units is its length in bytes.
@@ -29,7 +25,7 @@ void widen_bytes(const char* text, wchar_t* out, size_t capacity) {
 wchar_t* env_get_w(const wchar_t* name) {
   wchar_t value[kValueCapacity];
   value[0] = L'\0';
-  DWORD r = GetEnvironmentVariableW(name, value, kValueCapacity);
+  DWORD r = GetEnvironmentVariableW(name, value, static_cast<DWORD>(kValueCapacity));
   // 0: absent or empty; above the size: the value does not fit.
   if (r == 0 || r > kValueCapacity) return nullptr;
   return _wcsdup(value);

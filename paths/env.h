@@ -1,11 +1,20 @@
 // Environment access by narrow names. Names are widened byte by byte (each
-// byte alone through mbstowcs) into a 40-unit buffer, so a name has at most
-// 39 characters; values are UTF-16 and read through a 32768-unit buffer.
+// byte alone through mbstowcs) into a buffer of kNameCapacity units, so a
+// name has at most 39 characters; values are UTF-16 and read through a
+// buffer of kValueCapacity units.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+
+namespace environment {
+// A narrow name of at most 39 characters (the names in use have at most 24)
+// and its terminator.
+inline constexpr size_t kNameCapacity = 40;
+// The largest value the system keeps (32767 units) and its terminator.
+inline constexpr size_t kValueCapacity = 32768;
+}  // namespace environment
 
 // Widens the narrow `text` byte by byte into `out` (capacity in code units,
 // terminator included). A byte that does not give exactly one wide character,

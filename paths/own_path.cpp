@@ -7,27 +7,25 @@
 #include <cwchar>
 
 #include "paths/wide_path.h"
+#include "system/system_functions.h"
 
 namespace {
-// Room for a module file name of 4096 units and its terminator. All zero at
-// start: an empty cache has not been computed yet. Never refreshed.
-constexpr DWORD kOwnPathCapacity = 4097;
+// All zero at start: an empty cache has not been computed yet. Never
+// refreshed.
 wchar_t resolved_path_cache[kOwnPathCapacity];
 wchar_t plain_path_cache[kOwnPathCapacity];
-
-using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 }  // namespace
 
 const wchar_t* get_own_executable_path(bool resolved) {
   if (resolved) {
     if (resolved_path_cache[0] == L'\0') {
-      GetModuleFileNameW(nullptr, resolved_path_cache, kOwnPathCapacity);
+      GetModuleFileNameW(nullptr, resolved_path_cache, static_cast<DWORD>(kOwnPathCapacity));
       resolve_executable_path(resolved_path_cache, kOwnPathCapacity);
     }
     return resolved_path_cache;
   }
   if (plain_path_cache[0] == L'\0') {
-    GetModuleFileNameW(nullptr, plain_path_cache, kOwnPathCapacity);
+    GetModuleFileNameW(nullptr, plain_path_cache, static_cast<DWORD>(kOwnPathCapacity));
     bounded_length(plain_path_cache, kOwnPathCapacity);
   }
   return plain_path_cache;
@@ -43,11 +41,7 @@ void resolve_executable_path(wchar_t* path, size_t capacity) {
   if (file != INVALID_HANDLE_VALUE) {
     // Looked up each time: systems before Vista lack it, and then the path
     // goes on as it is.
-    HMODULE kernel32 = GetModuleHandleA("Kernel32.dll");
-    auto get_final_path = kernel32 == nullptr ? nullptr
-                                              : reinterpret_cast<GetFinalPathNameByHandleWFn>(reinterpret_cast<void*>(
-                                                    GetProcAddress(kernel32, "GetFinalPathNameByHandleW")));
-    if (get_final_path != nullptr) {
+    if (const auto get_final_path = sys::GetFinalPathNameByHandleW.pointer()) {
       // 0 (failure) leaves the path as it was; a larger size than the buffer
       // means the final path does not fit.
       DWORD length = get_final_path(file, path, static_cast<DWORD>(capacity), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);

@@ -4,6 +4,12 @@
 
 #include <cstddef>
 
+#include "paths/wide_path.h"
+
+// The capacity of a buffer that holds the launcher's own path: a module
+// file name of kPathCapacity units and its terminator.
+inline constexpr size_t kOwnPathCapacity = kPathCapacity + 1;
+
 // The cached resolved form (true) or plain module file name (false); computed
 // at the first request, later requests make no system call.
 const wchar_t* get_own_executable_path(bool resolved);

@@ -6,20 +6,23 @@
 #include <cstdlib>
 #include <cwchar>
 #include <cwctype>
+#include <iterator>
 
 #include "contract/placeholders.h"
 #include "paths/build_texts.h"
 #include "paths/env.h"
+#include "paths/fresh_name.h"
 #include "paths/own_path.h"
+#include "paths/temp_directory.h"
 #include "paths/user_folders.h"
 #include "paths/wide_path.h"
+#include "system/system_time.h"
 
 namespace {
 
 // Placeholder names hold at most 1023 characters and a terminator; the
 // longest known name has 15.
 constexpr size_t kNameCapacity = 1024;
-constexpr size_t kFolderCapacity = 4096;
 
 using namespace path_placeholders;
 
@@ -56,8 +59,8 @@ void strip_trailing_backslashes(Cursor& cursor) {
 // {HOME} and {CACHE_DIR}: a folder that cannot be found or does not exist
 // fails the expansion.
 bool append_folder(Cursor& cursor, UserFolder which) {
-  wchar_t folder[kFolderCapacity];
-  if (!find_user_folder(which, folder, kFolderCapacity)) return false;
+  wchar_t folder[kPathCapacity];
+  if (!find_user_folder(which, folder, kPathCapacity)) return false;
   append_value(cursor, folder);
   return true;
 }
@@ -88,26 +91,6 @@ void append_pid(Cursor& cursor) {
   advance(cursor, wcslen(cursor.position));
 }
 
-// The system time as a signed count of 100 ns intervals since 1601.
-int64_t read_system_time() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  return static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-}
-
-void make_random_text(wchar_t out[12]) {
-  // The counter's value and the stack address of the variable holding it
-  // differ between runs and between processes started at the same moment.
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  const uint64_t c = static_cast<uint64_t>(counter.QuadPart);
-  const uint64_t a = reinterpret_cast<uintptr_t>(&counter);
-  uint32_t seed = (static_cast<uint32_t>(c >> 32) ^ static_cast<uint32_t>(c)) ^
-                  (static_cast<uint32_t>(a >> 32) ^ static_cast<uint32_t>(a)) ^ GetCurrentProcessId();
-  if (seed == 0) seed = 1;
-  random_text_from_seed(seed, out);
-}
-
 // RANDOM, TIME_US and TIME: the stored value when present, else a new one,
 // stored before it is appended so that later expansions (here and in the
 // child, which inherits the environment) give the same text.
@@ -118,10 +101,11 @@ void append_stored(Cursor& cursor, const char* variable, Placeholder placeholder
     free(stored);
     return;
   }
+  // {TIME}: the system time as a signed count, in decimal.
   wchar_t text[24];
-  if (placeholder == kRandom) make_random_text(text);
-  else if (placeholder == kTimeUs) time_us_text(read_system_time(), text);
-  else swprintf(text, 24, L"%lld", static_cast<long long>(read_system_time()));
+  if (placeholder == kRandom) new_random_text(text);
+  else if (placeholder == kTimeUs) target_folder_name::time_us_text(static_cast<int64_t>(system_time()), text);
+  else swprintf(text, std::size(text), L"%lld", static_cast<long long>(system_time()));
   env_set(variable, text);
   append_value(cursor, text);
 }
@@ -130,19 +114,12 @@ bool expand_placeholder(Cursor& cursor, const wchar_t* name) {
   const Placeholder placeholder = find(name, wcslen(name));
   size_t length = 0;
   switch (placeholder) {
-    case kTemp: {
-      // Written straight at the position. A temp directory that cannot be
-      // read (0) or does not fit (the size it needs) fails the expansion:
-      // an empty value would put the folder in the current drive's root.
-      const DWORD length = GetTempPathW(static_cast<DWORD>(cursor.remaining), cursor.position);
-      if (length == 0 || length >= cursor.remaining) {
-        *cursor.position = L'\0';
-        return false;
-      }
-      advance(cursor, length);
-      strip_trailing_backslashes(cursor);
+    case kTemp:
+      // Written straight at the position; one that cannot be read or does
+      // not fit fails the expansion.
+      if (!temp_directory(cursor.position, cursor.remaining)) return false;
+      advance(cursor, wcslen(cursor.position));
       return true;
-    }
     case kProgram:
       // The full path the launcher was loaded from, never argument 0 as
       // typed: parent and child must expand the same folder, and the child
@@ -249,35 +226,4 @@ bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t 
                                   !(n == 3 && output[1] == L':');)
     output[--n] = L'\0';
   return true;
-}
-
-// Eight bytes from a 32-bit xorshift, one after each step, in URL-safe base64
-// without padding: 3+3+2 bytes give 4+4+3 characters.
-void random_text_from_seed(uint32_t seed, wchar_t out[12]) {
-  static const wchar_t kAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  uint8_t bytes[8];
-  uint32_t x = seed;
-  for (int i = 0; i < 8; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    bytes[i] = static_cast<uint8_t>(x);
-  }
-  size_t n = 0;
-  for (int i = 0; i < 6; i += 3) {
-    const uint32_t group = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
-    out[n++] = kAlphabet[(group >> 18) & 63];
-    out[n++] = kAlphabet[(group >> 12) & 63];
-    out[n++] = kAlphabet[(group >> 6) & 63];
-    out[n++] = kAlphabet[group & 63];
-  }
-  const uint32_t tail = (uint32_t{bytes[6]} << 8) | bytes[7];
-  out[n++] = kAlphabet[(tail >> 10) & 63];
-  out[n++] = kAlphabet[(tail >> 4) & 63];
-  out[n++] = kAlphabet[(tail << 2) & 63];
-  out[n] = L'\0';
-}
-
-void time_us_text(int64_t system_time, wchar_t out[8]) {
-  swprintf(out, 8, L"%06ld", static_cast<long>((system_time / 10) % 1000000));
 }

@@ -2,12 +2,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
-#include "contract/target_folder_name.h"
-
-// The target directory's template and the known-directory seed.
-inline constexpr const wchar_t* kTargetDirectoryTemplate = target_folder_name::kDefaultTemplateWide;
+// The home folder, which unpacking never creates.
 inline constexpr wchar_t kHomeTemplate[] = L"{HOME}";
 
 // Expands `path_template` into `output` (capacity in code units, at least 1).
@@ -21,11 +17,3 @@ inline constexpr wchar_t kHomeTemplate[] = L"{HOME}";
 // {PROGRAM_DIR} come from the launcher's full module path, not argument 0.
 bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity,
                           const wchar_t* app_directory = nullptr);
-
-// The 11-character random text for `seed` (the xorshift bytes in URL-safe
-// base64), written with a terminator into `out`.
-void random_text_from_seed(uint32_t seed, wchar_t out[12]);
-
-// The TIME_US text for a system time in 100 ns units since 1601: the
-// microsecond within the second, always six digits ("%06ld").
-void time_us_text(int64_t system_time, wchar_t out[8]);

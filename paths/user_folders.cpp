@@ -5,43 +5,27 @@
 
 #include <cwchar>
 
-#include "diag/system_library.h"
 #include "paths/wide_path.h"
+#include "system/system_functions.h"
 
 namespace {
 
-constexpr size_t kValueCapacity = 4096;
+// A value names a folder; the key of a profile is the list's key and a SID.
+constexpr size_t kValueCapacity = kPathCapacity;
+constexpr size_t kProfileKeyCapacity = 512;
 
 constexpr wchar_t kProfileList[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 constexpr wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 constexpr wchar_t kUserProfileVariable[] = L"%USERPROFILE%";
 constexpr wchar_t kLocalAppDataDefault[] = L"%USERPROFILE%\\AppData\\Local";
 
-using RegGetValueFn = LSTATUS(WINAPI*)(HKEY, LPCWSTR, LPCWSTR, DWORD, LPDWORD, PVOID, LPDWORD);
-using NtOpenProcessTokenFn = LONG(NTAPI*)(HANDLE, ACCESS_MASK, PHANDLE);
-using NtQueryInformationTokenFn = LONG(NTAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-using NtCloseFn = LONG(NTAPI*)(HANDLE);
-using RtlConvertSidFn = decltype(&RtlConvertSidToUnicodeString);
-
-// kernel32 exports the registry functions from Windows 7 on (forwarded to
-// kernelbase, which every process has loaded); before, only advapi32 had them.
-RegGetValueFn reg_get_value() {
-  static const RegGetValueFn function = [] {
-    const auto in_kernel32 = system_function<RegGetValueFn>(GetModuleHandleW(L"kernel32.dll"), "RegGetValueW");
-    return in_kernel32 ? in_kernel32
-                       : system_function<RegGetValueFn>(load_system_library(L"advapi32.dll"), "RegGetValueW");
-  }();
-  return function;
-}
-
 // The string value `name` of `root`\`key` as stored, into `value`
 // (kValueCapacity units); `expand` tells whether it is REG_EXPAND_SZ.
 bool read_string(HKEY root, const wchar_t* key, const wchar_t* name, wchar_t* value, bool& expand) {
-  const RegGetValueFn get_value = reg_get_value();
-  if (!get_value) return false;
+  if (!sys::RegGetValueW) return false;
   DWORD type = 0;
   DWORD bytes = kValueCapacity * sizeof(wchar_t);
-  if (get_value(root, key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, value, &bytes) !=
+  if (sys::RegGetValueW(root, key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, value, &bytes) !=
       ERROR_SUCCESS)
     return false;
   expand = type == REG_EXPAND_SZ;
@@ -64,10 +48,10 @@ bool append_value(const wchar_t* text, bool expand, wchar_t* out, size_t capacit
 }
 
 bool profile_folder(wchar_t* folder, size_t capacity) {
-  wchar_t key[512];
-  bounded_copy(key, 512, kProfileList);
+  wchar_t key[kProfileKeyCapacity];
+  bounded_copy(key, kProfileKeyCapacity, kProfileList);
   const size_t length = wcslen(key);
-  if (!user_sid_text(key + length, 512 - length)) return false;
+  if (!user_sid_text(key + length, kProfileKeyCapacity - length)) return false;
   wchar_t value[kValueCapacity];
   bool expand = false;
   folder[0] = L'\0';
@@ -93,24 +77,19 @@ bool local_app_data_folder(wchar_t* folder, size_t capacity) {
 }  // namespace
 
 bool user_sid_text(wchar_t* text, size_t capacity) {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto open_token = system_function<NtOpenProcessTokenFn>(ntdll, "NtOpenProcessToken");
-  const auto query_token = system_function<NtQueryInformationTokenFn>(ntdll, "NtQueryInformationToken");
-  const auto close = system_function<NtCloseFn>(ntdll, "NtClose");
-  const auto convert = system_function<RtlConvertSidFn>(ntdll, "RtlConvertSidToUnicodeString");
-  if (!open_token || !query_token || !close || !convert) return false;
+  if (!sys::found(sys::Library::ntdll)) return false;
   HANDLE token = nullptr;
-  if (open_token(GetCurrentProcess(), TOKEN_QUERY, &token) < 0) return false;
+  if (sys::NtOpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) < 0) return false;
   // TOKEN_USER and the SID behind it; a SID has at most 15 sub-authorities.
   alignas(8) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   ULONG length = 0;
-  const bool queried = query_token(token, TokenUser, user, sizeof user, &length) >= 0;
-  close(token);
+  const bool queried = sys::NtQueryInformationToken(token, TokenUser, user, sizeof user, &length) >= 0;
+  sys::NtClose(token);
   if (!queried) return false;
   // The longest SID text has 184 characters.
   wchar_t units[256];
   UNICODE_STRING sid = {0, sizeof units - sizeof(wchar_t), units};
-  if (convert(&sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, FALSE) < 0) return false;
+  if (sys::RtlConvertSidToUnicodeString(&sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, FALSE) < 0) return false;
   const size_t count = sid.Length / sizeof(wchar_t);
   if (count >= capacity) return false;
   wmemcpy(text, units, count);

@@ -6,6 +6,11 @@
 
 #include <cstddef>
 
+// The capacity of a path buffer: 4095 units and the terminator. Every path
+// the launcher builds (the target directory, a file below it, a cache
+// folder) lives in one.
+inline constexpr size_t kPathCapacity = 4096;
+
 // Length of `text` if it is terminated within `capacity` units; aborts otherwise.
 size_t bounded_length(const wchar_t* text, size_t capacity);
 

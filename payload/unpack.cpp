@@ -12,11 +12,7 @@
 #include "paths/path_template.h"
 #include "paths/wide_path.h"
 #include "payload/reader.h"
-#include "payload/system_calls.h"
-
-wchar_t g_entry_name[payload_format::kNameBufferUnits];
-wchar_t g_entry_path[kPathCapacity];
-unsigned long long g_entry_size = 0;
+#include "system/system_functions.h"
 
 namespace {
 
@@ -37,43 +33,42 @@ void remember_directory(const wchar_t* path) {
   if (copy) g_known_directories[g_known_directory_count++] = copy;
 }
 
-// Reads the next name into g_entry_name, one little-endian unit at a time. A
+// Reads the next name into `name`, one little-endian unit at a time. A
 // name that does not end within the buffer lies outside the format: the
 // stream cannot be right.
-void read_entry_name() {
+void read_entry_name(wchar_t (&name)[payload_format::kNameBufferUnits]) {
   for (size_t i = 0;; ++i) {
     unsigned char bytes[2];
     payload_read(bytes, 2);
     const auto unit = static_cast<wchar_t>(little_endian::read(bytes, 2));
     if (i == payload_format::kNameBufferUnits - 1 && unit != 0) fail_message(msg::kDecode);
-    g_entry_name[i] = unit;
+    name[i] = unit;
     if (unit == 0) return;
   }
 }
 
 }  // namespace
 
-// Reads the next name and makes g_entry_path of it; false at the end marker.
-bool read_next_entry_path(const wchar_t* target_directory) {
-  read_entry_name();
-  if (g_entry_name[0] == 0) return false;
+bool read_next_entry(const wchar_t* target_directory, Entry& entry) {
+  read_entry_name(entry.name);
+  entry.size = 0;
+  if (entry.name[0] == 0) return false;
   // A damaged or crafted payload must not write outside the directory.
-  if (!payload_names::is_plain_relative_name(g_entry_name, wcslen(g_entry_name))) fail_message(msg::kDecode);
-
-  bounded_copy(g_entry_path, kPathCapacity, target_directory);
-  bounded_append(g_entry_path, kPathCapacity, L"\\");
-  bounded_append(g_entry_path, kPathCapacity, g_entry_name);
+  if (!payload_names::is_plain_relative_name(entry.name, wcslen(entry.name))) fail_message(msg::kDecode);
+  bounded_join(entry.path, kPathCapacity, target_directory, entry.name);
   return true;
 }
 
-EntryOutcome unpack_next_entry(const wchar_t* target_directory, const volatile LONG& stop) {
-  if (!read_next_entry_path(target_directory)) return EntryOutcome::end_of_list;
-  return unpack_entry(g_entry_path, stop) ? EntryOutcome::file_written : EntryOutcome::interrupted;
+EntryOutcome unpack_next_entry(const wchar_t* target_directory, const volatile LONG& stop, Entry& entry) {
+  if (!read_next_entry(target_directory, entry)) return EntryOutcome::end_of_list;
+  read_entry_size(entry);
+  return write_entry_file(entry.path, entry.size, stop) ? EntryOutcome::file_written : EntryOutcome::interrupted;
 }
 
 bool read_first_entry_path(const wchar_t* target_directory, wchar_t* main_library_path) {
-  if (!read_next_entry_path(target_directory)) return false;
-  bounded_copy(main_library_path, kPathCapacity, g_entry_path);
+  Entry entry;
+  if (!read_next_entry(target_directory, entry)) return false;
+  bounded_copy(main_library_path, kPathCapacity, entry.path);
   return true;
 }
 
@@ -83,11 +78,10 @@ void close_file_being_written() {
   g_file_being_written = INVALID_HANDLE_VALUE;
 }
 
-unsigned long long read_entry_size() {
+void read_entry_size(Entry& entry) {
   unsigned char size_bytes[8];
   payload_read(size_bytes, sizeof(size_bytes));
-  g_entry_size = little_endian::read(size_bytes, sizeof(size_bytes));
-  return g_entry_size;
+  entry.size = little_endian::read(size_bytes, sizeof(size_bytes));
 }
 
 void skip_entry_content(unsigned long long size) {
@@ -96,10 +90,6 @@ void skip_entry_content(unsigned long long size) {
     payload_read(g_write_buffer, n);
     remaining -= n;
   }
-}
-
-bool unpack_entry(const wchar_t* entry_path, const volatile LONG& stop) {
-  return write_entry_file(entry_path, read_entry_size(), stop);
 }
 
 bool write_entry_file(const wchar_t* entry_path, unsigned long long size, const volatile LONG& stop) {
@@ -122,7 +112,7 @@ bool write_entry_file(const wchar_t* entry_path, unsigned long long size, const 
     DWORD n = remaining < kWriteChunk ? static_cast<DWORD>(remaining) : static_cast<DWORD>(kWriteChunk);
     payload_read(g_write_buffer, n);
     DWORD written = 0;
-    if (!g_system_calls.write_file(file, g_write_buffer, n, &written, nullptr))
+    if (!sys::WriteFile(file, g_write_buffer, n, &written, nullptr))
       fail_system(msg::kWrite, GetLastError(), entry_path);
     // A synchronous write to a file stops short only when the disk is full.
     if (written != n) fail_system(msg::kWrite, ERROR_DISK_FULL);
@@ -131,7 +121,7 @@ bool write_entry_file(const wchar_t* entry_path, unsigned long long size, const 
   if (file == INVALID_HANDLE_VALUE) return false;
   g_file_being_written = INVALID_HANDLE_VALUE;
   // A close can report data that never reached the disk.
-  if (!g_system_calls.close_handle(file)) fail_system(msg::kWrite, GetLastError(), entry_path);
+  if (!sys::CloseHandle(file)) fail_system(msg::kWrite, GetLastError(), entry_path);
   return true;
 }
 

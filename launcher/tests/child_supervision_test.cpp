@@ -1,8 +1,8 @@
 // Starting the child when the console handler cannot get its own handle of it.
 #include <gtest/gtest.h>
 
-#include "launcher/launcher.h"
-#include "payload/system_calls.h"
+#include "launcher/child_supervision.h"
+#include "system/system_functions.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -20,8 +20,10 @@ ONEFILE_TEST_MODE(duplicate_fails) {
     onefile_test::write_file(args.at(0), "ran");
     return 0;
   }
-  g_system_calls.duplicate_handle = failed_duplicate;
-  return static_cast<int>(run_child_to_end(this_executable_as_child()));
+  sys::replace(sys::DuplicateHandle, failed_duplicate);
+  static ChildStart child;
+  this_executable_as_child(child);
+  return static_cast<int>(run_child_to_end(child));
 }
 
 TEST(RunChildToEnd, FailedHandleDuplicationEndsTheLaunchBeforeTheChildRuns) {

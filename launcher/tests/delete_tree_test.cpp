@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "launcher/launcher.h"
+#include "launcher/delete_tree.h"
 #include "tests/support/process.h"
 
 ONEFILE_TEST_MODE(delete_deep_tree) {

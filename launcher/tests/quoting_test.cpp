@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "launcher/launcher.h"
+#include "launcher/command_line.h"
 #include "payload/stored_payload.h"
 #include "tests/support/process.h"
 
@@ -17,9 +17,11 @@ const unsigned long long onefile_payload_size = 3;
 
 namespace {
 std::wstring quoted(const wchar_t* argument) {
-  reset_child_command_line();
-  append_argument(argument);
-  return child_command_line();
+  wchar_t buffer[kCommandLineCapacity];
+  buffer[0] = L'\0';
+  const wchar_t* end = append_argument(buffer, buffer + kCommandLineCapacity, argument);
+  EXPECT_EQ(static_cast<size_t>(end - buffer), wcslen(buffer));
+  return buffer;
 }
 }  // namespace
 
@@ -110,11 +112,35 @@ TEST(SplitCommandLine, AgreesWithTheSystemsParser) {
   }
 }
 
+// Each call goes on where the one before ended, in a buffer of the caller's:
+// two command lines are built side by side.
+TEST(AppendArgument, AppendsWhereTheTextEndedInTheCallersBuffer) {
+  wchar_t first[64] = L"", second[64] = L"";
+  wchar_t* end = append_text(first, std::end(first), L"prog");
+  wchar_t* other = append_argument(second, std::end(second), L"a b");
+  end = append_text(end, std::end(first), L" ");
+  end = append_argument(end, std::end(first), L"x\"y");
+  other = append_argument(append_text(other, std::end(second), L" "), std::end(second), L"*.c", true);
+  EXPECT_STREQ(first, L"prog \"x\\\"y\"");
+  EXPECT_EQ(end, first + wcslen(first));
+  EXPECT_STREQ(second, L"\"a b\" \"*.c\"");
+  EXPECT_EQ(other, second + wcslen(second));
+
+  wchar_t line[64];
+  end = build_child_command_line(line, std::size(line), L"C:\\a b\\app.exe", L"app.exe x \"*.txt\" *.c");
+  EXPECT_EQ(end, line + wcslen(line));
+  EXPECT_STREQ(line, L"\"C:\\a b\\app.exe\" x \"*.txt\" *.c");
+}
+
+// A text that exactly fills the buffer with its terminator fits; one unit
+// more aborts.
 ONEFILE_TEST_MODE(overlong_command_line) {
-  reset_child_command_line();
-  std::wstring big(32767, L'x');
-  append_argument(big.c_str());  // exactly fills the buffer
-  append_argument(L"y");         // one more unit: abort
+  static wchar_t buffer[kCommandLineCapacity];
+  const std::wstring big(kCommandLineCapacity - 2, L'x');
+  wchar_t* end = append_argument(buffer, std::end(buffer), big.c_str());
+  end = append_text(end, std::end(buffer), L"y");  // exactly fills the buffer
+  if (end != std::end(buffer) - 1) return 10;
+  append_argument(end, std::end(buffer), L"z");  // one more unit: abort
   return 0;
 }
 

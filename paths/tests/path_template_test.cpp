@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "contract/target_folder_name.h"
 #include "paths/build_texts.h"
 #include "paths/path_template.h"
 #include "tests/support/process.h"
@@ -79,30 +80,6 @@ ONEFILE_TEST_MODE(own_pid_short_by_one) {
   return 0;
 }
 
-TEST(RandomText, KnownSeedsAndShape) {
-  wchar_t text[12];
-  random_text_from_seed(1, text);
-  EXPECT_STREQ(text, L"IQHFT9HQGrI");
-  random_text_from_seed(2, text);
-  EXPECT_STREQ(text, L"QgKCBhojWbY");
-  for (uint32_t seed : {3u, 0x80000000u, 0xFFFFFFFFu, 0x12345678u}) {
-    random_text_from_seed(seed, text);
-    EXPECT_TRUE(is_random_text(text)) << narrow(text);
-  }
-}
-
-TEST(TimeText, MicrosecondsAreSixDigits) {
-  wchar_t text[8];
-  time_us_text(420, text);  // 42 microseconds
-  EXPECT_STREQ(text, L"000042");
-  time_us_text(0, text);
-  EXPECT_STREQ(text, L"000000");
-  time_us_text(133000000009999999LL, text);  // the last microsecond of a second
-  EXPECT_STREQ(text, L"999999");
-  time_us_text(133000000010000009LL, text);  // 100 ns units below a microsecond drop
-  EXPECT_STREQ(text, L"000000");
-}
-
 TEST(StoredValues, ComputedWhenAbsentAndStoredBeforeUse) {
   clear_stored_values();
   for (int i = 0; i < 20; ++i) {
@@ -149,8 +126,8 @@ TEST(StoredValues, TimeAndTimeUsReadTheClockSeparately) {
 
 TEST(TargetTemplate, SecondExpansionGivesSameTextFromStoredValues) {
   clear_stored_values();
-  auto first = expand(kTargetDirectoryTemplate);
-  auto second = expand(kTargetDirectoryTemplate);
+  auto first = expand(target_folder_name::kDefaultTemplateWide);
+  auto second = expand(target_folder_name::kDefaultTemplateWide);
   ASSERT_TRUE(first.ok);
   ASSERT_TRUE(second.ok);
   EXPECT_EQ(first.text, second.text);

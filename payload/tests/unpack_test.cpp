@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "payload/reader.h"
-#include "payload/system_calls.h"
 #include "payload/tests/payload_streams.h"
 #include "payload/unpack.h"
+#include "system/system_functions.h"
 #include "tests/support/process.h"
 
 using namespace payload_test;
@@ -24,15 +24,25 @@ namespace {
 // Nothing here stops unpacking, except where a test sets it.
 volatile LONG g_stop = 0;
 
-std::vector<EntryOutcome> unpack_all(const std::string& stream, const std::wstring& target, bool trailing = true) {
+// What each pass of the entry loop gave: its outcome and the entry it read.
+struct Pass {
+  EntryOutcome outcome;
+  std::wstring name, path;
+  unsigned long long size;
+};
+
+std::vector<Pass> unpack_all(const std::string& stream, const std::wstring& target, bool trailing = true) {
   std::string stored = stored_payload(compress_frame(stream, 20), trailing);
   EXPECT_LT(target.size(), kPathCapacity);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  std::vector<EntryOutcome> outcomes;
-  do outcomes.push_back(unpack_next_entry(target.c_str(), g_stop));
-  while (outcomes.back() == EntryOutcome::file_written);
+  std::vector<Pass> passes;
+  Entry entry;
+  do {
+    const EntryOutcome outcome = unpack_next_entry(target.c_str(), g_stop, entry);
+    passes.push_back({outcome, entry.name, outcome == EntryOutcome::end_of_list ? L"" : entry.path, entry.size});
+  } while (passes.back().outcome == EntryOutcome::file_written);
   payload_close();
-  return outcomes;
+  return passes;
 }
 
 // A name of `units` code units in components of at most 200 (a file system
@@ -69,13 +79,15 @@ ONEFILE_TEST_MODE(unpack) {
   stream += end_marker();
   std::string stored = stored_payload(compress_frame(stream, 20), true);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  while (unpack_next_entry(args.at(0).c_str(), g_stop) == EntryOutcome::file_written) {
+  Entry entry;
+  while (unpack_next_entry(args.at(0).c_str(), g_stop, entry) == EntryOutcome::file_written) {
   }
   std::printf("unpacked\n");
   return 0;
 }
 
-// Writes that stop short or closes that fail, through the system-call table.
+// Writes that stop short or closes that fail, put into the table of system
+// functions.
 BOOL WINAPI short_write(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
   return WriteFile(file, data, size / 2, written, overlapped);
 }
@@ -87,11 +99,12 @@ BOOL WINAPI failed_close(HANDLE handle) {
 
 ONEFILE_TEST_MODE(system_call_fails) {
   // args: target, "write" or "close".
-  if (args.at(1) == L"write") g_system_calls.write_file = short_write;
-  if (args.at(1) == L"close") g_system_calls.close_handle = failed_close;
+  if (args.at(1) == L"write") sys::replace(sys::WriteFile, short_write);
+  if (args.at(1) == L"close") sys::replace(sys::CloseHandle, failed_close);
   std::string stored = stored_payload(compress_frame(entry_record(L"main.dll", "MZ data") + end_marker(), 20), true);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  unpack_next_entry(args.at(0).c_str(), g_stop);
+  Entry entry;
+  unpack_next_entry(args.at(0).c_str(), g_stop, entry);
   std::printf("unpacked\n");
   return 0;
 }
@@ -108,10 +121,11 @@ ONEFILE_TEST_MODE(interrupted_race) {
       stored_payload(compress_frame(entry_record(L"main.dll", "MZ") + entry_record(L"b.txt", "b") + end_marker(), 20),
                      true);
   payload_open(reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
-  if (unpack_next_entry(args.at(0).c_str(), g_stop) != EntryOutcome::file_written) return 10;
+  Entry entry;
+  if (unpack_next_entry(args.at(0).c_str(), g_stop, entry) != EntryOutcome::file_written) return 10;
   g_stop = 1;
   onefile_test::remove_tree(args.at(0));
-  const EntryOutcome outcome = unpack_next_entry(args.at(0).c_str(), g_stop);
+  const EntryOutcome outcome = unpack_next_entry(args.at(0).c_str(), g_stop, entry);
   std::printf("%s\n", outcome == EntryOutcome::interrupted ? "interrupted" : "written");
   return 0;
 }
@@ -158,12 +172,20 @@ TEST_F(Unpack, WritesEveryFileWithExactContentWithOrWithoutTrailingBytes) {
   for (bool trailing : {true, false}) {
     SCOPED_TRACE(trailing ? "with trailing bytes" : "without trailing bytes");
     std::wstring target = target_ + (trailing ? L"1" : L"2");
-    auto outcomes = unpack_all(stream, target, trailing);
-    EXPECT_EQ(outcomes.size(), files.size() + 1);
-    EXPECT_EQ(outcomes.back(), EntryOutcome::end_of_list);
-    for (const auto& [name, content] : files) {
+    auto passes = unpack_all(stream, target, trailing);
+    ASSERT_EQ(passes.size(), files.size() + 1);
+    // The end marker: no name, nothing written.
+    EXPECT_EQ(passes.back().outcome, EntryOutcome::end_of_list);
+    EXPECT_EQ(passes.back().name, L"");
+    for (size_t i = 0; i < files.size(); ++i) {
+      const auto& [name, content] = files[i];
       SCOPED_TRACE(onefile_test::narrow(name));
+      // Each pass gives back the entry it wrote.
+      EXPECT_EQ(passes[i].outcome, EntryOutcome::file_written);
+      EXPECT_EQ(passes[i].name, name);
+      EXPECT_EQ(passes[i].size, content.size());
       std::wstring path = target + L"\\" + name;
+      EXPECT_EQ(passes[i].path, path);
       ASSERT_TRUE(path_exists(path));
       EXPECT_TRUE(read_file(path) == content);
     }
@@ -179,8 +201,9 @@ TEST_F(Unpack, SecondRecordWithTheSameNameReplacesTheFirst) {
 
 TEST_F(Unpack, NameOf1023UnitsIsUnpacked) {
   std::wstring name = long_name(1023);
-  unpack_all(entry_record(L"main.dll", "MZ") + entry_record(name, "long") + end_marker(), target_);
-  EXPECT_EQ(wcslen(g_entry_name), 0u);  // the end marker was read last
+  auto passes = unpack_all(entry_record(L"main.dll", "MZ") + entry_record(name, "long") + end_marker(), target_);
+  ASSERT_EQ(passes.size(), 3u);
+  EXPECT_EQ(passes[1].name, name);
   EXPECT_EQ(read_file(target_ + L"\\" + name), "long");
 }
 

@@ -5,23 +5,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "diag/fail.h"
-
-// The title of the launcher's windows: the product name, or the project's
-// name when it was packed empty.
-const wchar_t* product_name();
-
-// Whether this executable is a windowed (GUI subsystem) program, read from
-// its own image header.
-bool windowed_program();
-
-// Whether VORLAN_ONEFILE_NO_DIALOGS holds a non-empty value: no box and no
-// start-up window then (automation).
-bool dialogs_turned_off();
-
-// Whether the process's window station is one a person sees (not a
-// service's, nor that of a task without a desktop). Loads user32.
-bool window_station_interactive();
 
 // Whether a box may be shown for a message that went to `stream`
 // (STD_OUTPUT_HANDLE or STD_ERROR_HANDLE): that stream is not usable (no
