@@ -654,6 +654,7 @@ void run(const Options& options) {
   texts.product =
       options.product.value_or(identity.product.empty() ? default_product(options.output) : identity.product);
   texts.version = options.version.value_or(identity.version.empty() ? kDefaultVersionText : identity.version);
+  texts.file_version = texts.product_version = texts.version;
   if (program) {
     texts.program_main = main->relative;
     for (char& c : texts.program_main)
