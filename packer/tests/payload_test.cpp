@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "contract/little_endian.h"
 #include "packer/output_file.h"
 #include "packer/payload_writer.h"
 #include "packer/tests/test_util.h"
@@ -115,8 +116,8 @@ TEST(StoredPayload, TrailerAlignsToEightAndCountsTheBytesBeforeIt) {
     const size_t padding = (8 - before_padding % 8) % 8;
     ASSERT_EQ(payload.after_frame.size(), padding + 8);
     EXPECT_EQ(payload.after_frame.substr(0, padding), std::string(padding, '\0'));
-    uint64_t count = 0;
-    for (int i = 7; i >= 0; --i) count = (count << 8) | static_cast<uint8_t>(payload.after_frame[padding + i]);
+    const uint64_t count =
+        little_endian::read(reinterpret_cast<const unsigned char*>(payload.after_frame.data()) + padding, 8);
     EXPECT_EQ(count, before_padding + padding);
     EXPECT_EQ(bytes.size() % 8, 0u);
   }
