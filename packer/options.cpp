@@ -71,10 +71,10 @@ constexpr size_t kHelpColumn = 25;
 
 }  // namespace
 
-const std::vector<OptionSpec>& option_table() {
+const std::vector<OptionRow>& option_table() {
   // One row an option, its help as --help shows it.
   // clang-format off
-  static const std::vector<OptionSpec> table = {
+  static const std::vector<OptionRow> table = {
     {"--root", nullptr, "DIR", false, kUsePacking,
      [](Options& o, std::string v) { o.root = path(std::move(v)); },
      nullptr,
@@ -395,8 +395,8 @@ const std::vector<OptionSpec>& option_table() {
 
 namespace {
 
-const OptionSpec* find_option(const std::string& arg) {
-  for (const OptionSpec& option : option_table())
+const OptionRow* find_option(const std::string& arg) {
+  for (const OptionRow& option : option_table())
     if (arg == option.name || (option.short_name && arg == option.short_name)) return &option;
   return nullptr;
 }
@@ -419,7 +419,7 @@ std::string listed(const std::vector<std::string>& items) {
 // what a group's refusal names.
 std::string options_without(unsigned command, unsigned use) {
   std::vector<std::string> names;
-  for (const OptionSpec& option : option_table())
+  for (const OptionRow& option : option_table())
     if ((option.uses & command) != 0 && (option.uses & use) == 0) names.push_back(option.name);
   return listed(names);
 }
@@ -455,7 +455,7 @@ std::string wrapped(const std::string& text) {
 
 std::string usage_text() {
   std::string text = kUsageHead;
-  for (const OptionSpec& option : option_table()) {
+  for (const OptionRow& option : option_table()) {
     if (option.before) text += option.before;
     if (!option.help) continue;
     std::string label = std::string("  ") + (option.short_name ? std::string(option.short_name) + ", " : "") +
@@ -525,7 +525,7 @@ Options parse_options(const std::vector<std::string>& argv) {
     return options;
   }
   // The options given, each once, in the order given.
-  std::vector<const OptionSpec*> given;
+  std::vector<const OptionRow*> given;
   for (size_t i = 1; i < argv.size(); ++i) {
     std::string arg = argv[i];
     std::optional<std::string> inline_value;
@@ -535,7 +535,7 @@ Options parse_options(const std::vector<std::string>& argv) {
         arg.resize(eq);
       }
     }
-    const OptionSpec* option = find_option(arg);
+    const OptionRow* option = find_option(arg);
     if (!option) {
       if (arg.size() > 1 && arg[0] == '-') throw UsageError{arg + ": unknown option (see --help)"};
       throw UsageError{"'" + arg + "': unexpected argument (see --help)"};
@@ -561,7 +561,7 @@ Options parse_options(const std::vector<std::string>& argv) {
   if (!options.list.empty() || !options.verify.empty() || !options.extract.empty()) {
     const unsigned use = !options.list.empty() ? kUseList : !options.verify.empty() ? kUseVerify : kUseExtract;
     const char* command = use == kUseList ? "--list" : use == kUseVerify ? "--verify" : "--extract";
-    for (const OptionSpec* option : given)
+    for (const OptionRow* option : given)
       if ((option->uses & use) == 0)
         throw UsageError{std::string(option->name) + ": does not apply to " + command +
                          ", which looks into a packed app"};
@@ -580,7 +580,7 @@ Options parse_options(const std::vector<std::string>& argv) {
                        : options.payload_only          ? kUsePayloadOnly
                                                        : kUseLauncher;
   const bool misplaced =
-      std::any_of(given.begin(), given.end(), [&](const OptionSpec* option) { return (option->uses & use) == 0; });
+      std::any_of(given.begin(), given.end(), [&](const OptionRow* option) { return (option->uses & use) == 0; });
   if (use == kUseStoredPayload) {
     if (misplaced)
       throw UsageError{"--stored-payload: uses a payload as it is; " + options_without(kUsePacking, use) +

@@ -51,7 +51,7 @@ enum Use : unsigned {
   kUseAll = kUseWriting | kUseList | kUseVerify | kUseExtract,
 };
 
-struct OptionSpec {
+struct OptionRow {
   const char* name;        // "--root"
   const char* short_name;  // "-o"; null when there is none
   // What --help shows after the name ("DIR"); null for an option that takes
@@ -69,7 +69,7 @@ struct OptionSpec {
 };
 
 // Every option, in the order --help shows them.
-const std::vector<OptionSpec>& option_table();
+const std::vector<OptionRow>& option_table();
 
 // The options of `argv` (argv[0] is the program). Throws UsageError for an
 // unknown, repeated or misplaced option, a missing value, or a missing

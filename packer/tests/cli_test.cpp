@@ -310,7 +310,7 @@ TEST(MainOption, TakesANameInTheRootOrAPathToTheFile) {
 TEST(Help, ExplainsEveryOption) {
   const RunResult result = run_pack({"--help"});
   EXPECT_EQ(result.exit_code, 0);
-  for (const onefile_pack::OptionSpec& option : onefile_pack::option_table())
+  for (const onefile_pack::OptionRow& option : onefile_pack::option_table())
     EXPECT_NE(result.out.find(option.name), std::string::npos) << option.name;
   for (const char* text : {"{APP_DIR}", "1024x1024", "%ERRORLEVEL%", "SIGKILL", "Default 19"})
     EXPECT_NE(result.out.find(text), std::string::npos) << text;

@@ -15,7 +15,7 @@
 namespace {
 
 using onefile_pack::option_table;
-using onefile_pack::OptionSpec;
+using onefile_pack::OptionRow;
 
 // The lines of the README's table of options.
 std::string readme_option_table() {
@@ -75,7 +75,7 @@ TEST(Options, ReadmeAndCMakeNameEveryOption) {
   ASSERT_FALSE(readme.empty()) << "no \"| Option | Meaning |\" table in README.md";
   const std::set<std::string> keywords = cmake_keywords();
   std::set<std::string> keywords_of_options;
-  for (const OptionSpec& option : option_table()) {
+  for (const OptionRow& option : option_table()) {
     const std::string name = option.name;
     // In code, alone or as in `--extract APP.exe --to DIR`.
     EXPECT_TRUE(std::regex_search(readme, std::regex("`([^`|]* )?" + name + "[ `]")))
@@ -89,7 +89,7 @@ TEST(Options, ReadmeAndCMakeNameEveryOption) {
 }
 
 // A command line of `command` with `option` added, with a value if it takes one.
-std::vector<std::string> with_option(std::vector<std::string> command, const OptionSpec& option) {
+std::vector<std::string> with_option(std::vector<std::string> command, const OptionRow& option) {
   command.insert(command.begin(), "onefile-pack");
   command.push_back(option.name);
   if (option.value) command.push_back(option.name == std::string("--level") ? "3" : "x");
@@ -119,7 +119,7 @@ TEST(Options, GroupRefusalsNameEveryOptionTheyRefuseAndNoOther) {
   for (const auto& c : commands) {
     std::string message;
     std::set<std::string> refused;
-    for (const OptionSpec& option : option_table()) {
+    for (const OptionRow& option : option_table()) {
       // Options that make another command, or that the command has already.
       if (option.uses & (onefile_pack::kUseList | onefile_pack::kUseVerify | onefile_pack::kUseExtract)) continue;
       if (option.name == std::string("--stored-payload") || option.name == std::string("--help") ||
