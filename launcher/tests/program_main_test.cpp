@@ -490,8 +490,8 @@ TEST(ProgramMain, DamagedPayloadStopsBeforeTheProgramStarts) {
   const onefile_pe::Section& last = pe.sections().back();
   ASSERT_EQ(last.name, ".onefile");
   const auto* file = reinterpret_cast<const unsigned char*>(exe.data());
-  const data_section::Span payload =
-      data_section::find_field(data_section::checked({file + last.raw_offset, last.virtual_size}), data_section::kPayload);
+  const data_section::Span payload = data_section::find_field(
+      data_section::checked({file + last.raw_offset, last.virtual_size}), data_section::kPayload);
   ASSERT_NE(payload.data, nullptr);
   // A byte in the middle of the frame: the damage shows at the latest when
   // the checksum at the frame's end is compared, after every file is written.

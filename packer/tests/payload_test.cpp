@@ -77,7 +77,8 @@ TEST(StoredPayload, RoundTripKeepsEveryFileInOrder) {
   for (size_t i = 0; i < order.size(); ++i) {
     SCOPED_TRACE(order[i]);
     EXPECT_EQ(payload.entries[i].first, payload_name_of(order[i]));
-    const auto file = std::find_if(tree.begin(), tree.end(), [&](const SampleFile& f) { return f.relative == order[i]; });
+    const auto file =
+        std::find_if(tree.begin(), tree.end(), [&](const SampleFile& f) { return f.relative == order[i]; });
     EXPECT_TRUE(payload.entries[i].second == file->bytes);
   }
 }
