@@ -366,6 +366,7 @@ const std::vector<OptionRow>& option_table() {
      "app signed after packing keeps it; the signature\n"
      "itself is not checked). One line and exit 0 when\n"
      "intact; otherwise exit 1 and the first problem.\n"},
+    // --to is shown with --extract, the one command it goes with.
     {"--extract", nullptr, "APP.exe --to DIR", false, kUseExtract,
      [](Options& o, std::string v) { o.extract = path(std::move(v)); },
      nullptr,
