@@ -12,6 +12,9 @@ set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bench_src="$top/bench"
+# run_jobs.cpp, which runs a series of Windows programs in one Wine session,
+# lives with the mutation test that make test runs.
+runner_src="$top/launcher/tests/mutation"
 scale=${BENCH_SCALE:-1}
 small_count=${BENCH_SMALL:-20000}
 runs=${BENCH_RUNS:-5}
@@ -48,6 +51,14 @@ tree() {
     echo "$stamp" >"$dir.stamp"
   fi
   echo "$dir"
+}
+
+# build_runner DIR: run_jobs.exe built into DIR with the cross compiler when
+# its source changed.
+build_runner() {
+  if [ ! -f "$1/run_jobs.exe" ] || [ "$runner_src/run_jobs.cpp" -nt "$1/run_jobs.exe" ]; then
+    "$mingw_cxx" -std=c++17 -O2 -municode -static -I"$top" "$runner_src/run_jobs.cpp" -o "$1/run_jobs.exe"
+  fi
 }
 
 # now: seconds since the epoch with nanoseconds.

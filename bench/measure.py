@@ -23,7 +23,8 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# jobs.py, the client of run_jobs.exe, lives with the mutation test.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "launcher", "tests", "mutation"))
 from jobs import WINE_RUN, Runner, win_path  # noqa: E402
 
 

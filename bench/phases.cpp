@@ -28,6 +28,7 @@
 
 #include <zstd.h>
 
+#include "contract/little_endian.h"
 #include "launcher/child_supervision.h"
 #include "launcher/run_state.h"
 #include "payload/reader.h"
@@ -113,15 +114,14 @@ double time_reader(const std::vector<unsigned char>& stored, std::vector<unsigne
     for (;;) {
       unsigned char unit[2];
       payload_read(unit, 2);
-      wchar_t c = static_cast<wchar_t>(unit[0] | unit[1] << 8);
+      wchar_t c = static_cast<wchar_t>(little_endian::read(unit, 2));
       if (!c) break;
       name += c;
     }
     if (name.empty()) break;
     unsigned char size_bytes[8];
     payload_read(size_bytes, 8);
-    unsigned long long size = 0;
-    for (int i = 7; i >= 0; --i) size = size << 8 | size_bytes[i];
+    const unsigned long long size = little_endian::read(size_bytes, 8);
     records.push_back({name, stream.size(), static_cast<size_t>(size)});
     for (unsigned long long left = size; left > 0;) {
       size_t n = left < sizeof(piece) ? static_cast<size_t>(left) : sizeof(piece);

@@ -23,9 +23,7 @@ bin="$bench_dir/bin"
 report="$win_build/launcher/tests/report_console.exe"
 [ -f "$report" ] || die "report_console.exe not found at $report (set BENCH_WIN_BUILD)"
 mkdir -p "$work" "$bin"
-if [ ! -f "$bin/run_jobs.exe" ] || [ "$bench_src/run_jobs.cpp" -nt "$bin/run_jobs.exe" ]; then
-  "$mingw_cxx" -std=c++17 -O2 -municode -static -I"$top" "$bench_src/run_jobs.cpp" -o "$bin/run_jobs.exe"
-fi
+build_runner "$bin"
 
 mixed=$(tree mixed "mixed-0.5" --scale 0.5)
 small=$(tree small "small-500" --count 500)

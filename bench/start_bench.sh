@@ -32,9 +32,7 @@ for helper in noop relay; do
   [ -f "$win_build/bench/bench_$helper.exe" ] || die "bench_$helper.exe not found in $win_build/bench (make build)"
   cp "$win_build/bench/bench_$helper.exe" "$work/$helper.exe"
 done
-if [ ! -f "$bin/run_jobs.exe" ] || [ "$bench_src/run_jobs.cpp" -nt "$bin/run_jobs.exe" ]; then
-  "$mingw_cxx" -std=c++17 -O2 -municode -static -I"$top" "$bench_src/run_jobs.cpp" -o "$bin/run_jobs.exe"
-fi
+build_runner "$bin"
 win() { python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); from jobs import win_path; print(win_path(sys.argv[2]))' "$bench_src" "$1"; }
 
 # The trees: the program alone, and the program among 1,499 files of 1 to

@@ -25,9 +25,7 @@ mkdir -p "$work" "$bin"
 
 # The Windows helpers: run_jobs.exe built here with the cross compiler when
 # its source changed; phases.exe and loader.exe come from the Windows build.
-if [ ! -f "$bin/run_jobs.exe" ] || [ "$bench_src/run_jobs.cpp" -nt "$bin/run_jobs.exe" ]; then
-  "$mingw_cxx" -std=c++17 -O2 -municode -static -I"$top" "$bench_src/run_jobs.cpp" -o "$bin/run_jobs.exe"
-fi
+build_runner "$bin"
 cp "$win_build/bench/bench_phases.exe" "$bin/phases.exe"
 cp "$win_build/bench/bench_loader.exe" "$bin/loader.exe"
 

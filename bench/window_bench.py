@@ -11,7 +11,8 @@ import shutil
 import statistics
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# jobs.py, the client of run_jobs.exe, lives with the mutation test.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "launcher", "tests", "mutation"))
 from jobs import Runner, win_path  # noqa: E402
 
 

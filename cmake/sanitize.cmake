@@ -16,8 +16,8 @@ add_library(gtest_main ALIAS GTest::gtest_main)
 include(GoogleTest)
 
 # The PE reader and its tests, as in the host build.
-add_library(onefile_utf STATIC ${PROJECT_SOURCE_DIR}/packer/utf.cpp ${PROJECT_SOURCE_DIR}/packer/pack_error.cpp)
-target_include_directories(onefile_utf PUBLIC ${PROJECT_SOURCE_DIR})
+add_library(onefile_pack_common STATIC ${PROJECT_SOURCE_DIR}/packer/utf.cpp ${PROJECT_SOURCE_DIR}/packer/pack_error.cpp)
+target_include_directories(onefile_pack_common PUBLIC ${PROJECT_SOURCE_DIR})
 add_subdirectory(${PROJECT_SOURCE_DIR}/packer/pe ${CMAKE_BINARY_DIR}/pe)
 
 # The contract's tests (cache record, data section, little-endian fields,

@@ -15,30 +15,15 @@
 //   ... the fields' bytes, each starting at a multiple of 16
 //
 // A text field is UTF-16LE ending with one 0x0000 unit, which its size
-// counts; an absent text field reads as the empty text. The payload field
-// holds the stored payload byte for byte.
+// counts; an absent text field reads as the empty text. A text list holds
+// its texts one after the other, each with its 0x0000 unit, without padding;
+// the size counts every unit, so the count of texts is the count of 0x0000
+// units, and a size that is odd or does not end with 0x0000 reads as no
+// text. The payload field holds the stored payload byte for byte.
 //
-// A launcher whose main is a program (not a DLL) carries two more fields:
-//   kProgramMain  a text: the program's path below the unpacked root,
-//                 backslashes between folders ("bin\app.exe"); absent for
-//                 a DLL main, whose launcher is byte for byte as before.
-//   kArguments    the fixed arguments, each a UTF-16LE text ending with one
-//                 0x0000 unit, one after the other without padding; an empty
-//                 argument is a lone 0x0000. The size counts every unit, so
-//                 the count of arguments is the count of 0x0000 units; a
-//                 size that is odd or does not end with 0x0000 reads as no
-//                 argument. Absent: no fixed arguments.
-//
-// A cached launcher (a cache key) packed from a folder carries one more:
-//   kFileDigests  the SHA-256 of each file's content, 32 bytes each, in
-//                 payload order; the launcher copies them into the cache
-//                 record. Absent without --cache and for a stored payload
-//                 given as it is (no digests: an update reuses no file).
-//
-// A reader
-// ignores ids it does not know, so a later text is one more id below and one
-// more field written by the packer; a layout a reader cannot take raises the
-// version.
+// The fields, their ids and kinds, and what each holds: packed_fields.inc.
+// A reader ignores ids it does not know, so a later field is one more row
+// there; a layout a reader cannot take raises the version.
 #pragma once
 
 #include <cstddef>
@@ -62,20 +47,15 @@ inline constexpr size_t kEntryOffsetAt = 4;
 inline constexpr size_t kEntrySizeAt = 8;
 
 enum FieldId : uint32_t {
-  kPayload = 1,
-  kCompany = 2,
-  kProduct = 3,
-  kVersion = 4,
-  kFileVersion = 5,
-  kProductVersion = 6,
-  kTargetTemplate = 7,  // the target folder's template (the cache root's with kCacheKey)
-  kCacheKey = 8,        // cache mode: the key of the payload's content; absent otherwise
-  kProgramMain = 9,     // program main: its path below the root; absent for a DLL main
-  kArguments = 10,      // program main: the fixed arguments; absent when there are none
-  kSplashImage = 11,    // the splash image, see below; absent without one
-  kSplashText = 12,     // the text that replaces "Preparing …"; empty: that text
-  kFileDigests = 13,    // cache mode: each file's SHA-256, in payload order; absent: none
+#define ONEFILE_TEXT_FIELD(Name, id, ...) Name = id,
+#define ONEFILE_TEXT_LIST_FIELD(Name, id, ...) Name = id,
+#define ONEFILE_BYTES_FIELD(Name, id, ...) Name = id,
+#define ONEFILE_PAYLOAD_FIELD(Name, id, ...) Name = id,
+#include "contract/packed_fields.inc"
 };
+
+// When the packer writes a text field: always, or only when it is not empty.
+enum Written { kAlways, kWhenNotEmpty };
 
 // Bytes of a section or of one field; null when absent.
 struct Span {

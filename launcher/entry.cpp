@@ -1,5 +1,7 @@
-// The launcher's entry point. Kept in its own object, which the packer links
-// explicitly into every app.
+// The windowed launcher's entry point, in a source of its own: the Windows
+// build links one template launcher per kind from its entry source
+// (cmake/launcher_kinds.cmake), and test programs link the launcher's
+// library with entry points of their own.
 #include <windows.h>
 
 #include "launcher/main_sequence.h"

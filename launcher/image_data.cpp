@@ -1,8 +1,9 @@
-// The stored payload and the build-time texts of a packed launcher: found in
-// the image's own data section (contract/data_section.h) through the section
-// table of the loaded image, before wWinMain runs. A launcher without the
-// section (a template that was never packed) gets no payload, which the
-// entry routine reports as a missing header, and empty texts.
+// The stored payload and the build-time texts of a packed launcher, the
+// symbols of contract/packed_fields.inc: found in the image's own data
+// section (contract/data_section.h) through the section table of the loaded
+// image, before wWinMain runs. A launcher without the section (a template
+// that was never packed) gets no payload, which the entry routine reports as
+// a missing header, and empty texts.
 #include <windows.h>
 
 #include <cstring>
@@ -43,39 +44,35 @@ const wchar_t* text(uint32_t id) {
   return units;
 }
 
-const Span g_payload = field(data_section::kPayload);
-const Span g_splash_image = field(data_section::kSplashImage);
-const Span g_file_digests = field(data_section::kFileDigests);
-
-// The fixed arguments: a list of terminated texts, else none.
-Span argument_list() {
-  const Span span = field(data_section::kArguments);
+// A text list: its units, else none.
+Span text_list(uint32_t id) {
+  const Span span = field(id);
   const auto* units = reinterpret_cast<const wchar_t*>(span.data);
   const unsigned long long count = span.size / sizeof(wchar_t);
   if (count == 0 || span.size % sizeof(wchar_t) != 0 || units[count - 1] != L'\0') return {};
   return {span.data, count};
 }
 
-const Span g_arguments = argument_list();
+// The spans that give two symbols each.
+#define ONEFILE_PAYLOAD_FIELD(Name, ...) const Span Name##_span = field(data_section::Name);
+#define ONEFILE_BYTES_FIELD(Name, ...) const Span Name##_span = field(data_section::Name);
+#include "contract/packed_fields.inc"
+#define ONEFILE_TEXT_LIST_FIELD(Name, ...) const Span Name##_span = text_list(data_section::Name);
+#include "contract/packed_fields.inc"
 
 }  // namespace
 
 extern "C" {
-const unsigned char* const onefile_payload = g_payload.data;
-const unsigned long long onefile_payload_size = g_payload.size;
-const wchar_t* const onefile_company = text(data_section::kCompany);
-const wchar_t* const onefile_product = text(data_section::kProduct);
-const wchar_t* const onefile_version = text(data_section::kVersion);
-const wchar_t* const onefile_file_version = text(data_section::kFileVersion);
-const wchar_t* const onefile_product_version = text(data_section::kProductVersion);
-const wchar_t* const onefile_target_template = text(data_section::kTargetTemplate);
-const wchar_t* const onefile_cache_key = text(data_section::kCacheKey);
-const unsigned char* const onefile_splash_image = g_splash_image.data;
-const unsigned long long onefile_splash_image_size = g_splash_image.size;
-const wchar_t* const onefile_splash_text = text(data_section::kSplashText);
-const wchar_t* const onefile_program_main = text(data_section::kProgramMain);
-const wchar_t* const onefile_arguments = g_arguments.data ? reinterpret_cast<const wchar_t*>(g_arguments.data) : L"";
-const unsigned long long onefile_argument_units = g_arguments.size;
-const unsigned char* const onefile_file_digests = g_file_digests.data;
-const unsigned long long onefile_file_digests_size = g_file_digests.size;
+#define ONEFILE_PAYLOAD_FIELD(Name, id, symbol, size_symbol) \
+  const unsigned char* const symbol = Name##_span.data;      \
+  const unsigned long long size_symbol = Name##_span.size;
+#define ONEFILE_BYTES_FIELD(Name, id, option, member, symbol, size_symbol) \
+  const unsigned char* const symbol = Name##_span.data;                    \
+  const unsigned long long size_symbol = Name##_span.size;
+#define ONEFILE_TEXT_FIELD(Name, id, option, member, symbol, ...) \
+  const wchar_t* const symbol = text(data_section::Name);
+#define ONEFILE_TEXT_LIST_FIELD(Name, id, option, member, symbol, count_symbol)                              \
+  const wchar_t* const symbol = Name##_span.data ? reinterpret_cast<const wchar_t*>(Name##_span.data) : L""; \
+  const unsigned long long count_symbol = Name##_span.size;
+#include "contract/packed_fields.inc"
 }

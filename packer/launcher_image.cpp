@@ -102,44 +102,37 @@ void add_section_header(std::string& image, size_t at, uint32_t virtual_address,
   image.replace(at, onefile_pe::layout::kSectionHeaderSize, header);
 }
 
-// The data section's table, texts, splash image and file digests; the
-// payload follows at the returned string's end, which lies at a multiple of
-// 16. The splash's and the digests' fields are written only when given, so
-// other apps keep their bytes.
+// UTF-16LE bytes of `text` with its terminator, appended to `bytes`; throws
+// PackError naming `option` when `text` is not valid UTF-8.
+void append_text(std::string& bytes, const std::string& text, const char* option) {
+  std::u16string units;
+  if (!utf8_to_utf16(text, units)) throw PackError(option, "the text is not valid UTF-8");
+  units.push_back(u'\0');
+  for (const char16_t unit : units) put16(bytes, unit);
+}
+
+// The data section's table and fields (contract/packed_fields.inc) but the
+// payload's bytes, which follow at the returned string's end, a multiple of
+// 16. Fields are written kind by kind in the order of the rows.
 std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
-  struct Text {
-    uint32_t id;
-    const char* option;
-    const std::string* text;
-  } const all_texts[] = {{data_section::kCompany, "--company", &texts.company},
-                         {data_section::kProduct, "--product", &texts.product},
-                         {data_section::kVersion, "--version", &texts.version},
-                         {data_section::kFileVersion, "--version", &texts.version},
-                         {data_section::kProductVersion, "--version", &texts.version},
-                         {data_section::kTargetTemplate, "--target", &texts.target_template},
-                         {data_section::kCacheKey, "--cache", &texts.cache_key},
-                         {data_section::kSplashText, "--splash-text", &texts.splash_text}};
-  std::vector<Text> text_fields;
-  for (const Text& field : all_texts)
-    if (field.id != data_section::kSplashText || !field.text->empty()) text_fields.push_back(field);
-  // A program main's fields: its path, and the fixed arguments one after the
-  // other, each with its terminator.
-  std::vector<std::pair<uint32_t, std::u16string>> program_fields;
-  if (!texts.program_main.empty()) {
-    std::u16string path, arguments, argument;
-    if (!utf8_to_utf16(texts.program_main, path)) throw PackError("--main", "the name is not valid UTF-8");
-    path.push_back(u'\0');
-    program_fields.emplace_back(data_section::kProgramMain, path);
-    for (const std::string& text : texts.arguments) {
-      if (!utf8_to_utf16(text, argument)) throw PackError("--arg", "the text is not valid UTF-8");
-      arguments += argument;
-      arguments.push_back(u'\0');
-    }
-    if (!texts.arguments.empty()) program_fields.emplace_back(data_section::kArguments, arguments);
+  std::vector<std::pair<uint32_t, std::string>> written;
+#define ONEFILE_TEXT_FIELD(Name, id, option, member, symbol, fallback, when)  \
+  if (data_section::when == data_section::kAlways || !texts.member.empty()) { \
+    written.emplace_back(data_section::Name, std::string());                  \
+    append_text(written.back().second, texts.member, option);                 \
   }
-  const bool splash = !texts.splash_image.empty();
-  const bool digests = !texts.file_digests.empty();
-  const size_t count = 1 + text_fields.size() + program_fields.size() + (splash ? 1 : 0) + (digests ? 1 : 0);
+#include "contract/packed_fields.inc"
+#define ONEFILE_TEXT_LIST_FIELD(Name, id, option, member, ...)                                     \
+  if (!texts.member.empty()) {                                                                     \
+    written.emplace_back(data_section::Name, std::string());                                       \
+    for (const std::string& text : texts.member) append_text(written.back().second, text, option); \
+  }
+#include "contract/packed_fields.inc"
+#define ONEFILE_BYTES_FIELD(Name, id, option, member, ...) \
+  if (!texts.member.empty()) written.emplace_back(data_section::Name, texts.member);
+#include "contract/packed_fields.inc"
+
+  const size_t count = written.size() + 1;  // and the payload
   const uint64_t at =
       align(data_section::kHeaderSize + count * data_section::kFieldEntrySize, data_section::kFieldAlignment);
   std::string table(data_section::kMagic, sizeof data_section::kMagic);
@@ -154,27 +147,13 @@ std::string data_section_head(const BuildTexts& texts, uint64_t payload_size) {
     set_le(table, entry + data_section::kEntrySizeAt, size, 8);
     entry += data_section::kFieldEntrySize;
   };
-  const auto add_field = [&](uint32_t id, const std::string& bytes) {
+  for (const auto& [id, bytes] : written) {
     add_entry(id, at + fields.size(), bytes.size());
     fields += bytes;
     pad_to(fields, data_section::kFieldAlignment);
-  };
-  for (const Text& field : text_fields) {
-    std::u16string units;
-    if (!utf8_to_utf16(*field.text, units)) throw PackError(field.option, "the text is not valid UTF-8");
-    units.push_back(u'\0');
-    std::string bytes;
-    for (const char16_t unit : units) put16(bytes, unit);
-    add_field(field.id, bytes);
   }
-  for (const auto& [id, units] : program_fields) {
-    std::string bytes;
-    for (const char16_t unit : units) put16(bytes, unit);
-    add_field(id, bytes);
-  }
-  if (splash) add_field(data_section::kSplashImage, texts.splash_image);
-  if (digests) add_field(data_section::kFileDigests, texts.file_digests);
-  add_entry(data_section::kPayload, at + fields.size(), payload_size);
+#define ONEFILE_PAYLOAD_FIELD(Name, ...) add_entry(data_section::Name, at + fields.size(), payload_size);
+#include "contract/packed_fields.inc"
   return table + fields;
 }
 

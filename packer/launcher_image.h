@@ -20,19 +20,14 @@ class OutputFile;
 // more; the 16 MiB leave room for the launcher and its resources.
 inline constexpr uint64_t kMaxPayloadSize = (uint64_t{2} << 30) - (uint64_t{16} << 20);
 
+// The values of the data section's fields, one member per field of
+// contract/packed_fields.inc but the payload: texts in UTF-8, text lists,
+// bytes. An empty member writes no field where its row says so.
 struct BuildTexts {
-  std::string company;  // UTF-8
-  std::string product;
-  std::string version;  // also the file and product version texts
-  std::string target_template;  // empty: the launcher's default
-  std::string cache_key;        // empty: no cache
-  std::string splash_text;      // empty: "Preparing …"
-  std::string splash_image;     // the bitmap of data_section::kSplashImage; empty: none
-  std::string file_digests;     // data_section::kFileDigests, 32 bytes a file; empty: none
-  // A program main: its path below the root ('\\' separators) and the fixed
-  // arguments. Empty for a DLL main, whose data section has neither field.
-  std::string program_main;
-  std::vector<std::string> arguments;
+#define ONEFILE_TEXT_FIELD(Name, id, option, member, ...) std::string member;
+#define ONEFILE_TEXT_LIST_FIELD(Name, id, option, member, ...) std::vector<std::string> member;
+#define ONEFILE_BYTES_FIELD(Name, id, option, member, ...) std::string member;
+#include "contract/packed_fields.inc"
 };
 
 // The file name of an output path: what follows the last '/' (on Windows,

@@ -33,23 +33,29 @@ constexpr uint64_t kMaxSmallField = 16 << 20;
 }
 
 bool is_text_field(uint32_t id) {
-  switch (id) {
-    case data_section::kCompany:
-    case data_section::kProduct:
-    case data_section::kVersion:
-    case data_section::kFileVersion:
-    case data_section::kProductVersion:
-    case data_section::kTargetTemplate:
-    case data_section::kCacheKey:
-    case data_section::kProgramMain:
-    case data_section::kSplashText:
-      return true;
-    default:
-      return false;
-  }
+#define ONEFILE_TEXT_FIELD(Name, ...) \
+  if (id == data_section::Name) return true;
+#include "contract/packed_fields.inc"
+  return false;
 }
 
-bool is_known_field(uint32_t id) { return id >= data_section::kPayload && id <= data_section::kSplashText; }
+bool is_text_list_field(uint32_t id) {
+#define ONEFILE_TEXT_LIST_FIELD(Name, ...) \
+  if (id == data_section::Name) return true;
+#include "contract/packed_fields.inc"
+  return false;
+}
+
+// The fields --list and --verify read: all but the payload, which is read
+// from the file when decoded, and the file digests, which they do not use
+// (32 bytes a file, they may exceed what is held in memory here).
+bool is_known_field(uint32_t id) {
+  if (id == data_section::kFileDigests) return false;
+#define ONEFILE_BYTES_FIELD(Name, ...) \
+  if (id == data_section::Name) return true;
+#include "contract/packed_fields.inc"
+  return is_text_field(id) || is_text_list_field(id);
+}
 
 void read_at(InputFile& file, uint64_t offset, void* data, size_t size, const std::string& path) {
   file.seek(offset);
@@ -65,10 +71,10 @@ void read_at(InputFile& file, uint64_t offset, void* data, size_t size, const st
 // an empty string.
 std::string field_problem(uint32_t id, const std::string& bytes) {
   const auto unit = [&](size_t i) { return little_endian::read(reinterpret_cast<const unsigned char*>(&bytes[2 * i]), 2); };
-  if (is_text_field(id) || id == data_section::kArguments) {
+  if (is_text_field(id) || is_text_list_field(id)) {
     if (bytes.size() < 2 || bytes.size() % 2 != 0 || unit(bytes.size() / 2 - 1) != 0)
       return "is not a text ending with a 0x0000 unit";
-    if (id != data_section::kArguments)
+    if (is_text_field(id))
       for (size_t i = 0; i + 1 < bytes.size() / 2; ++i)
         if (unit(i) == 0) return "holds a 0x0000 unit inside its text";
   }

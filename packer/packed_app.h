@@ -18,8 +18,8 @@ struct PackedApp {
   bool payload_only = false;  // a stored payload without launcher
   bool console = false;       // the launcher's kind
   uint64_t payload_offset = 0, payload_size = 0;
-  // Every field of the data section but the payload and ids this packer
-  // does not know, as stored.
+  // Every field of the data section but the payload, the file digests and
+  // ids this packer does not know, as stored.
   std::map<uint32_t, std::string> fields;
 
   // What only --verify looks at: the PE checksum field (its file offset and

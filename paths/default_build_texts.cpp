@@ -1,22 +1,15 @@
 // Build-time texts of a launcher that the packer did not complete (test
-// programs). The packer always writes its own, with these as defaults for a
-// missing company and version.
+// programs): each field's default of contract/packed_fields.inc, no bytes
+// and no texts in a list. The packer always writes its own.
 #include "paths/build_texts.h"
 
 extern "C" {
-const wchar_t* const onefile_company = L"";
-const wchar_t* const onefile_product = L"Vorlan Onefile";
-const wchar_t* const onefile_version = L"1.0.0.0";
-const wchar_t* const onefile_file_version = L"1.0.0.0";
-const wchar_t* const onefile_product_version = L"1.0.0.0";
-const wchar_t* const onefile_target_template = L"";
-const wchar_t* const onefile_cache_key = L"";
-const unsigned char* const onefile_splash_image = nullptr;
-const unsigned long long onefile_splash_image_size = 0;
-const wchar_t* const onefile_splash_text = L"";
-const wchar_t* const onefile_program_main = L"";
-const wchar_t* const onefile_arguments = L"";
-const unsigned long long onefile_argument_units = 0;
-const unsigned char* const onefile_file_digests = nullptr;
-const unsigned long long onefile_file_digests_size = 0;
+#define ONEFILE_TEXT_FIELD(Name, id, option, member, symbol, fallback, written) const wchar_t* const symbol = fallback;
+#define ONEFILE_TEXT_LIST_FIELD(Name, id, option, member, symbol, count_symbol) \
+  const wchar_t* const symbol = L"";                                            \
+  const unsigned long long count_symbol = 0;
+#define ONEFILE_BYTES_FIELD(Name, id, option, member, symbol, size_symbol) \
+  const unsigned char* const symbol = nullptr;                             \
+  const unsigned long long size_symbol = 0;
+#include "contract/packed_fields.inc"
 }

@@ -1,9 +1,11 @@
-// The stored payload of a packed launcher. image_data.cpp points these at the
-// data section the packer added to the image; a test program linked without
-// it defines them itself.
+// The stored payload of a packed launcher (contract/packed_fields.inc).
+// launcher/image_data.cpp points it at the data section the packer added to
+// the image; a test program linked without it defines it itself.
 #pragma once
 
 extern "C" {
-extern const unsigned char* const onefile_payload;
-extern const unsigned long long onefile_payload_size;
+#define ONEFILE_PAYLOAD_FIELD(Name, id, symbol, size_symbol) \
+  extern const unsigned char* const symbol;                  \
+  extern const unsigned long long size_symbol;
+#include "contract/packed_fields.inc"
 }

@@ -3,6 +3,7 @@
 // section reads as absent, never outside the bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -94,4 +95,24 @@ TEST(DataSection, OnlyOurHeaderIsTaken) {
   bytes[data_section::kVersionAt] = 1;
   bytes[0] = 'X';
   EXPECT_EQ(data_section::checked(span(bytes)).data, nullptr) << "another magic";
+}
+
+// The rows of packed_fields.inc: an id taken twice would compile (two
+// enumerators may share a value) and make one field read as another; the
+// ids already written by packers keep their numbers.
+TEST(PackedFields, EachIdOnceAndTheWrittenOnesUnchanged) {
+  std::vector<uint32_t> ids;
+#define ONEFILE_TEXT_FIELD(Name, id, ...) ids.push_back(id);
+#define ONEFILE_TEXT_LIST_FIELD(Name, id, ...) ids.push_back(id);
+#define ONEFILE_BYTES_FIELD(Name, id, ...) ids.push_back(id);
+#define ONEFILE_PAYLOAD_FIELD(Name, id, ...) ids.push_back(id);
+#include "contract/packed_fields.inc"
+  std::vector<uint32_t> sorted = ids;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "an id appears twice";
+  EXPECT_EQ(sorted.front(), 1u);
+  const std::vector<uint32_t> written_so_far = {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 9, 10, 13};
+  ASSERT_GE(ids.size(), written_so_far.size());
+  EXPECT_EQ(std::vector<uint32_t>(ids.begin(), ids.begin() + written_so_far.size()), written_so_far)
+      << "a row moved: rows keep their place and new ones go at the end";
 }

@@ -14,7 +14,9 @@
 #include <sstream>
 #include <vector>
 
+#include "contract/data_section.h"
 #include "launcher/tests/packed_apps.h"
+#include "packer/pe/pe_file.h"
 #include "tests/support/process.h"
 
 using onefile_test::narrow;
@@ -483,23 +485,17 @@ TEST(ProgramMain, FixedArgumentThatCannotBeExpandedIsTheTemplateError) {
 // be written; the run ends with the message and its folder goes.
 TEST(ProgramMain, DamagedPayloadStopsBeforeTheProgramStarts) {
   std::string exe = onefile_test::read_file(here() + L"\\program_console_app.exe");
-  const auto u32 = [&](size_t at) {
-    uint32_t v;
-    memcpy(&v, exe.data() + at, 4);
-    return v;
-  };
-  const size_t nt = u32(0x3c);
-  const size_t sections = nt + 24 + (static_cast<uint8_t>(exe[nt + 20]) | static_cast<uint8_t>(exe[nt + 21]) << 8);
-  const size_t count = static_cast<uint8_t>(exe[nt + 6]) | static_cast<uint8_t>(exe[nt + 7]) << 8;
-  const size_t data = u32(sections + 40 * (count - 1) + 20);  // the data section, last
-  ASSERT_EQ(exe.compare(sections + 40 * (count - 1), 8, ".onefile"), 0);
-  size_t payload = 0, payload_size = 0;
-  for (uint32_t i = 0; i < u32(data + 12); ++i)
-    if (u32(data + 16 + 16 * i) == 1) payload = data + u32(data + 20 + 16 * i), payload_size = u32(data + 24 + 16 * i);
-  ASSERT_NE(payload, 0u);
+  // The payload's place in the file: its field of the data section.
+  const onefile_pe::PeFile pe(std::vector<uint8_t>(exe.begin(), exe.end()));
+  const onefile_pe::Section& last = pe.sections().back();
+  ASSERT_EQ(last.name, ".onefile");
+  const auto* file = reinterpret_cast<const unsigned char*>(exe.data());
+  const data_section::Span payload = data_section::find_field(
+      data_section::checked({file + last.raw_offset, last.virtual_size}), data_section::kPayload);
+  ASSERT_NE(payload.data, nullptr);
   // A byte in the middle of the frame: the damage shows at the latest when
   // the checksum at the frame's end is compared, after every file is written.
-  exe[payload + payload_size / 2] ^= 0x5a;
+  exe[payload.data - file + payload.size / 2] ^= 0x5a;
   const std::wstring dir = onefile_test::make_temp_dir(L"damaged_program");
   onefile_test::write_file(dir + L"\\damaged.exe", exe);
 

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "contract/little_endian.h"
 #include "packer/payload_writer.h"
 
 using namespace onefile_pack;
@@ -49,8 +50,7 @@ TEST(PayloadTrailer, PadsToEightAndCountsEverythingBefore) {
     const uint64_t padding = trailer.size() - 8;
     EXPECT_LT(padding, 8u);
     EXPECT_EQ((length + padding) % 8, 0u) << length;
-    uint64_t count = 0;
-    for (int i = 7; i >= 0; --i) count = (count << 8) | trailer[padding + i];
+    const uint64_t count = little_endian::read(trailer.data() + padding, 8);
     EXPECT_EQ(count, length + padding);
     for (uint64_t i = 0; i < padding; ++i) EXPECT_EQ(trailer[i], 0);
   }

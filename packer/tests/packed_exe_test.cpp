@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "contract/data_section.h"
 #include "packer/le_bytes.h"
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
@@ -22,12 +23,7 @@ using namespace pack_test;
 
 namespace {
 
-// UTF-16LE with its terminator.
-std::string utf16z(const std::string& utf8) {
-  std::string bytes;
-  for (const char16_t unit : u16(utf8) + u'\0') bytes += {static_cast<char>(unit & 0xff), static_cast<char>(unit >> 8)};
-  return bytes;
-}
+std::string utf16z(const std::string& utf8) { return pack_test::utf16z({utf8}); }
 
 class PackedExe : public ::testing::Test {
  protected:
@@ -59,26 +55,8 @@ class PackedExe : public ::testing::Test {
   ScratchDir dir_;
 };
 
-uint16_t read16(std::string_view d, size_t at) {
-  return static_cast<uint8_t>(d[at]) | static_cast<uint8_t>(d[at + 1]) << 8;
-}
-
+using onefile_pack::get16;
 using onefile_pack::get32;
-
-// The fields of the data section, the last section of the file, by id.
-std::map<uint32_t, std::string> data_fields(const std::string& exe) {
-  const size_t pe = get32(exe, 0x3c);
-  const size_t table = pe + 24 + read16(exe, pe + 20);
-  const size_t data = table + 40 * (read16(exe, pe + 6) - 1);
-  const std::string section = exe.substr(get32(exe, data + 20));
-  std::map<uint32_t, std::string> fields;
-  if (section.compare(0, 8, std::string("VOYDATA\0", 8)) != 0) return fields;
-  for (uint32_t i = 0; i < get32(section, 12); ++i) {
-    const size_t entry = 16 + 16 * i;
-    fields[get32(section, entry)] = section.substr(get32(section, entry + 4), get32(section, entry + 8));
-  }
-  return fields;
-}
 
 // The headers agree with the sections: the data section comes last, after
 // the resources the resource directory names; SizeOfImage ends at the data
@@ -86,40 +64,44 @@ std::map<uint32_t, std::string> data_fields(const std::string& exe) {
 // loader maps it instead of copying it); the checksum is the PE checksum of
 // the file; the data section's fields hold the texts and a stored payload.
 void expect_consistent_headers(const std::string& exe, const std::vector<std::string>& texts) {
-  const size_t pe = get32(exe, 0x3c);
-  const size_t optional = pe + 24;
-  const size_t count = read16(exe, pe + 6);
-  const size_t table = optional + read16(exe, pe + 20);
-  const size_t data = table + 40 * (count - 1);
-  const size_t rsrc = data - 40;
-  ASSERT_EQ(exe.substr(data, 8), ".onefile");
-  ASSERT_EQ(exe.compare(rsrc, 8, std::string(".rsrc\0\0\0", 8)), 0);
-  const uint32_t section_alignment = get32(exe, optional + 32);
-  const uint32_t data_rva = get32(exe, data + 12);
-  EXPECT_EQ(get32(exe, optional + 56),
-            (data_rva + get32(exe, data + 8) + section_alignment - 1) / section_alignment * section_alignment);
-  EXPECT_EQ(get32(exe, optional + 112 + 16), get32(exe, rsrc + 12));
-  EXPECT_EQ(get32(exe, data + 36), 0x40000040u);  // read-only initialized data
-  EXPECT_EQ(get32(exe, data + 20) + get32(exe, data + 16), exe.size());
-  EXPECT_EQ(get32(exe, data + 20) % 4096, 0u);
-  EXPECT_EQ(get32(exe, rsrc + 20) + get32(exe, rsrc + 16), get32(exe, data + 20));
+  using namespace onefile_pe::layout;
+  const onefile_pe::PeFile pe(std::vector<uint8_t>(exe.begin(), exe.end()));
+  const std::vector<onefile_pe::Section>& sections = pe.sections();
+  ASSERT_GE(sections.size(), 2u);
+  const onefile_pe::Section& data = sections.back();
+  const onefile_pe::Section& rsrc = sections[sections.size() - 2];
+  ASSERT_EQ(data.name, ".onefile");
+  ASSERT_EQ(rsrc.name, ".rsrc");
+  const size_t optional = pe.optional_header_offset();
+  const uint32_t alignment = pe.section_alignment();
+  EXPECT_EQ(get32(exe, optional + kImageSize),
+            (data.virtual_address + data.virtual_size + alignment - 1) / alignment * alignment);
+  EXPECT_EQ(pe.directory(kResourceDirectory).rva, rsrc.virtual_address);
+  EXPECT_EQ(data.characteristics, 0x40000040u);  // read-only initialized data
+  EXPECT_EQ(data.raw_offset + data.raw_size, exe.size());
+  EXPECT_EQ(data.raw_offset % 4096, 0u);
+  EXPECT_EQ(rsrc.raw_offset + rsrc.raw_size, data.raw_offset);
 
+  // The checksum: 16-bit little-endian words summed with their carries,
+  // the checksum field itself left out, plus the file's length.
+  const size_t checksum_at = optional + kChecksum;
   uint64_t sum = 0;
   for (size_t i = 0; i < exe.size(); i += 2)
-    if (i != optional + 64 && i != optional + 66)
-      sum += static_cast<uint8_t>(exe[i]) | (i + 1 < exe.size() ? static_cast<uint8_t>(exe[i + 1]) << 8 : 0);
+    if (i != checksum_at && i != checksum_at + 2)
+      sum += i + 1 < exe.size() ? get16(exe, i) : static_cast<uint8_t>(exe[i]);
   while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
-  EXPECT_EQ(get32(exe, optional + 64), sum + exe.size());
+  EXPECT_EQ(get32(exe, checksum_at), sum + exe.size());
 
   std::map<uint32_t, std::string> fields = data_fields(exe);
   ASSERT_EQ(fields.size(), 8u);
-  EXPECT_EQ(fields[1].substr(0, 3), "VOY");
-  EXPECT_EQ(parse_payload(fields[1]).entries.at(0).first, u16("app.dll"));
-  EXPECT_EQ(fields[2], utf16z(texts[0]));
-  EXPECT_EQ(fields[3], utf16z(texts[1]));
-  for (uint32_t id : {4, 5, 6}) EXPECT_EQ(fields[id], utf16z(texts[2])) << id;
-  EXPECT_EQ(fields[7], utf16z("{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}"));
-  EXPECT_EQ(fields[8], utf16z(""));  // no cache key without --cache
+  EXPECT_EQ(fields[data_section::kPayload].substr(0, 3), "VOY");
+  EXPECT_EQ(parse_payload(fields[data_section::kPayload]).entries.at(0).first, u16("app.dll"));
+  EXPECT_EQ(fields[data_section::kCompany], utf16z(texts[0]));
+  EXPECT_EQ(fields[data_section::kProduct], utf16z(texts[1]));
+  for (uint32_t id : {data_section::kVersion, data_section::kFileVersion, data_section::kProductVersion})
+    EXPECT_EQ(fields[id], utf16z(texts[2])) << id;
+  EXPECT_EQ(fields[data_section::kTargetTemplate], utf16z("{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}"));
+  EXPECT_EQ(fields[data_section::kCacheKey], utf16z(""));  // no cache key without --cache
 }
 
 }  // namespace
@@ -141,7 +123,7 @@ TEST_F(PackedExe, CarriesIconVersionAndManifestAndIsReproducible) {
   // The images themselves are checked where the resource object is built.
   const onefile_pe::Resource* group = onefile_pe::find_resource(resources, onefile_pe::kResourceGroupIcon, 1);
   ASSERT_NE(group, nullptr);
-  EXPECT_EQ(read16(group->data, 4), 7);
+  EXPECT_EQ(get16(std::string(group->data), 4), 7);
 
   const onefile_pe::Resource* version = onefile_pe::find_resource(resources, onefile_pe::kResourceVersion, 1);
   ASSERT_NE(version, nullptr);
@@ -192,7 +174,7 @@ TEST_F(PackedExe, DefaultsGiveTheProjectIconAndOutputNameAsProduct) {
   const auto resources = exe.resources();
   const onefile_pe::Resource* group = onefile_pe::find_resource(resources, onefile_pe::kResourceGroupIcon, 1);
   ASSERT_NE(group, nullptr);
-  EXPECT_EQ(read16(group->data, 4), 7);
+  EXPECT_EQ(get16(std::string(group->data), 4), 7);
   const auto info =
       onefile_pe::parse_version_info(onefile_pe::find_resource(resources, onefile_pe::kResourceVersion, 1)->data);
   EXPECT_EQ(info.strings.begin()->second.at("ProductName"), "Tool");
@@ -243,14 +225,14 @@ TEST_F(PackedExe, SplashImageBecomesABitmapOverWhiteAndItsTextAField) {
             0);
   auto fields = data_fields(read_file(dir_ / "Splash.exe"));
   EXPECT_EQ(fields.size(), 10u);
-  EXPECT_EQ(fields[12], utf16z("Starting \xE2\x80\xA6"));
-  const std::string& bitmap = fields[11];
+  EXPECT_EQ(fields[data_section::kSplashText], utf16z("Starting \xE2\x80\xA6"));
+  const std::string& bitmap = fields[data_section::kSplashImage];
   ASSERT_EQ(bitmap.size(), 40u + 2 * 2 * 4);
   EXPECT_EQ(get32(bitmap, 0), 40u);
   EXPECT_EQ(get32(bitmap, 4), 2u);
   EXPECT_EQ(static_cast<int32_t>(get32(bitmap, 8)), -2);  // rows from the top
-  EXPECT_EQ(read16(bitmap, 12), 1);
-  EXPECT_EQ(read16(bitmap, 14), 32);
+  EXPECT_EQ(get16(bitmap, 12), 1);
+  EXPECT_EQ(get16(bitmap, 14), 32);
   EXPECT_EQ(get32(bitmap, 16), 0u);  // BI_RGB
   // Blue, green, red, 0 per pixel; 255 * 127 / 255 rounds to 127 (0x7F).
   EXPECT_EQ(bitmap.substr(40), std::string("\x00\x00\xFF\x00\xFF\xFF\xFF\x00\x7F\x7F\x7F\x00\xFF\x00\x00\x00", 16));
@@ -258,7 +240,7 @@ TEST_F(PackedExe, SplashImageBecomesABitmapOverWhiteAndItsTextAField) {
   // Without the options neither field is written.
   ASSERT_EQ(pack(dir_ / "Plain.exe").exit_code, 0);
   fields = data_fields(read_file(dir_ / "Plain.exe"));
-  EXPECT_EQ(fields.count(11) + fields.count(12), 0u);
+  EXPECT_EQ(fields.count(data_section::kSplashImage) + fields.count(data_section::kSplashText), 0u);
 }
 
 // A cached app's launcher carries the SHA-256 of each file's content, in
@@ -268,22 +250,23 @@ TEST_F(PackedExe, CachedLauncherCarriesEachFilesDigestInPayloadOrder) {
   dir_.write("root/data/empty.txt", "");
   ASSERT_EQ(pack(dir_ / "Cached.exe", {"--cache"}).exit_code, 0);
   auto fields = data_fields(read_file(dir_ / "Cached.exe"));
-  const Payload payload = parse_payload(fields[1]);
+  const Payload payload = parse_payload(fields[data_section::kPayload]);
+  const std::string& digests = fields[data_section::kFileDigests];
   ASSERT_EQ(payload.entries.size(), 3u);
-  ASSERT_EQ(fields[13].size(), 3u * 32);
+  ASSERT_EQ(digests.size(), 3u * 32);
   for (size_t i = 0; i < payload.entries.size(); ++i) {
     onefile_pack::Sha256 hash;
     hash.add(payload.entries[i].second.data(), payload.entries[i].second.size());
     const auto digest = hash.finish();
-    EXPECT_EQ(fields[13].substr(32 * i, 32), std::string(digest.begin(), digest.end())) << i;
+    EXPECT_EQ(digests.substr(32 * i, 32), std::string(digest.begin(), digest.end())) << i;
   }
   // The empty file's (second: the rest follow sorted) is the SHA-256 of nothing.
   ASSERT_EQ(payload.entries[1].first, u16("data\\empty.txt"));
-  EXPECT_EQ(static_cast<uint8_t>(fields[13][32]), 0xe3);
-  EXPECT_EQ(static_cast<uint8_t>(fields[13][33]), 0xb0);
+  EXPECT_EQ(static_cast<uint8_t>(digests[32]), 0xe3);
+  EXPECT_EQ(static_cast<uint8_t>(digests[33]), 0xb0);
 
   ASSERT_EQ(pack(dir_ / "Plain.exe").exit_code, 0);
-  EXPECT_EQ(data_fields(read_file(dir_ / "Plain.exe")).count(13), 0u);
+  EXPECT_EQ(data_fields(read_file(dir_ / "Plain.exe")).count(data_section::kFileDigests), 0u);
 }
 
 TEST_F(PackedExe, SplashThatIsNoPngOrTooLargeIsRefusedWithOneLine) {

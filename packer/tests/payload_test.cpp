@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "contract/little_endian.h"
 #include "packer/output_file.h"
 #include "packer/payload_writer.h"
 #include "packer/tests/test_util.h"
@@ -14,7 +15,7 @@ using namespace pack_test;
 
 namespace {
 
-struct TreeSpec {
+struct SampleFile {
   std::string relative;
   std::string bytes;
 };
@@ -22,7 +23,7 @@ struct TreeSpec {
 // A tree with the main library sorting last, empty files, nested folders,
 // binary content, non-ASCII names and names whose order differs between a
 // byte sort and a per-folder sort ("a.txt" vs "a/...").
-std::vector<TreeSpec> sample_tree() {
+std::vector<SampleFile> sample_tree() {
   return {
       {"zz_main.dll", "MZ" + random_bytes(5000, 1)},
       {"empty.txt", ""},
@@ -47,8 +48,8 @@ std::u16string payload_name_of(std::string relative) {
   return u16(relative);
 }
 
-void write_tree(const ScratchDir& dir, const std::vector<TreeSpec>& tree) {
-  for (const TreeSpec& file : tree) dir.write("root/" + file.relative, file.bytes);
+void write_tree(const ScratchDir& dir, const std::vector<SampleFile>& tree) {
+  for (const SampleFile& file : tree) dir.write("root/" + file.relative, file.bytes);
   dir.mkdir("root/no_files/inside");  // folders without files are not represented
 }
 
@@ -76,8 +77,9 @@ TEST(StoredPayload, RoundTripKeepsEveryFileInOrder) {
   for (size_t i = 0; i < order.size(); ++i) {
     SCOPED_TRACE(order[i]);
     EXPECT_EQ(payload.entries[i].first, payload_name_of(order[i]));
-    const auto spec = std::find_if(tree.begin(), tree.end(), [&](const TreeSpec& f) { return f.relative == order[i]; });
-    EXPECT_TRUE(payload.entries[i].second == spec->bytes);
+    const auto file =
+        std::find_if(tree.begin(), tree.end(), [&](const SampleFile& f) { return f.relative == order[i]; });
+    EXPECT_TRUE(payload.entries[i].second == file->bytes);
   }
 }
 
@@ -115,8 +117,8 @@ TEST(StoredPayload, TrailerAlignsToEightAndCountsTheBytesBeforeIt) {
     const size_t padding = (8 - before_padding % 8) % 8;
     ASSERT_EQ(payload.after_frame.size(), padding + 8);
     EXPECT_EQ(payload.after_frame.substr(0, padding), std::string(padding, '\0'));
-    uint64_t count = 0;
-    for (int i = 7; i >= 0; --i) count = (count << 8) | static_cast<uint8_t>(payload.after_frame[padding + i]);
+    const uint64_t count =
+        little_endian::read(reinterpret_cast<const unsigned char*>(payload.after_frame.data()) + padding, 8);
     EXPECT_EQ(count, before_padding + padding);
     EXPECT_EQ(bytes.size() % 8, 0u);
   }

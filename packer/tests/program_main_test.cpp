@@ -10,48 +10,26 @@
 
 #include <gtest/gtest.h>
 
+#include "contract/data_section.h"
 #include "packer/le_bytes.h"
 #include "packer/pe/pe_file.h"
 #include "packer/resources/resources.h"
 #include "packer/tests/test_util.h"
 
 using namespace pack_test;
-using onefile_pack::get32;
 
 namespace {
 
-// The data section's fields by id.
-std::map<uint32_t, std::string> data_fields(const std::string& exe) {
-  const onefile_pe::PeFile pe(std::vector<uint8_t>(exe.begin(), exe.end()));
-  std::map<uint32_t, std::string> fields;
-  for (const onefile_pe::Section& s : pe.sections()) {
-    if (s.name != ".onefile") continue;
-    const std::string section = exe.substr(s.raw_offset);
-    for (uint32_t i = 0; i < get32(section, 12); ++i) {
-      const size_t entry = 16 + 16 * i;
-      fields[get32(section, entry)] = section.substr(get32(section, entry + 4), get32(section, entry + 8));
-    }
-  }
-  return fields;
-}
-
-// UTF-16LE bytes of `utf8`, each text of the list with its terminator.
-std::string utf16z(const std::vector<std::string>& texts) {
-  std::string bytes;
-  for (const std::string& text : texts)
-    for (const char16_t unit : u16(text) + u'\0')
-      bytes += {static_cast<char>(unit & 0xff), static_cast<char>(unit >> 8)};
-  return bytes;
-}
-
 // The test DLL with its machine, DLL flag and subsystem changed.
 std::string crafted_image(uint16_t machine, bool dll, uint16_t subsystem) {
+  using namespace onefile_pe::layout;
   std::string image = read_file(ONEFILE_TEST_MAIN_DLL);
-  const size_t pe = get32(image, 0x3c);
-  onefile_pack::set16(image, pe + 4, machine);
-  const uint16_t characteristics = static_cast<uint16_t>(onefile_pack::get16(image, pe + 22) & ~0x2000);
-  onefile_pack::set16(image, pe + 22, characteristics | (dll ? 0x2000 : 0));
-  onefile_pack::set16(image, pe + 24 + 68, subsystem);
+  const onefile_pe::PeFile pe(std::vector<uint8_t>(image.begin(), image.end()));
+  onefile_pack::set16(image, pe.file_header_offset() + kMachine, machine);
+  const uint16_t others = pe.characteristics() & ~onefile_pe::kCharacteristicDll;
+  onefile_pack::set16(image, pe.file_header_offset() + kCharacteristics,
+                      others | (dll ? onefile_pe::kCharacteristicDll : 0));
+  onefile_pack::set16(image, pe.optional_header_offset() + kSubsystem, subsystem);
   return image;
 }
 
@@ -120,9 +98,9 @@ TEST_F(ProgramMain, OutputTakesTheProgramsKindIconAndVersionTexts) {
   EXPECT_EQ(strings(ours).at("FileVersion"), "2.3.4.5");
   // The program's path below the root; no fixed arguments.
   const auto fields = data_fields(read_file(dir_ / "out.exe"));
-  EXPECT_EQ(fields.at(9), utf16z({"bin\\tool.bin"}));
-  EXPECT_EQ(fields.count(10), 0u);
-  EXPECT_EQ(fields.at(3), utf16z({"Widget"}));
+  EXPECT_EQ(fields.at(data_section::kProgramMain), utf16z({"bin\\tool.bin"}));
+  EXPECT_EQ(fields.count(data_section::kArguments), 0u);
+  EXPECT_EQ(fields.at(data_section::kProduct), utf16z({"Widget"}));
 
   onefile_resources::IconImage other{32, std::vector<uint8_t>(32 * 32 * 4, 90)};
   dir_.write("other.png", onefile_resources::encode_png(other));
@@ -141,11 +119,11 @@ TEST_F(ProgramMain, OutputTakesTheProgramsKindIconAndVersionTexts) {
 TEST_F(ProgramMain, FixedArgumentsAreStoredInOrder) {
   ASSERT_EQ(pack(dir_ / "args.exe", {"--arg", "{APP_DIR}\\app\\main.js", "--arg", "", "--arg", "two words"}).exit_code,
             0);
-  EXPECT_EQ(data_fields(read_file(dir_ / "args.exe")).at(10),
+  EXPECT_EQ(data_fields(read_file(dir_ / "args.exe")).at(data_section::kArguments),
             utf16z({"{APP_DIR}\\app\\main.js", "", "two words"}));
   const auto dll_fields = data_fields(read_file(dir_ / "program.exe"));
   EXPECT_EQ(dll_fields.size(), 8u);
-  EXPECT_EQ(dll_fields.count(9) + dll_fields.count(10), 0u);
+  EXPECT_EQ(dll_fields.count(data_section::kProgramMain) + dll_fields.count(data_section::kArguments), 0u);
 }
 
 // With fixed arguments the program is a runtime running the packed app: the
@@ -169,8 +147,8 @@ TEST_F(ProgramMain, WithFixedArgumentsTheOutputIsTheAppNotTheRuntime) {
   // The default cache root is the app's, named after the output.
   ASSERT_EQ(pack(dir_ / "cached.exe", {"--arg", "x", "--cache"}).exit_code, 0);
   const auto cached = data_fields(read_file(dir_ / "cached.exe"));
-  EXPECT_EQ(cached.at(7), utf16z({"{CACHE_DIR}\\Vorlan Onefile\\{PRODUCT}"}));
-  EXPECT_EQ(cached.at(3), utf16z({"cached"}));
+  EXPECT_EQ(cached.at(data_section::kTargetTemplate), utf16z({"{CACHE_DIR}\\Vorlan Onefile\\{PRODUCT}"}));
+  EXPECT_EQ(cached.at(data_section::kProduct), utf16z({"cached"}));
 
   ASSERT_EQ(pack(dir_ / "named.exe", {"--arg", "x", "--product", "Named", "--company", "Us"}).exit_code, 0);
   const auto named = onefile_pe::parse_version_info(

@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "contract/data_section.h"
+#include "contract/little_endian.h"
+#include "packer/le_bytes.h"
 #include "packer/names.h"
+#include "packer/pe/pe_file.h"
 
 namespace pack_test {
 
@@ -148,9 +152,7 @@ Payload parse_payload(const std::string& bytes) {
   ZSTD_freeDCtx(dctx);
 
   size_t pos = 0;
-  const auto unit = [&](size_t at) {
-    return static_cast<char16_t>(static_cast<uint8_t>(stream[at]) | (static_cast<uint8_t>(stream[at + 1]) << 8));
-  };
+  const auto unit = [&](size_t at) { return static_cast<char16_t>(onefile_pack::get16(stream, at)); };
   while (pos + 2 <= stream.size()) {
     std::u16string name;
     while (pos + 2 <= stream.size() && unit(pos) != 0) name.push_back(unit(pos)), pos += 2;
@@ -160,8 +162,7 @@ Payload parse_payload(const std::string& bytes) {
       break;
     }
     if (pos + 8 > stream.size()) break;
-    uint64_t size = 0;
-    for (int i = 7; i >= 0; --i) size = (size << 8) | static_cast<uint8_t>(stream[pos + i]);
+    const uint64_t size = little_endian::read(onefile_pack::bytes_at(stream, pos), 8);
     pos += 8;
     if (size > stream.size() - pos) break;
     payload.entries.emplace_back(name, stream.substr(pos, size));
@@ -174,6 +175,32 @@ std::u16string u16(const std::string& utf8) {
   std::u16string units;
   onefile_pack::utf8_to_utf16(utf8, units);
   return units;
+}
+
+std::string utf16z(const std::vector<std::string>& texts) {
+  std::string bytes;
+  for (const std::string& text : texts)
+    for (const char16_t unit : u16(text) + u'\0') onefile_pack::put16(bytes, unit);
+  return bytes;
+}
+
+std::map<uint32_t, std::string> data_fields(const std::string& exe) {
+  const onefile_pe::PeFile pe(std::vector<uint8_t>(exe.begin(), exe.end()));
+  std::map<uint32_t, std::string> fields;
+  for (const onefile_pe::Section& s : pe.sections()) {
+    if (s.name != std::string(data_section::kName, sizeof data_section::kName)) continue;
+    const data_section::Span section = data_section::checked(
+        {onefile_pack::bytes_at(exe, s.raw_offset), std::min<uint64_t>(s.virtual_size, exe.size() - s.raw_offset)});
+    if (!section.data) return fields;
+    const uint64_t count = little_endian::read(section.data + data_section::kCountAt, 4);
+    for (uint64_t i = 0; i < count; ++i) {
+      const unsigned char* entry = section.data + data_section::kHeaderSize + i * data_section::kFieldEntrySize;
+      const auto id = static_cast<uint32_t>(little_endian::read(entry + data_section::kEntryIdAt, 4));
+      const data_section::Span field = data_section::find_field(section, id);
+      fields[id] = field.data ? std::string(reinterpret_cast<const char*>(field.data), field.size) : "";
+    }
+  }
+  return fields;
 }
 
 }  // namespace pack_test

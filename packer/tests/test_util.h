@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,5 +67,13 @@ struct Payload {
 Payload parse_payload(const std::string& bytes);
 
 std::u16string u16(const std::string& utf8);
+
+// UTF-16LE bytes of each text with its 0x0000 unit, one after the other: a
+// text field of the data section, or a text list.
+std::string utf16z(const std::vector<std::string>& texts);
+
+// The fields of a packed launcher's data section by id, read through the
+// PE reader and data_section::find_field; empty when it has none.
+std::map<uint32_t, std::string> data_fields(const std::string& exe);
 
 }  // namespace pack_test

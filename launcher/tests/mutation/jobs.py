@@ -5,7 +5,7 @@ import selectors
 import subprocess
 import time
 
-TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 WINE_RUN = os.path.join(TOP, "scripts", "wine-run")
 
 

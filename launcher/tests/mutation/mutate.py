@@ -2,7 +2,7 @@
 """Mutation testing of the stored payload: damaged payloads run under Wine.
 
 Takes real stored payloads written by onefile-pack (a small tree and a large
-one), makes mutations of them, links each into a launcher whose main library
+one), makes mutations of them, packs each into a launcher whose main library
 is the test app (`app.exe exit 0` returns 0 at once), runs it under Wine with
 a time limit and sorts the outcome:
 
@@ -30,17 +30,19 @@ Packing: each payload's launcher is written once by onefile-pack
 --stored-payload around the payload plus spare room; every mutation then
 overwrites the payload bytes in that executable and the payload's size in
 the data section's field table, so the launcher reads exactly the mutated
-bytes as its stored payload without a pack per run. --verify-link K also
+bytes as its stored payload without a pack per run. --verify-pack K also
 packs K of the mutations the ordinary way and checks that both executables
 behave alike.
 
-Runs go through bench/run_jobs.cpp (one Wine process per worker runs many
-launchers; built with the cross compiler when --runner is not given).
+Runs go through run_jobs.cpp beside this script (one Wine process per worker
+runs many launchers; built with the cross compiler when --runner is not
+given). The trees come from bench/gen_tree.py, the payloads are taken apart
+with bench/payload_tools.py.
 
-Examples:
-  bench/mutate.py --count 2000 --jobs 2                   the full campaign
-  bench/mutate.py --quick                                 the test suite's subset
-  bench/mutate.py --replay large:137 --keep DIR           one mutation, its
+Examples (M is launcher/tests/mutation):
+  M/mutate.py --count 2000 --jobs 2                       the full campaign
+  M/mutate.py --quick                                     the test suite's subset
+  M/mutate.py --replay large:137 --keep DIR               one mutation, its
                                                           payload and exe kept
 """
 import argparse
@@ -58,8 +60,9 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import payload_tools as pt  # noqa: E402
 from jobs import TOP, Runner, win_path  # noqa: E402
+sys.path.insert(0, os.path.join(TOP, "bench"))
+import payload_tools as pt  # noqa: E402
 
 SPARE = 64 << 10  # room for inserted bytes and recompressed streams
 
@@ -388,7 +391,7 @@ def make_mutation(p, index, seed, traversal):
 # --- the launcher executable --------------------------------------------------
 
 class Template:
-    """A launcher linked around a payload with spare room. Each mutation is
+    """A launcher packed around a payload with spare room. Each mutation is
     written over the payload bytes and the length field."""
 
     def __init__(self, args, p, path):
@@ -401,7 +404,7 @@ class Template:
         raw = path + ".payload"
         with open(raw, "wb") as f:
             f.write(self.original)
-        link(args, raw, path)
+        pack_launcher(args, raw, path)
         os.remove(raw)
         with open(path, "rb") as f:
             exe = f.read()
@@ -447,11 +450,11 @@ def payload_size_field(exe, payload_offset):
     raise SystemExit("mutate: the data section has no payload field at the payload")
 
 
-def link(args, payload_file, exe):
+def pack_launcher(args, payload_file, exe):
     cmd = [args.pack, "--stored-payload", payload_file, "--no-checks", "--output", exe, "--quiet"]
     r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     if r.returncode != 0:
-        raise SystemExit("mutate: linking failed: %s\n%s" % (" ".join(cmd), r.stdout.decode(errors="replace")))
+        raise SystemExit("mutate: packing failed: %s\n%s" % (" ".join(cmd), r.stdout.decode(errors="replace")))
 
 
 # --- running ------------------------------------------------------------------
@@ -544,7 +547,7 @@ class Worker:
                 raw = exe + ".payload"
                 with open(raw, "wb") as f:
                     f.write(m.data)
-                link(self.args, raw, exe)
+                pack_launcher(self.args, raw, exe)
                 os.remove(raw)
             else:
                 t.apply(m)
@@ -635,7 +638,7 @@ def make_small_tree(tree, main_dll):
 
 def build_runner(args):
     exe = os.path.join(args.work, "run_jobs.exe")
-    src = os.path.join(TOP, "bench", "run_jobs.cpp")
+    src = os.path.join(os.path.dirname(os.path.abspath(__file__)), "run_jobs.cpp")
     if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
         subprocess.run([args.cxx, "-O2", "-municode", "-static", "-o", exe, src], check=True)
     return exe
@@ -649,10 +652,10 @@ def campaign(args, payloads):
         for i in range(args.start, args.start + args.count):
             tasks.put((p, i))
     verify = set()
-    if args.verify_link:
+    if args.verify_pack:
         rng = random.Random(args.seed)
         for p in payloads:
-            for i in rng.sample(range(args.start, args.start + args.count), min(args.verify_link, args.count)):
+            for i in rng.sample(range(args.start, args.start + args.count), min(args.verify_pack, args.count)):
                 verify.add((p.name, i))
 
     counts = collections.OrderedDict()
@@ -679,7 +682,7 @@ def campaign(args, payloads):
                     raw = exe + ".payload"
                     with open(raw, "wb") as f:
                         f.write(m.data)
-                    link(args, raw, exe)
+                    pack_launcher(args, raw, exe)
                     os.remove(raw)
                     (cls2, detail2), _ = w.run_one(p, m, exe)
                     if (cls2, detail2.split(",")[0]) != (cls, detail.split(",")[0]):
@@ -750,9 +753,9 @@ def report(args, payloads, counts, failures, app_failures, mismatches, seconds):
         for f in app_failures[:100]:
             print("  %s:%d %s (%s): %s %s" % f)
     if mismatches:
-        print("\nOrdinary link and patched executable disagree:")
+        print("\nOrdinary pack and patched executable disagree:")
         for m in mismatches:
-            print("  %s:%d patched: %s %s; linked: %s %s" % m)
+            print("  %s:%d patched: %s %s; packed: %s %s" % m)
     if args.report:
         with open(args.report, "w") as f:
             f.write(text + "\n")
@@ -769,7 +772,7 @@ def replay(args, payloads):
         raw = exe + ".payload"
         with open(raw, "wb") as f:
             f.write(m.data)
-        link(args, raw, exe)
+        pack_launcher(args, raw, exe)
         w.expected |= {"replay.exe", "replay.exe.payload"}
         (cls, detail), result = w.run_one(p, m, exe)
         print("-> %s %s %s" % (cls, detail, result))
@@ -802,8 +805,8 @@ def main():
                          "--check) and see which damage the decoder then catches")
     ap.add_argument("--timeout", type=int, default=30, help="time limit per run in s (small payloads)")
     ap.add_argument("--timeout-large", type=int, default=120, help="time limit per run in s (payloads over 16 MB)")
-    ap.add_argument("--verify-link", type=int, default=0, metavar="K",
-                    help="also link K mutations per payload the ordinary way and compare")
+    ap.add_argument("--verify-pack", type=int, default=0, metavar="K",
+                    help="also pack K mutations per payload the ordinary way and compare")
     ap.add_argument("--quick", action="store_true",
                     help="the test suite's subset: 200 mutations of each payload, large tree at scale 0.02")
     ap.add_argument("--replay", metavar="PAYLOAD:INDEX", help="run one mutation and show it")
@@ -818,7 +821,7 @@ def main():
     ap.add_argument("--cxx", default=os.environ.get("ONEFILE_CXX", "x86_64-w64-mingw32-g++-posix"))
     args = ap.parse_args()
     if args.quick:
-        args.count, args.large_scale, args.level, args.verify_link = 200, 0.02, 19, max(args.verify_link, 3)
+        args.count, args.large_scale, args.level, args.verify_pack = 200, 0.02, 19, max(args.verify_pack, 3)
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
     for what, path in (("packer", args.pack), ("main library", args.main_dll)):
